@@ -1,0 +1,37 @@
+#pragma once
+#include <QString>
+
+namespace krp::db {
+
+// What the window's database field and type selection turn into.
+//   "host port"            -> the ERP's solidDB through its ANSI ODBC driver
+//   "sqlite:PATH"          -> the embedded SQLite database file
+//   "odbc:CONNECTION-STR"  -> any ODBC data source, text in UTF-8
+struct ConnectionSettings {
+    enum class Kind { SolidOdbc, Sqlite, Odbc };
+    Kind kind = Kind::SolidOdbc;
+
+    // SolidOdbc: driver name and the advanced part ("DSN = tcp " + field text).
+    QString odbcDriver = QStringLiteral("IBM solidDB 7.0 32-bit - (ANSI)");
+    QString odbcAdvanced;
+    QString userName;   // fixed database account of the installation
+    QString password;
+
+    QString sqlitePath;          // Sqlite: absolute path of the database file
+    QString odbcConnectionString;  // Odbc: as typed after "odbc:"
+
+    // The ODBC connection string handed to the driver manager (SolidOdbc and Odbc).
+    QString odbcConnectString() const;
+    // Text toward the database: true for the ANSI solidDB drivers (Windows-1252).
+    bool usesAnsiCodePage() const { return kind == Kind::SolidOdbc; }
+    // A short description without secrets, for messages.
+    QString describe() const;
+};
+
+// Turns the database field's text into settings. `driverName` is the driver chosen by the
+// database type; `programDir` resolves a relative sqlite path. The account comes from
+// KRP_DB_USER / KRP_DB_PASSWORD when set, else the installation's compiled-in default.
+ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName,
+                                      const QString& programDir);
+
+}  // namespace krp::db
