@@ -1,0 +1,1 @@
+// Implemented on the database branch.
