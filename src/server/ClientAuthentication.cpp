@@ -1,0 +1,102 @@
+#include "server/ClientAuthentication.h"
+
+#include "db/Query.h"
+#include "host/log/EventLog.h"
+#include "types/UTyypit.h"
+
+#include <QHash>
+#include <QMutexLocker>
+#include <openssl/crypto.h>
+#include <openssl/sha.h>
+
+namespace krp {
+
+namespace {
+
+// Equal in constant time whatever the lengths: both sides are hashed first.
+bool constantTimeEquals(const QString& a, const QString& b)
+{
+    const QByteArray ua = a.toUtf8();
+    const QByteArray ub = b.toUtf8();
+    unsigned char da[SHA256_DIGEST_LENGTH];
+    unsigned char dbuf[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(ua.constData()), static_cast<size_t>(ua.size()), da);
+    SHA256(reinterpret_cast<const unsigned char*>(ub.constData()), static_cast<size_t>(ub.size()), dbuf);
+    return CRYPTO_memcmp(da, dbuf, sizeof da) == 0 && ua.size() == ub.size();
+}
+
+QString readSetting(db::Query& q, const QString& name)
+{
+    q.clearSql();
+    q.addLine(QStringLiteral("SELECT ARVO FROM ASETUS WHERE ASETUS=:asetus"));
+    q.param(QStringLiteral("asetus")).setText(name);
+    q.open();
+    QString value = q.eof() ? QString() : q.fieldByName(QStringLiteral("ARVO")).asText();
+    q.close();
+    return value;
+}
+
+}  // namespace
+
+bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password)
+{
+    const bool userOk = constantTimeEquals(user, QString::fromLatin1(types::PALVELIMEN_KAYTTAJATUNNUS));
+    const bool passwordOk = constantTimeEquals(password, QString::fromLatin1(types::PALVELIMEN_SALASANA));
+    const bool valid = userOk && passwordOk;
+    appendStampedLineLocked(valid ? QStringLiteral("OnUserAuthenticate: OK")
+                                  : QStringLiteral("OnUserAuthenticate: Virheelliset kirjautumistiedot"));
+    return valid;
+}
+
+void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db::Query& FDKysely)
+{
+    TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + p.sovellus
+                 + QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress
+                 + QStringLiteral(". Protokolla: ") + channel.protocol);
+    TarkistaPaasykoodi(FDKysely, p.saatu_paasykoodi);
+    TarkistaOhjelmanKirjautumistiedot(FDKysely, p.saatu_kayttajatunnus, p.saatu_salasana);
+}
+
+void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)
+{
+    QMutexLocker lock(&windowLock());
+    const QString paasykoodi = readSetting(FDKysely, QStringLiteral("Mobiilisovellusten pääsykoodi"));
+    if (paasykoodi.isEmpty())
+        throw ConnectRefused(QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
+    if (paasykoodi.size() < 20)
+        throw ConnectRefused(QStringLiteral(
+            "Mobiilisovellusten pääsykoodi on liian lyhyt. Korjaa se normaalin ohjelman puolella."));
+    QHash<QChar, int> Merkit;
+    bool muoto_ei_kelpaa = false;
+    for (QChar c : paasykoodi) {
+        if (++Merkit[c] > 4)
+            muoto_ei_kelpaa = true;
+    }
+    if (muoto_ei_kelpaa)
+        throw ConnectRefused(QStringLiteral(
+            "Mobiilisovellusten pääsykoodi sisältää liikaa samoja merkkejä. Korjaa se normaalin ohjelman puolella."));
+    if (!constantTimeEquals(paasykoodi, saatu_paasykoodi))
+        throw ConnectRefused(QStringLiteral("Virheellinen pääsykoodi"));
+}
+
+void TarkistaOhjelmanKirjautumistiedot(db::Query& FDKysely, const QString& saatu_kayttajatunnus,
+                                       const QString& saatu_salasana)
+{
+    QMutexLocker lock(&windowLock());
+    FDKysely.clearSql();
+    FDKysely.addLine(QStringLiteral("SELECT MP_SALASANA FROM MYYJAPER"));
+    FDKysely.addLine(QStringLiteral("WHERE MP_KAYTTAJATUNNUS=:kt"));
+    FDKysely.param(QStringLiteral("kt")).setText(saatu_kayttajatunnus);
+    FDKysely.open();
+    const bool ok = !FDKysely.eof()
+                    && constantTimeEquals(FDKysely.fieldByName(QStringLiteral("MP_SALASANA")).asText(), saatu_salasana);
+    FDKysely.close();
+    if (ok) {
+        appendStampedLineLocked(QStringLiteral("Kirjautuminen ohjelman tunnuksella onnistui."));
+        return;
+    }
+    appendStampedLineLocked(QStringLiteral("Kirjautuminen ohjelman tunnuksella EPÄONNISTUI."));
+    throw ConnectRefused(QStringLiteral("Virheellinen ohjelman käyttäjätunnus tai salasana."));
+}
+
+}  // namespace krp

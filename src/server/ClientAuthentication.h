@@ -1,0 +1,44 @@
+#pragma once
+// The two gates a client passes before it may call methods: the fixed application
+// credentials (authentication event) and the access code plus an ERP user (connect event).
+#include <QString>
+#include <stdexcept>
+
+namespace krp::db { class Query; }
+
+namespace krp {
+
+// A refusal of the connect event; the message goes back to the client unchanged.
+class ConnectRefused : public std::runtime_error {
+public:
+    explicit ConnectRefused(const QString& message) : std::runtime_error(message.toStdString()) {}
+};
+
+// Connect properties as the client sent them; an absent one reads as the empty text.
+struct ConnectProperties {
+    QString sovellus;              // "Application"
+    QString saatu_paasykoodi;      // "Token"
+    QString saatu_kayttajatunnus;  // "ApplicationUserName"
+    QString saatu_salasana;        // "ApplicationPassword"
+};
+
+// The client's connection as the transport sees it.
+struct ChannelInfo {
+    QString clientAddress;
+    QString protocol;
+};
+
+// Compares with the fixed credentials in constant time and logs the outcome under the
+// window lock. Returns whether the credentials are valid.
+bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password);
+
+// Logs the connect line, then runs both checks on `FDKysely` (the window's shared query).
+// Throws ConnectRefused, or the database error, to refuse the client.
+void DSServer1Connect(const ConnectProperties& properties, const ChannelInfo& channel, db::Query& FDKysely);
+
+// Each holds the window lock for its whole run and throws to refuse.
+void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi);
+void TarkistaOhjelmanKirjautumistiedot(db::Query& FDKysely, const QString& saatu_kayttajatunnus,
+                                       const QString& saatu_salasana);
+
+}  // namespace krp
