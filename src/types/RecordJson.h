@@ -14,6 +14,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <concepts>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,13 @@
 namespace krp::types {
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+// The seven record classes that cross the wire.
+template <class T>
+concept TransferRecord =
+    std::same_as<T, TVarastoontulorivi> || std::same_as<T, TKerailyrivi> || std::same_as<T, TInventointirivi> ||
+    std::same_as<T, TTuotemuutosrivi> || std::same_as<T, TTyoaikakirjaus> || std::same_as<T, TTyo> ||
+    std::same_as<T, TTyorivi>;
 
 // A record or list object that the reader refuses, or a value that the writer cannot write
 // (a double that is NaN or infinite). The message names the problem and where it lies.
