@@ -339,8 +339,44 @@ std::string listToJson(const TObjectList<T>& list)
     return {buffer.GetString(), buffer.GetSize()};
 }
 
+namespace {
+
+// Arrays and objects nested this deep are no value of this system; refusing them up front
+// keeps a hostile body from costing the parser memory in proportion to its depth.
+constexpr int kMaxNesting = 64;
+
+bool nestsTooDeep(std::string_view json)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char ch : json) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (ch == '\\')
+                escaped = true;
+            else if (ch == '"')
+                inString = false;
+        } else if (ch == '"') {
+            inString = true;
+        } else if (ch == '[' || ch == '{') {
+            if (++depth > kMaxNesting)
+                return true;
+        } else if (ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 void parseJson(rapidjson::Document& document, std::string_view json)
 {
+    if (nestsTooDeep(json))
+        throw RecordJsonError("not accepted: arrays and objects nest deeper than " + std::to_string(kMaxNesting) +
+                              " levels");
     constexpr unsigned flags =
         rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     document.Parse<flags>(json.data(), json.size());
