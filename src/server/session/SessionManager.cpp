@@ -1,0 +1,338 @@
+#include "server/session/SessionManager.h"
+
+#include "server/session/SessionId.h"
+#include "server/session/SessionState.h"
+
+#include <boost/asio/post.hpp>
+
+#include <atomic>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace krp::session {
+
+namespace net = boost::asio;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::chrono::milliseconds sweepIntervalFor(const SessionManagerOptions& options)
+{
+    if (options.sweepInterval.count() > 0)
+        return options.sweepInterval;
+    return std::clamp(options.idleLimit / 20, std::chrono::milliseconds(10),
+                      std::chrono::milliseconds(30'000));
+}
+
+}  // namespace
+
+struct SessionManager::Impl {
+    explicit Impl(SessionManagerOptions options_)
+        : options(std::move(options_)),
+          pool(options.eventThreads == 0 ? 1 : options.eventThreads),
+          sweeperStrand(net::make_strand(pool)),
+          sweeper(sweeperStrand)
+    {
+    }
+
+    const SessionManagerOptions options;
+    net::thread_pool pool;
+    net::strand<net::thread_pool::executor_type> sweeperStrand;
+    net::steady_timer sweeper;
+    std::atomic<bool> stopping{false};
+
+    mutable std::mutex mutex;  // sessions and listeners
+    std::unordered_map<std::string, std::shared_ptr<Session>> sessions;
+    std::vector<std::pair<ListenerId, Listener>> listeners;
+    ListenerId nextListenerId = 1;
+
+    std::mutex activityMutex;  // queued events and running calls
+    std::condition_variable activityDone;
+    std::size_t queuedEvents = 0;
+    std::size_t runningCalls = 0;
+};
+
+SessionManager::SessionManager(SessionManagerOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options)))
+{
+    // Idle sessions are looked for on the event threads.
+    struct Sweep {
+        SessionManager* manager;
+        void operator()(boost::system::error_code ec) const
+        {
+            auto& impl = *manager->impl_;
+            if (ec || impl.stopping)
+                return;
+            manager->closeIdle();
+            impl.sweeper.expires_after(sweepIntervalFor(impl.options));
+            impl.sweeper.async_wait(*this);
+        }
+    };
+    net::post(impl_->sweeperStrand, [this] {
+        impl_->sweeper.expires_after(sweepIntervalFor(impl_->options));
+        impl_->sweeper.async_wait(Sweep{this});
+    });
+}
+
+SessionManager::~SessionManager()
+{
+    closeAll();
+    {
+        std::unique_lock lock(impl_->activityMutex);
+        impl_->activityDone.wait(lock, [&] { return impl_->runningCalls == 0; });
+    }
+    impl_->stopping = true;
+    net::post(impl_->sweeperStrand, [this] { impl_->sweeper.cancel(); });
+    impl_->pool.join();  // the queued closed events run first
+}
+
+SessionManager::ListenerId SessionManager::addListener(Listener listener)
+{
+    std::lock_guard lock(impl_->mutex);
+    const ListenerId id = impl_->nextListenerId++;
+    impl_->listeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void SessionManager::removeListener(ListenerId id)
+{
+    std::lock_guard lock(impl_->mutex);
+    std::erase_if(impl_->listeners, [id](const auto& entry) { return entry.first == id; });
+}
+
+std::shared_ptr<Session> SessionManager::create()
+{
+    auto state = std::make_unique<Session::State>(*this, net::make_strand(impl_->pool));
+    std::shared_ptr<Session> session;
+    for (;;) {
+        std::string id = newSessionId();
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->sessions.contains(id))
+            continue;  // 192 random bits: practically never
+        session.reset(new Session(id, std::move(state)));
+        impl_->sessions.emplace(std::move(id), session);
+        break;
+    }
+    postEvent(*session, [this](Session& s) { notify(SessionEvent::Created, s); });
+    return session;
+}
+
+std::shared_ptr<Session> SessionManager::find(std::string_view id) const
+{
+    std::lock_guard lock(impl_->mutex);
+    const auto it = impl_->sessions.find(std::string(id));
+    return it == impl_->sessions.end() ? nullptr : it->second;
+}
+
+bool SessionManager::close(std::string_view id)
+{
+    const auto session = find(id);
+    return session && close(*session);
+}
+
+bool SessionManager::close(Session& session)
+{
+    return closeIf(session, [](const Session::State&) { return true; });
+}
+
+void SessionManager::closeAll()
+{
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const auto& [id, session] : impl_->sessions)
+            open.push_back(session);
+    }
+    for (const auto& session : open)
+        close(*session);
+}
+
+void SessionManager::closeIdle()
+{
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const auto& [id, session] : impl_->sessions)
+            open.push_back(session);
+    }
+    const auto now = Clock::now();
+    const auto limit = impl_->options.idleLimit;
+    for (const auto& session : open)
+        closeIf(*session, [&](const Session::State& state) {
+            return state.pending == 0 && now - state.lastUsed >= limit;
+        });
+}
+
+bool SessionManager::closeIf(Session& session,
+                             const std::function<bool(const Session::State&)>& condition)
+{
+    auto& state = *session.state_;
+    bool postNow = false;
+    std::vector<std::shared_ptr<net::steady_timer>> timers;
+    {
+        std::lock_guard lock(state.mutex);
+        if (!state.open || !condition(state))
+            return false;
+        state.open = false;
+        timers.swap(state.timers);
+        postNow = !state.running;
+        state.closedEventDue = state.running;
+        state.turn.notify_all();  // waiting calls give up
+    }
+    if (!timers.empty())
+        net::post(state.strand, [timers = std::move(timers)] {
+            for (const auto& timer : timers)
+                timer->cancel();
+        });
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->sessions.erase(session.id());
+    }
+    if (postNow)
+        postClosedEvent(session);
+    return true;
+}
+
+void SessionManager::waitForEvents()
+{
+    std::unique_lock lock(impl_->activityMutex);
+    impl_->activityDone.wait(lock, [&] { return impl_->queuedEvents == 0; });
+}
+
+std::size_t SessionManager::size() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->sessions.size();
+}
+
+std::chrono::milliseconds SessionManager::idleLimit() const
+{
+    return impl_->options.idleLimit;
+}
+
+void SessionManager::runSerial(Session& session, const std::function<void()>& work)
+{
+    if (Session::current() == &session) {  // a call within a call of the same session
+        work();
+        return;
+    }
+    auto& state = *session.state_;
+    {
+        std::unique_lock lock(state.mutex);
+        if (!state.open)
+            throw SessionNotFound("Istunto on päättynyt.");
+        const std::uint64_t ticket = state.nextTicket++;
+        ++state.pending;
+        state.turn.wait(lock, [&] { return state.serving == ticket || !state.open; });
+        if (!state.open) {
+            --state.pending;
+            throw SessionNotFound("Istunto on päättynyt.");
+        }
+        state.running = true;
+        state.lastUsed = Clock::now();
+    }
+    {
+        std::lock_guard lock(impl_->activityMutex);
+        ++impl_->runningCalls;
+    }
+    struct Leave {
+        SessionManager& manager;
+        Session& session;
+        ~Leave() { manager.leaveCall(session); }
+    } leave{*this, session};
+    CurrentSessionScope scope(&session);
+    work();
+}
+
+void SessionManager::leaveCall(Session& session)
+{
+    auto& state = *session.state_;
+    bool postClosed = false;
+    {
+        std::lock_guard lock(state.mutex);
+        state.running = false;
+        ++state.serving;
+        --state.pending;
+        state.lastUsed = Clock::now();
+        postClosed = std::exchange(state.closedEventDue, false);
+        state.turn.notify_all();
+    }
+    if (postClosed)
+        postClosedEvent(session);
+    std::lock_guard lock(impl_->activityMutex);
+    if (--impl_->runningCalls == 0)
+        impl_->activityDone.notify_all();
+}
+
+void SessionManager::postClosedEvent(Session& session)
+{
+    postEvent(session, [this](Session& s) {
+        notify(SessionEvent::Closed, s);
+        std::shared_ptr<void> object;
+        {
+            std::lock_guard lock(s.state_->mutex);
+            object.swap(s.state_->object);
+        }
+        // the application's object for the session goes here, still as the current session
+    });
+}
+
+void SessionManager::postEvent(Session& session, std::function<void(Session&)> event)
+{
+    {
+        std::lock_guard lock(impl_->activityMutex);
+        ++impl_->queuedEvents;
+    }
+    net::post(session.state_->strand,
+              [this, self = session.shared_from_this(), event = std::move(event)] {
+                  runEvent(*self, event);
+                  std::lock_guard lock(impl_->activityMutex);
+                  if (--impl_->queuedEvents == 0)
+                      impl_->activityDone.notify_all();
+              });
+}
+
+void SessionManager::runEvent(Session& session, const std::function<void(Session&)>& event)
+{
+    CurrentSessionScope scope(&session);
+    try {
+        event(session);
+    } catch (const std::exception& e) {
+        reportEventError(e.what());
+    } catch (...) {
+        reportEventError("tuntematon poikkeus");
+    }
+}
+
+void SessionManager::notify(SessionEvent type, Session& session)
+{
+    std::vector<Listener> listeners;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const auto& [id, listener] : impl_->listeners)
+            listeners.push_back(listener);
+    }
+    for (const auto& listener : listeners) {
+        try {
+            listener(type, session);
+        } catch (const std::exception& e) {
+            reportEventError(e.what());
+        } catch (...) {
+            reportEventError("tuntematon poikkeus");
+        }
+    }
+}
+
+void SessionManager::reportEventError(const std::string& message)
+{
+    if (!impl_->options.onEventError)
+        return;
+    try {
+        impl_->options.onEventError(message);
+    } catch (...) {
+        // nowhere left to report it
+    }
+}
+
+}  // namespace krp::session

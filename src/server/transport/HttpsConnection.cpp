@@ -1,0 +1,323 @@
+// One client connection: TLS handshake, then read a request, let a worker answer it, write the
+// answer, and read the next one (keep-alive) until the client leaves, a limit is hit or the
+// server stops. Every step runs on the connection's strand with its own deadline.
+#include "server/transport/RequestPipeline.h"
+#include "server/transport/ServerCore.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace krp::transport {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+
+namespace {
+
+using WireResponse = http::response<http::string_body>;
+
+constexpr auto shutdownTimeout = std::chrono::seconds(2);
+// After an answer that ends the connection, what the client still sends is read and dropped
+// for a moment, so that closing does not reset the connection before it has read the answer.
+constexpr auto lingerTimeout = std::chrono::seconds(2);
+
+bool isHttpParseError(const beast::error_code& ec)
+{
+    return ec.category() == http::make_error_code(http::error::bad_target).category() &&
+           ec != http::error::end_of_stream && ec != http::error::partial_message &&
+           ec != http::error::short_read;
+}
+
+// A header from the application that would break the framing or the message is left out.
+bool isForbiddenHeader(const std::string& name, const std::string& value)
+{
+    for (const std::string_view reserved :
+         {"content-length", "transfer-encoding", "content-encoding", "connection", "content-type"})
+        if (beast::iequals(name, reserved))
+            return true;
+    const auto bad = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    return name.empty() || std::any_of(name.begin(), name.end(), bad) ||
+           std::any_of(value.begin(), value.end(), bad);
+}
+
+std::string remoteAddressText(const net::ip::address& address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6()).to_string();
+    return address.to_string();
+}
+
+class HttpsConnection final : public Connection,
+                              public std::enable_shared_from_this<HttpsConnection> {
+public:
+    HttpsConnection(ServerCore& core, tcp::socket&& socket)
+        : core_(core), stream_(std::move(socket), core.tls)
+    {
+        beast::error_code ec;
+        const auto remote = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
+        if (!ec) {
+            remoteAddress_ = remoteAddressText(remote.address());
+            remotePort_ = remote.port();
+        }
+    }
+
+    ~HttpsConnection() override { core_.remove(this); }
+
+    void run()
+    {
+        net::dispatch(stream_.get_executor(),
+                      beast::bind_front_handler(&HttpsConnection::handshake, shared_from_this()));
+    }
+
+    void close() override
+    {
+        net::post(stream_.get_executor(), [self = shared_from_this()] {
+            beast::error_code ignored;
+            auto& socket = beast::get_lowest_layer(self->stream_).socket();
+            socket.shutdown(tcp::socket::shutdown_both, ignored);
+            beast::get_lowest_layer(self->stream_).close();
+        });
+    }
+
+private:
+    beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
+
+    void handshake()
+    {
+        lowest().expires_after(core_.options.handshakeTimeout);
+        stream_.async_handshake(
+            ssl::stream_base::server,
+            beast::bind_front_handler(&HttpsConnection::onHandshake, shared_from_this()));
+    }
+
+    void onHandshake(beast::error_code ec)
+    {
+        if (ec)
+            return;  // not TLS, an old protocol, or too slow: nothing to answer
+        readHeader();
+    }
+
+    void readHeader()
+    {
+        parser_.emplace();
+        parser_->header_limit(static_cast<std::uint32_t>(core_.options.maxHeaderBytes));
+        parser_->body_limit(core_.options.maxBodyBytes);
+        lowest().expires_after(core_.options.idleTimeout);
+        http::async_read_header(
+            stream_, buffer_, *parser_,
+            beast::bind_front_handler(&HttpsConnection::onReadHeader, shared_from_this()));
+    }
+
+    void onReadHeader(beast::error_code ec, std::size_t)
+    {
+        if (ec == http::error::end_of_stream)
+            return shutdown();
+        if (ec == http::error::header_limit)
+            return replyAndClose(HttpResponse::error(431, "Pyynnön otsakkeet ovat liian suuret."));
+        if (ec == http::error::body_limit)
+            return replyAndClose(tooLarge());
+        if (ec) {
+            if (isHttpParseError(ec))
+                replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
+            return;
+        }
+
+        const auto& request = parser_->get();
+        const auto coding = parseContentEncoding(request[http::field::content_encoding]);
+        if (!coding)
+            return replyAndClose(HttpResponse::error(
+                415, "Pyynnön Content-Encoding \"" +
+                         std::string(request[http::field::content_encoding]) +
+                         "\" ei ole tuettu; käytä deflate tai gzip."));
+        requestCoding_ = *coding;
+
+        if (parser_->is_done())
+            return dispatchRequest();
+        if (beast::iequals(request[http::field::expect], "100-continue"))
+            return sendContinue();
+        readBody();
+    }
+
+    void sendContinue()
+    {
+        auto interim = std::make_shared<http::response<http::empty_body>>(
+            http::status::continue_, parser_->get().version());
+        lowest().expires_after(core_.options.writeTimeout);
+        http::async_write(stream_, *interim,
+                          [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                              if (!ec)
+                                  self->readBody();
+                          });
+    }
+
+    void readBody()
+    {
+        lowest().expires_after(core_.options.bodyTimeout);
+        http::async_read(
+            stream_, buffer_, *parser_,
+            beast::bind_front_handler(&HttpsConnection::onReadBody, shared_from_this()));
+    }
+
+    void onReadBody(beast::error_code ec, std::size_t)
+    {
+        if (ec == http::error::body_limit)
+            return replyAndClose(tooLarge());
+        if (ec) {
+            if (isHttpParseError(ec))
+                replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
+            return;
+        }
+        dispatchRequest();
+    }
+
+    HttpResponse tooLarge() const
+    {
+        return HttpResponse::error(413, "Pyynnön runko on liian suuri (yli " +
+                                            std::to_string(core_.options.maxBodyBytes) +
+                                            " tavua).");
+    }
+
+    // Hands the request to a worker; the answer comes back to this connection's strand.
+    void dispatchRequest()
+    {
+        auto message = parser_->release();
+        parser_.reset();
+
+        HttpRequest request;
+        request.method = std::string(message.method_string());
+        request.target = std::string(message.target());
+        for (const auto& field : message)
+            request.headers.emplace_back(std::string(field.name_string()),
+                                         std::string(field.value()));
+        request.body = std::move(message.body());
+        request.remoteAddress = remoteAddress_;
+        request.remotePort = remotePort_;
+
+        Reply reply;
+        reply.version = message.version();
+        reply.keepAlive = message.keep_alive();
+        std::string acceptEncoding(message[http::field::accept_encoding]);
+
+        lowest().expires_never();  // the handler may take its time; the client waits
+        net::post(core_.workers, [self = shared_from_this(), request = std::move(request),
+                                  acceptEncoding = std::move(acceptEncoding), reply,
+                                  coding = requestCoding_]() mutable {
+            reply.encoded = runRequest(self->core_.handler, self->core_.options, request, coding,
+                                       acceptEncoding);
+            net::post(self->stream_.get_executor(),
+                      [self, reply = std::move(reply)]() mutable { self->write(std::move(reply)); });
+        });
+    }
+
+    struct Reply {
+        EncodedResponse encoded;
+        unsigned version = 11;
+        bool keepAlive = false;
+    };
+
+    void replyAndClose(HttpResponse response)
+    {
+        parser_.reset();
+        Reply reply;
+        reply.encoded.response = std::move(response);
+        reply.keepAlive = false;
+        write(std::move(reply));
+    }
+
+    void write(Reply reply)
+    {
+        auto& r = reply.encoded.response;
+        auto wire = std::make_shared<WireResponse>();
+        wire->version(reply.version);
+        wire->result(static_cast<unsigned>(r.status));
+        wire->set(http::field::server, "KRPalvelin");
+        if (!r.body.empty())
+            wire->set(http::field::content_type, "application/json; charset=utf-8");
+        for (const auto& [name, value] : r.headers)
+            if (!isForbiddenHeader(name, value))
+                wire->insert(name, value);
+        if (reply.encoded.coding != ContentCoding::Identity)
+            wire->set(http::field::content_encoding, contentCodingName(reply.encoded.coding));
+        if (reply.encoded.varyOnAcceptEncoding)
+            wire->set(http::field::vary, "Accept-Encoding");
+        wire->body() = std::move(r.body);
+        wire->keep_alive(reply.keepAlive);
+        wire->prepare_payload();
+
+        lowest().expires_after(core_.options.writeTimeout);
+        http::async_write(stream_, *wire,
+                          [self = shared_from_this(), wire](beast::error_code ec, std::size_t) {
+                              self->onWrite(ec, wire->keep_alive());
+                          });
+    }
+
+    void onWrite(beast::error_code ec, bool keepAlive)
+    {
+        if (ec)
+            return;
+        if (keepAlive)
+            return readHeader();
+        shutdown();
+    }
+
+    void shutdown()
+    {
+        lowest().expires_after(shutdownTimeout);
+        stream_.async_shutdown([self = shared_from_this()](beast::error_code) { self->linger(); });
+    }
+
+    void linger()
+    {
+        beast::error_code ignored;
+        lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+        lingerUntil_ = std::chrono::steady_clock::now() + lingerTimeout;
+        drain();
+    }
+
+    void drain()
+    {
+        const auto left = lingerUntil_ - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return lowest().close();
+        lowest().expires_after(left);
+        lowest().async_read_some(net::buffer(drainBuffer_),
+                              [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                  if (ec)
+                                      return self->lowest().close();
+                                  self->drain();
+                              });
+    }
+
+    ServerCore& core_;
+    beast::ssl_stream<beast::tcp_stream> stream_;
+    beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    ContentCoding requestCoding_ = ContentCoding::Identity;
+    std::string remoteAddress_;
+    std::uint16_t remotePort_ = 0;
+    std::chrono::steady_clock::time_point lingerUntil_;
+    std::array<char, 16 * 1024> drainBuffer_{};
+};
+
+}  // namespace
+
+void serveConnection(ServerCore& core, tcp::socket socket)
+{
+    auto connection = std::make_shared<HttpsConnection>(core, std::move(socket));
+    if (!core.add(connection))
+        return;  // stopping or full: the socket closes with the connection
+    connection->run();
+}
+
+}  // namespace krp::transport

@@ -1,0 +1,232 @@
+#include "server/transport/HttpsServer.h"
+
+#include "server/transport/ServerCore.h"
+#include "server/transport/TlsServerContext.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+
+#include <future>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace krp::transport {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+ServerCore::ServerCore(HttpsServerOptions options_, Handler handler_,
+                       net::ssl::context tls_)
+    : options(std::move(options_)),
+      handler(std::move(handler_)),
+      tls(std::move(tls_)),
+      workers(options.workerThreads == 0 ? 1 : options.workerThreads)
+{
+}
+
+bool ServerCore::add(const std::shared_ptr<Connection>& connection)
+{
+    std::lock_guard lock(mutex_);
+    if (closing_ || connections_.size() >= options.maxConnections)
+        return false;
+    connections_.emplace(connection.get(), connection);
+    return true;
+}
+
+void ServerCore::remove(const Connection* connection)
+{
+    std::lock_guard lock(mutex_);
+    connections_.erase(connection);
+}
+
+void ServerCore::closeAll()
+{
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        for (const auto& [key, weak] : connections_)
+            if (auto connection = weak.lock())
+                open.push_back(std::move(connection));
+    }
+    for (const auto& connection : open)
+        connection->close();
+}
+
+namespace {
+
+// Accepts connections, each onto its own strand, until closed.
+class Listener : public std::enable_shared_from_this<Listener> {
+public:
+    Listener(ServerCore& core, tcp::acceptor acceptor)
+        : core_(core), acceptor_(std::move(acceptor)), retryTimer_(acceptor_.get_executor())
+    {
+    }
+
+    void run() { accept(); }
+
+    // Runs on the acceptor's strand.
+    void close()
+    {
+        closed_ = true;
+        boost::system::error_code ignored;
+        acceptor_.close(ignored);
+        retryTimer_.cancel();
+    }
+
+    const tcp::acceptor::executor_type& executor() { return acceptor_.get_executor(); }
+
+private:
+    void accept()
+    {
+        acceptor_.async_accept(net::make_strand(core_.io),
+                               [self = shared_from_this()](boost::system::error_code ec,
+                                                           tcp::socket socket) {
+                                   self->onAccept(ec, std::move(socket));
+                               });
+    }
+
+    void onAccept(boost::system::error_code ec, tcp::socket socket)
+    {
+        if (closed_ || ec == net::error::operation_aborted)
+            return;
+        if (ec) {
+            // Out of descriptors or a similar passing condition: wait a moment, then go on.
+            retryTimer_.expires_after(std::chrono::milliseconds(100));
+            retryTimer_.async_wait([self = shared_from_this()](boost::system::error_code e) {
+                if (!e && !self->closed_)
+                    self->accept();
+            });
+            return;
+        }
+        serveConnection(core_, std::move(socket));
+        accept();
+    }
+
+    ServerCore& core_;
+    tcp::acceptor acceptor_;
+    net::steady_timer retryTimer_;
+    bool closed_ = false;
+};
+
+tcp::endpoint endpointOf(const HttpsServerOptions& options)
+{
+    boost::system::error_code ec;
+    const auto address = net::ip::make_address(options.address, ec);
+    if (ec)
+        throw std::runtime_error("Kuunneltava osoite \"" + options.address + "\" ei kelpaa.");
+    return {address, options.port};
+}
+
+tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& options)
+{
+    const tcp::endpoint endpoint = endpointOf(options);
+    const auto where = "Porttia " + std::to_string(options.port) + " (osoite " +
+                       options.address + ") ei voitu ottaa käyttöön: ";
+    tcp::acceptor acceptor(io.get_executor());
+    boost::system::error_code ec;
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (ec == net::error::address_in_use)
+        throw std::runtime_error(where + "portti on jo toisen ohjelman käytössä.");
+    if (ec == net::error::access_denied)
+        throw std::runtime_error(where + "ei oikeutta (" + ec.message() + ").");
+    if (!ec)
+        acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec)
+        throw std::runtime_error(where + ec.message());
+    return acceptor;
+}
+
+}  // namespace
+
+struct HttpsServer::Running {
+    std::unique_ptr<ServerCore> core;
+    std::shared_ptr<Listener> listener;
+    std::vector<std::thread> ioThreads;
+    std::uint16_t port = 0;
+};
+
+HttpsServer::HttpsServer(Handler handler) : handler_(std::move(handler))
+{
+    if (!handler_)
+        throw std::invalid_argument("HttpsServer: no request handler");
+}
+
+HttpsServer::~HttpsServer()
+{
+    stop();
+}
+
+void HttpsServer::start(const HttpsServerOptions& options)
+{
+    std::lock_guard lock(mutex_);
+    if (running_)
+        throw std::logic_error("HttpsServer: already started");
+
+    auto running = std::make_unique<Running>();
+    running->core = std::make_unique<ServerCore>(
+        options, handler_, makeTlsServerContext(options.certificateFile, options.keyFile));
+    ServerCore& core = *running->core;
+
+    tcp::acceptor acceptor = openAcceptor(core.io, options);
+    running->port = acceptor.local_endpoint().port();
+    running->listener = std::make_shared<Listener>(core, std::move(acceptor));
+    net::dispatch(running->listener->executor(),
+                  [listener = running->listener] { listener->run(); });
+
+    const unsigned threads = options.ioThreads == 0 ? 1 : options.ioThreads;
+    for (unsigned i = 0; i < threads; ++i)
+        running->ioThreads.emplace_back([&core] {
+            auto guard = net::make_work_guard(core.io);
+            core.io.run();
+        });
+    running_ = std::move(running);
+}
+
+void HttpsServer::stop()
+{
+    std::lock_guard lock(mutex_);
+    if (!running_)
+        return;
+    auto running = std::move(running_);
+    ServerCore& core = *running->core;
+
+    // Stop accepting, then close the open connections.
+    std::promise<void> listenerClosed;
+    net::dispatch(running->listener->executor(), [&] {
+        running->listener->close();
+        listenerClosed.set_value();
+    });
+    listenerClosed.get_future().wait();
+    core.closeAll();
+
+    // Handlers still running finish; their responses find the connections closed.
+    core.workers.join();
+    core.io.stop();
+    for (auto& thread : running->ioThreads)
+        thread.join();
+    running->listener.reset();
+    running.reset();  // the io_context goes first, with the connections it still holds
+}
+
+bool HttpsServer::isStarted() const
+{
+    std::lock_guard lock(mutex_);
+    return running_ != nullptr;
+}
+
+std::uint16_t HttpsServer::port() const
+{
+    std::lock_guard lock(mutex_);
+    return running_ ? running_->port : 0;
+}
+
+}  // namespace krp::transport

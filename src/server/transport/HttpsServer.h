@@ -1,0 +1,80 @@
+#pragma once
+// The HTTPS server of the remote methods: TLS 1.2 or newer, HTTP/1.1 with keep-alive, JSON
+// bodies, compression both ways. Network I/O runs on a few I/O threads; every request is
+// handed to a worker pool, where the handler may block (database calls), and its response is
+// written back by the connection's I/O strand.
+//
+//   HttpsServer server([](const HttpRequest& r) { return HttpResponse::json(200, "{}"); });
+//   HttpsServerOptions options;
+//   options.port = 14002;
+//   options.certificateFile = dir + "test.pem";
+//   options.keyFile = dir + "test.key";
+//   server.start(options);   // throws std::runtime_error naming the cause
+//   ...
+//   server.stop();           // closes every connection, joins all threads; start may follow
+#include "server/transport/HttpMessage.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace krp::transport {
+
+// Called on a worker thread, never on an I/O thread; may block. An exception that escapes it
+// is answered 500 with its message.
+using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+struct HttpsServerOptions {
+    std::string address = "0.0.0.0";  // address to listen on
+    std::uint16_t port = 14002;        // 0: any free port, see HttpsServer::port()
+    std::string certificateFile;       // PEM certificate (chain)
+    std::string keyFile;               // PEM private key, not encrypted
+
+    unsigned ioThreads = 2;
+    unsigned workerThreads = 16;       // handlers that wait for the database
+    std::size_t maxConnections = 512;  // further connections are closed at once
+
+    std::size_t maxBodyBytes = 16 * 1024 * 1024;  // as received and after decompression
+    std::size_t maxHeaderBytes = 16 * 1024;
+    std::size_t compressAbove = 1024;  // response bodies longer than this are compressed
+
+    std::chrono::milliseconds handshakeTimeout{10'000};
+    std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request header
+    std::chrono::milliseconds bodyTimeout{120'000};    // rest of the request
+    std::chrono::milliseconds writeTimeout{60'000};
+};
+
+class HttpsServer {
+public:
+    explicit HttpsServer(Handler handler);
+    ~HttpsServer();  // stops
+    HttpsServer(const HttpsServer&) = delete;
+    HttpsServer& operator=(const HttpsServer&) = delete;
+
+    // Loads the certificate and key, binds and starts listening. Throws std::runtime_error
+    // with an operator-readable message (missing or unreadable file, key that does not fit
+    // the certificate, address or port not available); the server then stays stopped.
+    // Throws std::logic_error when already started.
+    void start(const HttpsServerOptions& options);
+
+    // Stops listening, closes every connection, waits for running handlers and joins the
+    // threads. Nothing happens when stopped.
+    void stop();
+
+    bool isStarted() const;
+
+    // The port being listened on (the chosen one when started with port 0); 0 when stopped.
+    std::uint16_t port() const;
+
+private:
+    struct Running;
+    Handler handler_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<Running> running_;
+};
+
+}  // namespace krp::transport

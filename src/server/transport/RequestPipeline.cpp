@@ -1,0 +1,62 @@
+#include "server/transport/RequestPipeline.h"
+
+#include <exception>
+
+namespace krp::transport {
+namespace {
+
+HttpResponse callHandler(const Handler& handler, const HttpRequest& request)
+{
+    try {
+        return handler(request);
+    } catch (const std::exception& e) {
+        return HttpResponse::error(500, e.what());
+    } catch (...) {
+        return HttpResponse::error(500, "Palvelimen sisäinen virhe.");
+    }
+}
+
+// A status the wire can carry as a final answer, with no body where none is allowed.
+void makeSendable(HttpResponse& response)
+{
+    if (response.status < 200 || response.status > 599) {
+        response = HttpResponse::error(
+            500, "Palvelin tuotti virheellisen vastauskoodin " + std::to_string(response.status) + ".");
+        return;
+    }
+    if (response.status == 204 || response.status == 304)
+        response.body.clear();
+}
+
+}  // namespace
+
+EncodedResponse runRequest(const Handler& handler, const HttpsServerOptions& options,
+                           HttpRequest& request, ContentCoding requestCoding,
+                           std::string_view acceptEncoding)
+{
+    EncodedResponse out;
+    auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
+    if (decoded.status == DecodeStatus::TooLarge) {
+        out.response = HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
+                                                    std::to_string(options.maxBodyBytes) +
+                                                    " tavua).");
+    } else if (decoded.status == DecodeStatus::Corrupt) {
+        out.response = HttpResponse::error(
+            400, "Pyynnön runkoa ei voitu purkaa (Content-Encoding: " +
+                     std::string(contentCodingName(requestCoding)) + ").");
+    } else {
+        request.body = std::move(decoded.data);
+        out.response = callHandler(handler, request);
+        makeSendable(out.response);
+    }
+
+    if (out.response.body.size() > options.compressAbove) {
+        out.varyOnAcceptEncoding = true;
+        out.coding = chooseResponseCoding(acceptEncoding);
+        if (out.coding != ContentCoding::Identity)
+            out.response.body = compress(out.response.body, out.coding);
+    }
+    return out;
+}
+
+}  // namespace krp::transport

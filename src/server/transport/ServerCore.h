@@ -1,0 +1,53 @@
+#pragma once
+// Inside the HTTPS server: what the listener and the connections share while it runs.
+#include "server/transport/HttpsServer.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace krp::transport {
+
+// One accepted client connection, as the server sees it from outside.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    // Closes the socket on the connection's own strand; callable from any thread.
+    virtual void close() = 0;
+};
+
+class ServerCore {
+public:
+    ServerCore(HttpsServerOptions options, Handler handler, boost::asio::ssl::context tls);
+
+    const HttpsServerOptions options;
+    const Handler handler;
+    boost::asio::ssl::context tls;
+    boost::asio::thread_pool workers;
+
+    // Registers a new connection; false when the server is stopping or full.
+    bool add(const std::shared_ptr<Connection>& connection);
+    void remove(const Connection* connection);
+    // Refuses new connections and closes the current ones.
+    void closeAll();
+
+private:
+    std::mutex mutex_;
+    bool closing_ = false;
+    std::unordered_map<const Connection*, std::weak_ptr<Connection>> connections_;
+
+public:
+    // The io_context goes last so that it is destroyed first: the connections it still holds
+    // unregister themselves while the rest is alive.
+    boost::asio::io_context io;
+};
+
+// Takes over an accepted socket: TLS handshake, then requests until the client leaves.
+void serveConnection(ServerCore& core, boost::asio::ip::tcp::socket socket);
+
+}  // namespace krp::transport
