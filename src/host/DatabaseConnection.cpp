@@ -21,9 +21,9 @@ DatabaseConnection::~DatabaseConnection()
 void DatabaseConnection::beforeConnect(const QString& tietokanta, int tietokannanTyyppi)
 {
     if (tietokannanTyyppi == 0)
-        odbcDriver_ = kSolidDb7Driver;
+        odbcDriver_ = QString::fromLatin1(db::kSolidDb7Driver);
     else if (tietokannanTyyppi == 1)
-        odbcDriver_ = kSolidDb100Driver;
+        odbcDriver_ = QString::fromLatin1(db::kSolidDb100Driver);
     settings_ = db::parseDatabaseField(tietokanta, odbcDriver_, programDir_);
 }
 

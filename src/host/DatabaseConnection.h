@@ -11,9 +11,6 @@
 
 namespace krp {
 
-inline const QString kSolidDb7Driver = QStringLiteral("IBM solidDB 7.0 32-bit - (ANSI)");
-inline const QString kSolidDb100Driver = QStringLiteral("solidDB 100.0 32-bit - (ANSI)");
-
 class DatabaseConnection {
 public:
     // `programDir` resolves a relative "sqlite:" path of the database field.
@@ -47,7 +44,7 @@ public:
 
 private:
     QString programDir_;
-    QString odbcDriver_ = kSolidDb7Driver;
+    QString odbcDriver_ = QString::fromLatin1(db::kSolidDb7Driver);
     db::ConnectionSettings settings_;
     std::unique_ptr<db::Database> database_;
     std::unique_ptr<db::Query> kysely_;

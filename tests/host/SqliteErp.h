@@ -5,6 +5,7 @@
 #include "db/Query.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <optional>
@@ -13,7 +14,13 @@ namespace krp::test {
 
 class SqliteErp {
 public:
-    explicit SqliteErp(const QString& dir) : path_(QDir(dir).filePath(QStringLiteral("erp.sqlite"))) {}
+    // An empty file is an empty SQLite database.
+    explicit SqliteErp(const QString& dir) : path_(QDir(dir).filePath(QStringLiteral("erp.sqlite")))
+    {
+        QFile file(path_);
+        if (!file.exists() && file.open(QIODevice::WriteOnly))
+            file.close();
+    }
 
     const QString& path() const { return path_; }
     QString field() const { return QStringLiteral("sqlite:") + path_; }

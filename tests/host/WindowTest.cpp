@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextBlock>
 
 #include <memory>
 #include <thread>
@@ -103,6 +104,14 @@ protected:
     std::unique_ptr<TfrmKRPalvelin> window;
 };
 
+// Lets the event loop run dry and wait, which is the idle moment, until a timer wakes it.
+void runUntilIdle()
+{
+    QApplication::processEvents();
+    QTimer::singleShot(1, [] {});
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 const QString kStartFailure = QStringLiteral("Valittuun tietokantaan ei saatu yhdistettyä. Palvelua ei voida\r\n"
                                              "käynnistää. Virhe:\r\n");
 
@@ -132,10 +141,12 @@ TEST_F(WindowTest, ControlsWithNamesCaptionsAndPlaces)
         QWidget* widget = child<QWidget>(c.name);
         ASSERT_NE(widget, nullptr) << c.name;
         EXPECT_EQ(widget->pos(), QPoint(c.left, c.top)) << c.name;
-        if (c.width)
+        if (c.width) {
             EXPECT_EQ(widget->width(), c.width) << c.name;
-        if (c.height)
+        }
+        if (c.height) {
             EXPECT_EQ(widget->height(), c.height) << c.name;
+        }
         if (!c.caption)
             continue;
         QString caption;
@@ -161,7 +172,9 @@ TEST_F(WindowTest, ControlsWithNamesCaptionsAndPlaces)
 TEST_F(WindowTest, MemosStayDockedToTheBottom)
 {
     TfrmKRPalvelin& w = create();
+    w.show();
     w.resize(800, 600);
+    QApplication::processEvents();
     EXPECT_EQ(w.memYhteysnakyma->geometry(), QRect(0, 600 - 174, 800, 174));
     EXPECT_EQ(w.memYhteydet->geometry(), QRect(0, 600 - 348, 800, 174));
 }
@@ -416,10 +429,10 @@ TEST_F(WindowTest, ControlsAreEnabledByTheServiceState)
     w.ApplicationEvents1Idle();
     EXPECT_EQ(state(), running);
     service.started = false;
-    QApplication::processEvents();  // the event loop runs dry: idle
+    runUntilIdle();
     EXPECT_EQ(state(), stopped);
     service.started = true;
-    QApplication::processEvents();
+    runUntilIdle();
     EXPECT_EQ(state(), running);
 }
 
