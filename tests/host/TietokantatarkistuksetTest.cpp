@@ -142,6 +142,19 @@ TEST_F(AfterConnectTest, FailureLeavesTheConnectionOpenAndIsNotRepeated)
     EXPECT_FALSE(connection.isOpen());
 }
 
+TEST_F(AfterConnectTest, StatementTextsAreTheErpDialectsOwn)
+{
+    DatabaseConnection connection(dir.path());
+    connection.open(erp.field(), 1);
+    db::Query& kysely = connection.kysely();
+    EXPECT_EQ(kysely.sql(), (QStringList{QStringLiteral("SELECT TABLE_NAME FROM TABLES"),
+                                         QStringLiteral("WHERE TABLE_NAME='ASETUKSET'")}));
+    EXPECT_EQ(HaeAsetus(kysely, QStringLiteral("yrityksen nimi")), QStringLiteral("Routala Oy"));
+    EXPECT_EQ(kysely.sql(), QStringList{QStringLiteral("SELECT ARVO FROM ASETUS WHERE ASETUS=:asetus")});
+    EXPECT_FALSE(kysely.isOpen());
+    connection.close();
+}
+
 TEST(BeforeConnect, DriverByDatabaseType)
 {
     DatabaseConnection connection(QStringLiteral("/tmp/"));
