@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "ProgramOptions.h"
 #include "RemoteService.h"
+#include "ServerContainerService.h"
 #include "host/log/EventLog.h"
 #include "platform/Platform.h"
 
@@ -16,12 +17,11 @@
 
 namespace {
 
-// The server container. Until the remote endpoint is attached here, a stand-in keeps the
-// started state so the window's start and stop work end to end.
-std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& /*window*/,
-                                                          const QString& /*configDir*/)
+// The server container, created right after the window so showing the window (which may
+// start the service) always finds it in place.
+std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
 {
-    return std::make_unique<krp::NullRemoteService>();
+    return std::make_unique<krp::ServerContainerService>(window, configDir);
 }
 
 }  // namespace

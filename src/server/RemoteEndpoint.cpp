@@ -1,0 +1,224 @@
+#include "server/RemoteEndpoint.h"
+
+#include "host/log/EventLog.h"
+#include "methods/PublishedMethods.h"
+#include "server/ClientAuthentication.h"
+#include "server/protocol/TableObject.h"
+
+#include <QByteArray>
+#include <QString>
+#include <rapidjson/document.h>
+
+#include <memory>
+#include <optional>
+
+namespace krp {
+
+using transport::HttpRequest;
+using transport::HttpResponse;
+
+namespace {
+
+constexpr std::string_view kSessionPath = "/api/v1/session";
+constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
+constexpr std::string_view kProvidersPrefix = "/api/v1/providers/";
+
+HttpResponse unauthorized(std::string_view message)
+{
+    HttpResponse r = HttpResponse::error(401, message);
+    r.headers.emplace_back("WWW-Authenticate", "Basic realm=\"KRPalvelin\"");
+    return r;
+}
+
+std::string_view pathOf(std::string_view target)
+{
+    const auto q = target.find('?');
+    return q == std::string_view::npos ? target : target.substr(0, q);
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+// "Basic base64(user:password)": the user and password, or nothing when absent or malformed.
+std::optional<std::pair<QString, QString>> basicCredentials(const HttpRequest& request)
+{
+    const std::string_view header = request.header("Authorization");
+    if (!startsWithNoCase(header, "Basic "))
+        return std::nullopt;
+    const QByteArray encoded = QByteArray(header.data() + 6, static_cast<qsizetype>(header.size() - 6)).trimmed();
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    const QString text = QString::fromUtf8(*decoded);
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return std::nullopt;
+    return std::make_pair(text.left(colon), text.mid(colon + 1));
+}
+
+// "Bearer <session id>", or the empty text.
+std::string bearerToken(const HttpRequest& request)
+{
+    const std::string_view header = request.header("Authorization");
+    if (!startsWithNoCase(header, "Bearer "))
+        return {};
+    std::string token(header.substr(7));
+    while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
+        token.pop_back();
+    while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
+        token.erase(token.begin());
+    return token;
+}
+
+// The connect properties of the session request's body; nothing when the body is not a JSON
+// object of texts (the message says what is wrong).
+std::optional<ConnectProperties> connectProperties(const std::string& body, std::string& error)
+{
+    rapidjson::Document doc;
+    doc.Parse<rapidjson::kParseValidateEncodingFlag>(body.data(), body.size());
+    if (doc.HasParseError() || !doc.IsObject()) {
+        error = "The body must be a JSON object of connect properties (names to texts).";
+        return std::nullopt;
+    }
+    ConnectProperties p;
+    const std::pair<const char*, QString*> known[] = {
+        {"Application", &p.sovellus},
+        {"Token", &p.saatu_paasykoodi},
+        {"ApplicationUserName", &p.saatu_kayttajatunnus},
+        {"ApplicationPassword", &p.saatu_salasana},
+    };
+    for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it) {
+        if (!it->value.IsString()) {
+            error = std::string("Connect property \"") + it->name.GetString() + "\" must be a text.";
+            return std::nullopt;
+        }
+        for (const auto& [name, field] : known) {
+            if (std::string_view(it->name.GetString(), it->name.GetStringLength()) == name)
+                *field = QString::fromUtf8(it->value.GetString(), static_cast<qsizetype>(it->value.GetStringLength()));
+        }
+    }
+    return p;
+}
+
+}  // namespace
+
+void DSServer1Error(const QString& message)
+{
+    appendStampedLineLocked(QStringLiteral("Server: Tapahtui virhe: ") + message);
+}
+
+RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
+                               std::function<db::Query&()> windowQuery)
+    : sessions_(sessions), service_(service), windowQuery_(std::move(windowQuery))
+{
+}
+
+HttpResponse RemoteEndpoint::handle(const HttpRequest& request)
+{
+    const std::string_view path = pathOf(request.target);
+    if (path == kSessionPath) {
+        if (request.method == "POST")
+            return openSession(request);
+        if (request.method == "DELETE")
+            return closeSession(request);
+        return HttpResponse::error(405, "Use POST to open a session and DELETE to close it.");
+    }
+    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix) {
+        if (request.method != "POST")
+            return HttpResponse::error(405, "Methods are called with POST.");
+        return callMethod(request, std::string(path.substr(kMethodsPrefix.size())));
+    }
+    if (path.substr(0, kProvidersPrefix.size()) == kProvidersPrefix) {
+        if (request.method != "GET")
+            return HttpResponse::error(405, "Providers are read with GET.");
+        return fetchProvider(request, std::string(path.substr(kProvidersPrefix.size())));
+    }
+    return HttpResponse::error(404, "No such path. The paths are /api/v1/session, /api/v1/methods/{Method} and /api/v1/providers/{provider}.");
+}
+
+HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
+{
+    // Gate 1: the fixed application credentials.
+    const auto credentials = basicCredentials(request);
+    const bool valid = DSAuthenticationManager1UserAuthenticate(credentials ? credentials->first : QString(),
+                                                                credentials ? credentials->second : QString());
+    if (!valid)
+        return unauthorized("Virheelliset kirjautumistiedot");
+
+    std::string error;
+    const auto properties = connectProperties(request.body, error);
+    if (!properties)
+        return HttpResponse::error(400, error);
+
+    // Gate 2: the connect event, run as the new session's first call.
+    std::shared_ptr<session::Session> session = sessions_.create();
+    try {
+        sessions_.call(*session, [&](session::Session& s) {
+            s.setData("RemoteHost", request.remoteAddress);
+            const ChannelInfo channel{QString::fromStdString(request.remoteAddress),
+                                      QString::fromStdString(request.protocol)};
+            DSServer1Connect(*properties, channel, windowQuery_());
+            s.setObject(std::make_shared<TServerMethods1>(service_));
+        });
+    } catch (const session::SessionNotFound&) {
+        return HttpResponse::error(503, "The service is stopping.");
+    } catch (const std::exception& e) {
+        sessions_.close(*session);
+        return HttpResponse::error(403, e.what());
+    }
+    return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
+}
+
+HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::string& method)
+{
+    const std::string token = bearerToken(request);
+    if (token.empty())
+        return unauthorized("No session: send Authorization: Bearer <session id>.");
+    try {
+        return sessions_.call(token, [&](session::Session& s) {
+            auto module = s.objectAs<TServerMethods1>();
+            const protocol::CallResult r = publishedMethods().call(*module, method, request.body, DSServer1Error);
+            return HttpResponse::json(r.status, r.body);
+        });
+    } catch (const session::SessionNotFound&) {
+        return unauthorized("The session is unknown, has ended or has expired.");
+    }
+}
+
+HttpResponse RemoteEndpoint::fetchProvider(const HttpRequest& request, const std::string& provider)
+{
+    const std::string token = bearerToken(request);
+    if (token.empty())
+        return unauthorized("No session: send Authorization: Bearer <session id>.");
+    try {
+        return sessions_.call(token, [&](session::Session& s) {
+            auto module = s.objectAs<TServerMethods1>();
+            db::Query* query = module->provider(QString::fromStdString(provider));
+            if (!query)
+                return HttpResponse::error(404, "No provider named \"" + provider + "\".");
+            return HttpResponse::json(200, protocol::queryTableJson(*query));
+        });
+    } catch (const session::SessionNotFound&) {
+        return unauthorized("The session is unknown, has ended or has expired.");
+    }
+}
+
+HttpResponse RemoteEndpoint::closeSession(const HttpRequest& request)
+{
+    const std::string token = bearerToken(request);
+    if (token.empty() || !sessions_.close(token))
+        return unauthorized("The session is unknown, has ended or has expired.");
+    HttpResponse r;
+    r.status = 204;
+    return r;
+}
+
+}  // namespace krp

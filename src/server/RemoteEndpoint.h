@@ -1,0 +1,43 @@
+#pragma once
+// The remote endpoint's request handling: the four paths of the wire protocol, between the
+// transport (plain HTTP requests) and the session's method module. No sockets here.
+//
+//   POST   /api/v1/session            both gates; opens a session
+//   POST   /api/v1/methods/{Method}   one published method in the caller's session
+//   GET    /api/v1/providers/{name}   rows a method left open in the session's query
+//   DELETE /api/v1/session            ends the caller's session
+#include "server/ServiceContext.h"
+#include "server/session/SessionManager.h"
+#include "server/transport/HttpMessage.h"
+
+#include <functional>
+
+namespace krp::db { class Query; }
+
+namespace krp {
+
+class RemoteEndpoint {
+public:
+    // `windowQuery` gives the window's shared query, which both connect checks use under the
+    // window lock.
+    RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
+                   std::function<db::Query&()> windowQuery);
+
+    // Runs on a transport worker thread; may block on the database.
+    transport::HttpResponse handle(const transport::HttpRequest& request);
+
+private:
+    transport::HttpResponse openSession(const transport::HttpRequest& request);
+    transport::HttpResponse callMethod(const transport::HttpRequest& request, const std::string& method);
+    transport::HttpResponse fetchProvider(const transport::HttpRequest& request, const std::string& provider);
+    transport::HttpResponse closeSession(const transport::HttpRequest& request);
+
+    session::SessionManager& sessions_;
+    ServiceContext& service_;
+    std::function<db::Query&()> windowQuery_;
+};
+
+// The server's error event: logs "Server: Tapahtui virhe: " and the message.
+void DSServer1Error(const QString& message);
+
+}  // namespace krp

@@ -1,0 +1,60 @@
+#pragma once
+// TServerContainer1: the remote-method server with its HTTPS transport, the session listener
+// and the certificate files. The window starts and stops it; the container never does.
+#include "server/RemoteEndpoint.h"
+#include "server/ServiceContext.h"
+#include "server/session/SessionManager.h"
+#include "server/transport/HttpsServer.h"
+
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace krp {
+
+struct ServerContainerOptions {
+    std::string address = "0.0.0.0";
+    std::chrono::milliseconds sessionIdleLimit = std::chrono::minutes(20);
+    std::chrono::milliseconds sessionCreatedLogDelay{1000};
+    unsigned workerThreads = 16;
+};
+
+class TServerContainer1 {
+public:
+    // DataModuleCreate: the certificate files are `certificateDir` + "test.pem" / "test.key";
+    // the session listener is registered.
+    TServerContainer1(ServiceContext& service, std::function<db::Query&()> windowQuery,
+                      const QString& certificateDir, ServerContainerOptions options = {});
+    ~TServerContainer1();
+
+    // The port of DSHTTPService1, set before every start (built-in 14002).
+    void setPort(int port) { port_ = port; }
+    int port() const { return port_; }
+    std::uint16_t listeningPort() const { return DSHTTPService1.port(); }
+
+    // DSServer1: start raises an operator-readable error (missing certificate, port in use)
+    // and leaves the server stopped; stop ends every client session (each logs its closed
+    // line) before it returns.
+    void start();
+    void stop();
+    bool isStarted() const { return DSHTTPService1.isStarted(); }
+
+    session::SessionManager& sessions() { return *sessions_; }
+    const QString& certificateFile() const { return certificateFile_; }
+    const QString& keyFile() const { return keyFile_; }
+
+private:
+    void DataModuleCreate();
+
+    ServerContainerOptions options_;
+    QString certificateFile_;
+    QString keyFile_;
+    int port_ = 14002;
+    std::unique_ptr<session::SessionManager> sessions_;
+    RemoteEndpoint endpoint_;
+    transport::HttpsServer DSHTTPService1;
+};
+
+}  // namespace krp
