@@ -75,6 +75,12 @@ bool Session::isOpen() const
     return state_->open;
 }
 
+std::size_t Session::pendingCalls() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->pending;
+}
+
 void Session::scheduleOnce(std::chrono::milliseconds delay, std::function<void(Session&)> event)
 {
     std::lock_guard lock(state_->mutex);

@@ -37,6 +37,9 @@ public:
 
     bool isOpen() const;
 
+    // Calls of this session waiting for their turn or running.
+    std::size_t pendingCalls() const;
+
     // Runs `event` once, `delay` from now, on one of the manager's event threads, with this
     // session as the current session. Events of one session run one at a time and after its
     // created event. An event not yet due when the session closes is dropped; scheduling on a
