@@ -53,6 +53,7 @@ public:
 
     explicit SessionManager(SessionManagerOptions options = {});
     // Closes every session (their closed events run), waits for running calls and events.
+    // Not to be destroyed from within a call or an event of its own.
     ~SessionManager();
     SessionManager(const SessionManager&) = delete;
     SessionManager& operator=(const SessionManager&) = delete;

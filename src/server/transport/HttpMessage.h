@@ -34,7 +34,8 @@ struct HttpResponse {
     static HttpResponse error(int status, std::string_view message);
 };
 
-// `text` as a JSON string literal, quotes included.
+// `text` as a JSON string literal, quotes included. Bytes that are not well-formed UTF-8
+// become U+FFFD, so the result is always valid JSON.
 std::string jsonQuoted(std::string_view text);
 
 }  // namespace krp::transport

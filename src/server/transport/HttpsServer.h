@@ -62,7 +62,7 @@ public:
     void start(const HttpsServerOptions& options);
 
     // Stops listening, closes every connection, waits for running handlers and joins the
-    // threads. Nothing happens when stopped.
+    // threads. Nothing happens when stopped. Not to be called from within the handler.
     void stop();
 
     bool isStarted() const;
