@@ -2,6 +2,8 @@
 #include "db/Query.h"
 #include "support/TestDatabases.h"
 
+#include <QRegularExpression>
+
 using namespace krp::db;
 using krp::test::Content;
 using krp::test::DatabaseTest;
@@ -245,5 +247,42 @@ TEST_P(QueryTest, ColumnNamesComeAsTheStatementGivesThem)
 }
 
 KRP_INSTANTIATE_ON_BACKENDS(QueryTest);
+
+}  // namespace
+
+namespace {
+
+// Text toward the ERP's ANSI drivers travels in Windows-1252 both ways. MariaDB's "latin1" is
+// Windows-1252, so a MariaDB connection made the solidDB way carries the same bytes.
+TEST(AnsiConnectionTest, TextTravelsInTheAnsiCodePageBothWays)
+{
+    if (!krp::test::mariaDbConfigured())
+        GTEST_SKIP() << krp::test::mariaDbSkipMessage();
+    krp::test::TestDatabase utf8(krp::test::Backend::MariaDb, Content::SchemaOnly);
+
+    QString rest = utf8.settings().odbcConnectionString;
+    rest.remove(QRegularExpression(QStringLiteral("DRIVER=\\{[^}]*\\};?"), QRegularExpression::CaseInsensitiveOption));
+    rest.replace(QRegularExpression(QStringLiteral("CHARSET=[^;]*"), QRegularExpression::CaseInsensitiveOption),
+                 QStringLiteral("CHARSET=latin1"));
+    ConnectionSettings ansi;
+    ansi.kind = ConnectionSettings::Kind::SolidOdbc;
+    ansi.odbcDriver = QStringLiteral("MariaDB Unicode");
+    ansi.odbcAdvanced = rest;
+    Database database;
+    database.open(ansi);
+
+    Query q(database);
+    q.addLine("INSERT INTO ASETUS (ASETUS, ARVO) VALUES ('tm lisätilat', :arvo)");
+    q.param("arvo").setText(QString::fromUtf8("\"TYÖT OK\" Åbo € Łódź"));
+    q.execute();
+    q.setSql({"SELECT ARVO FROM ASETUS WHERE ASETUS=:asetus"});
+    q.param("asetus").setText(QString::fromUtf8("tm lisätilat"));
+    q.open();
+    EXPECT_EQ(q.fieldByName("ARVO").asText(), QString::fromUtf8("\"TYÖT OK\" Åbo € Lódz"));
+
+    // Stored as the same characters that a UTF-8 connection reads.
+    EXPECT_EQ(utf8.text(QString::fromUtf8("SELECT ARVO FROM ASETUS WHERE ASETUS='tm lisätilat'")),
+              QString::fromUtf8("\"TYÖT OK\" Åbo € Lódz"));
+}
 
 }  // namespace
