@@ -24,8 +24,6 @@ std::string sqlStateOf(int extendedCode)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return "HYT00";
-    case SQLITE_MISUSE:
-        return "08003";  // the handle is closed
     default:
         return "HY000";
     }
@@ -202,7 +200,6 @@ private:
         if (journalMode() != "wal")
             plain("PRAGMA journal_mode=WAL");  // once per file: the mode is kept in the file
         plain("PRAGMA case_sensitive_like=ON");
-        plain("PRAGMA synchronous=NORMAL");
     }
 
     std::string journalMode()
