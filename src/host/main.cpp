@@ -63,6 +63,13 @@ int main(int argc, char* argv[])
         // SIGINT / SIGTERM (console close on Windows): close the window as the operator would.
         krp::platform::onTerminationRequest([&window] { window.close(); });
 
+        // Headless, the caption is not on any screen: say it on standard output as it changes.
+        if (headless) {
+            QObject::connect(&window, &QWidget::windowTitleChanged, [](const QString& caption) {
+                std::printf("krpalvelin: caption \"%s\"\n", caption.toUtf8().constData());
+                std::fflush(stdout);
+            });
+        }
         window.show();
         rc = app.exec();
 
