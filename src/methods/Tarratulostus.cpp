@@ -1,11 +1,11 @@
 // Label and price-tag print requests: one KERUUTARRA row per call, with a random KET_ID, the
 // server's own clock and the product code trimmed and upper-cased.
 #include "methods/ServerMethodsUnit1.h"
+#include "methods/KetId.h"
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
 
 #include <QDateTime>
-#include <QRandomGenerator>
 
 namespace krp {
 
@@ -15,19 +15,13 @@ namespace {
 // a new identifier, this many times in all.
 constexpr int ketIdYrityksia = 5;
 
-std::int64_t arvoKetId()
-{
-    // The process-wide generator: seeded by the system, safe for concurrent callers.
-    return QRandomGenerator::global()->bounded(1000000000u);
-}
-
 void lisaaTarrapyynto(db::Query& kysely, const QString& tuotekoodi, std::int32_t toimittajanro,
                       std::int32_t maara, types::TTarratyyppi tyyppi)
 {
     kysely.clearSql();
     kysely.addLine(QStringLiteral("INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)"));
     kysely.addLine(QStringLiteral("VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"));
-    kysely.param(QStringLiteral("p1")).setInteger(arvoKetId());
+    kysely.param(QStringLiteral("p1")).setInteger(drawKetId());
     kysely.param(QStringLiteral("p2")).setInteger(toimittajanro);
     kysely.param(QStringLiteral("p3")).setText(trimUpper(tuotekoodi));
     kysely.param(QStringLiteral("p4")).setInteger(maara);
@@ -40,7 +34,7 @@ void lisaaTarrapyynto(db::Query& kysely, const QString& tuotekoodi, std::int32_t
         } catch (const db::Error& e) {
             if (!e.isDuplicateKey() || yritys >= ketIdYrityksia)
                 throw;
-            kysely.param(QStringLiteral("p1")).setInteger(arvoKetId());
+            kysely.param(QStringLiteral("p1")).setInteger(drawKetId());
         }
     }
 }

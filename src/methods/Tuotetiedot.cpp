@@ -21,13 +21,13 @@ QString TServerMethods1::Tuotetiedot(const QString& tuotekoodi, std::int32_t toi
     try {
         appendLogLine(nowText() + QStringLiteral(" Tuotetiedot haetaan toimittajan ") + QString::number(toimittajanro)
                       + QStringLiteral(" tuotteelle ") + tuotekoodi);
+        sqlTuotetiedot.clearSql();
         // The column list goes into the statement text itself; nothing but column references
-        // may reach it.
+        // may reach it. A refused list leaves the query without rows, as a failed one does.
         if (!isColumnList(kentat))
             throw MethodError(QStringLiteral(
                 "kenttäluettelo ei kelpaa. Anna sarakkeiden nimet pilkuin eroteltuina, esimerkiksi "
                 "TP_NIMI,TUOTVAIH.TV_VARASTOSSA (myös * ja TAULU.* käyvät)."));
-        sqlTuotetiedot.clearSql();
         sqlTuotetiedot.addLine(QStringLiteral("SELECT ") + kentat + QStringLiteral(" FROM TUOTPER3"));
         sqlTuotetiedot.addLine(QStringLiteral("LEFT JOIN TUOTETYYPIT ON TP_TYYPPIKOODI=TTP_TYYPPIKOODI"));
         sqlTuotetiedot.addLine(QStringLiteral("LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
