@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <set>
+#include <thread>
 
 using namespace krp;
 using krp::test::WarehouseTest;
@@ -186,6 +187,32 @@ TEST_P(WarehouseStagingTest, LabelAndPriceTagRequests)
         }
     }
     EXPECT_EQ(ids.size(), 3u);
+}
+
+TEST_P(WarehouseStagingTest, ConcurrentSessionsDrawTheirOwnIds)
+{
+    constexpr int kSessions = 4;
+    constexpr int kRequests = 25;
+    std::vector<std::unique_ptr<TServerMethods1>> sessions;
+    for (int i = 0; i < kSessions; ++i)
+        sessions.push_back(std::make_unique<TServerMethods1>(context));
+    std::vector<QStringList> failures(kSessions);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kSessions; ++i) {
+        threads.emplace_back([&, i] {
+            for (int n = 0; n < kRequests; ++n) {
+                const QString tulos = n % 2 ? sessions[i]->LisaaTarratulostus(QStringLiteral("P%1").arg(i), i, n)
+                                            : sessions[i]->LisaaHintalappuTulostus(QStringLiteral("P%1").arg(i), i, n);
+                if (!tulos.isEmpty())
+                    failures[i] << tulos;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (const QStringList& f : failures)
+        EXPECT_EQ(f, QStringList());
+    EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(DISTINCT KET_ID) FROM KERUUTARRA")), kSessions * kRequests);
 }
 
 // Draws from a fixed list, then the process-wide generator again.
