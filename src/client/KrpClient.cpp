@@ -6,6 +6,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <fstream>
 #include <utility>
 
 namespace krp::client {
@@ -124,7 +125,21 @@ std::string connectPropertiesJson(const ConnectProperties& p)
     return {buffer.GetString(), buffer.GetSize()};
 }
 
-KrpClient::KrpClient(KrpClientOptions options) : options_(std::move(options)), http_(options_.transport) {}
+// The transport options, once the certificate file to trust is known to be readable.
+static const HttpsClientOptions& checkedTransport(const HttpsClientOptions& o)
+{
+    if (o.verifyPeer && !o.caFile.empty() && !std::ifstream(o.caFile).good())
+        throw KrpError(0, "Cannot read the certificate file \"" + o.caFile + "\".");
+    return o;
+}
+
+KrpClient::KrpClient(KrpClientOptions options) try
+    : options_(std::move(options)), http_(checkedTransport(options_.transport)) {
+} catch (const KrpError&) {
+    throw;
+} catch (const std::exception& e) {
+    throw KrpError(0, std::string("Cannot set up TLS with the certificate file: ") + e.what());
+}
 
 KrpClient::~KrpClient() = default;
 

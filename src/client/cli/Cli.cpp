@@ -74,6 +74,8 @@ std::string readScript(const std::string& file, std::istream& in)
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+int runCommand(const CliOptions& options, const std::vector<Step>& steps, std::ostream& out, std::ostream& err);
+
 int runSteps(const CliOptions& options, const std::vector<Step>& steps, std::ostream& out, std::ostream& err)
 {
     KrpClient client(options.client);
@@ -143,6 +145,17 @@ int runCli(const std::vector<std::string>& args, const Environment& env, std::is
         return kExitUsage;
     }
 
+    try {
+        return runCommand(options, steps, out, err);
+    } catch (const KrpError& e) {  // a client that cannot even be set up
+        return failure(err, e, options, nullptr);
+    }
+}
+
+namespace {
+
+int runCommand(const CliOptions& options, const std::vector<Step>& steps, std::ostream& out, std::ostream& err)
+{
     switch (options.command) {
     case CliOptions::Command::Help:
         out << helpText();
@@ -166,5 +179,7 @@ int runCli(const std::vector<std::string>& args, const Environment& env, std::is
     }
     return kExitUsage;
 }
+
+}  // namespace
 
 }  // namespace krp::cli
