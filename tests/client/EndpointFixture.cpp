@@ -68,9 +68,6 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
 
 EndpointFixture::EndpointFixture() : erp(dir.path())
 {
-    qtApp();
-    logStart_ = EventLog::instance()->lineCount();
-
     erp.createSettingsTable(QStringLiteral("ASETUS"));
     erp.exec({
         QStringLiteral("CREATE TABLE MYYJAPER (MP_KAYTTAJATUNNUS VARCHAR(30), MP_SALASANA VARCHAR(30))"),
@@ -81,7 +78,19 @@ EndpointFixture::EndpointFixture() : erp(dir.path())
                        "INSERT INTO TUOTTEET SELECT i, 'Tuote nro ' || i || ' äö', i * 1.25 FROM n"),
     });
     setAccessCode(kPaasykoodi);
-    database.open(db::parseDatabaseField(erp.field(), QString(), QString()));
+    start(db::parseDatabaseField(erp.field(), QString(), QString()));
+}
+
+EndpointFixture::EndpointFixture(const db::ConnectionSettings& erpDatabase) : erp(dir.path())
+{
+    start(erpDatabase);
+}
+
+void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
+{
+    qtApp();
+    logStart_ = EventLog::instance()->lineCount();
+    database.open(erpDatabase);
     windowQuery = std::make_unique<db::Query>(database);
 
     registry = std::make_unique<ClientRegistry>([this](const Yhteysnakyma& v) {

@@ -44,7 +44,11 @@ struct Overlap {
 
 class EndpointFixture : public ::testing::Test {
 protected:
+    // The ERP of the test's own: ASETUS with kPaasykoodi, MYYJAPER with MATTI and TYHJA (empty
+    // password), and TUOTTEET with 300 rows.
     EndpointFixture();
+    // Another ERP database, e.g. the demo's.
+    explicit EndpointFixture(const db::ConnectionSettings& erpDatabase);
     ~EndpointFixture() override;
 
     // Connects to the running container.
@@ -84,6 +88,7 @@ protected:
     std::unique_ptr<TServerContainer1> container;
 
 private:
+    void start(const db::ConnectionSettings& erpDatabase);
     int logStart_ = 0;
 };
 
