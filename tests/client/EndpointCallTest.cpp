@@ -184,6 +184,8 @@ TEST_F(EndpointCallTest, BadInputIsRefusedAndTheServerKeepsServing)
         {"broken UTF-8", "Ping", "[\"Kairanet\", \"\xC3\x28\"]", 400},
         {"unknown method", "EiOle", "[]", 404},
         {"method name in another case", "ping", R"(["Kairanet","x"])", 404},
+        {"method name with a blank", "Ping x", R"(["Kairanet","x"])", 404},
+        {"method name with a slash", "Ping/..", R"(["Kairanet","x"])", 404},
         {"record of another class for a test method", "KaikuTyo", "[" + inventointi + "]", 400},
     };
     for (const Case& c : cases) {

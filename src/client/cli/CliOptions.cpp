@@ -302,11 +302,11 @@ Exit status:
   2  the command line or the script is not usable
   3  no answer: the server is unreachable, TLS failed, or the answer is not the protocol's JSON
 
-Example, against the demo (scripts/run-demo):
-  export KRP_TOKEN='access code' KRP_APP_USER='ERP user' KRP_APP_PASSWORD='password'
-  krpalvelin-cli --insecure call TarkistaKayttooikeus '["", "ERP user", "password"]'
-  krpalvelin-cli --insecure script - <<'EOF'
-  call MonivaiheinenTuotehaku [0, "6410000000017"]
+Example, against the demo (scripts/run-demo; its access code and users are in db/README.md):
+  export KRP_TOKEN='Kx7-Ruoste-Tunturi-2026' KRP_APP_USER=VARASTO KRP_APP_PASSWORD=Hylly42
+  krpalvelin-cli --ca demo-run/test.pem call TarkistaKayttooikeus '["", "VARASTO", "Hylly42"]'
+  krpalvelin-cli --ca demo-run/test.pem script - <<'EOF'
+  call MonivaiheinenTuotehaku [0, "6417000100014"]
   provider dspTuotelista
   EOF
 )";
