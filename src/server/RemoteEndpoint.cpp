@@ -115,9 +115,18 @@ void DSServer1Error(const QString& message)
     appendStampedLineLocked(QStringLiteral("Server: Tapahtui virhe: ") + message);
 }
 
+protocol::CallResult callPublishedMethod(TServerMethods1& module, std::string_view method, std::string_view body,
+                                         const protocol::MethodErrorHandler& onError)
+{
+    return publishedMethods().call(module, method, body, onError);
+}
+
 RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                               std::function<db::Query&()> windowQuery)
-    : sessions_(sessions), service_(service), windowQuery_(std::move(windowQuery))
+                               std::function<db::Query&()> windowQuery, MethodDispatcher methods)
+    : sessions_(sessions),
+      service_(service),
+      windowQuery_(std::move(windowQuery)),
+      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod))
 {
 }
 
@@ -185,7 +194,7 @@ HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::s
     try {
         return sessions_.call(token, [&](session::Session& s) {
             auto module = s.objectAs<TServerMethods1>();
-            const protocol::CallResult r = publishedMethods().call(*module, method, request.body, DSServer1Error);
+            const protocol::CallResult r = methods_(*module, method, request.body, DSServer1Error);
             return HttpResponse::json(r.status, r.body);
         });
     } catch (const session::SessionNotFound&) {

@@ -7,6 +7,7 @@
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
 #include "server/ServiceContext.h"
+#include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
 
@@ -16,12 +17,23 @@ namespace krp::db { class Query; }
 
 namespace krp {
 
+class TServerMethods1;
+
+// Calls the published method `method` of the session's module with the JSON arguments `body`.
+using MethodDispatcher = std::function<protocol::CallResult(TServerMethods1& module, std::string_view method,
+                                                            std::string_view body,
+                                                            const protocol::MethodErrorHandler& onError)>;
+
+// The published methods of TServerMethods1 (publishedMethods()).
+protocol::CallResult callPublishedMethod(TServerMethods1& module, std::string_view method, std::string_view body,
+                                         const protocol::MethodErrorHandler& onError);
+
 class RemoteEndpoint {
 public:
     // `windowQuery` gives the window's shared query, which both connect checks use under the
-    // window lock.
+    // window lock. `methods` answers method calls; empty: callPublishedMethod.
     RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                   std::function<db::Query&()> windowQuery);
+                   std::function<db::Query&()> windowQuery, MethodDispatcher methods = {});
 
     // Runs on a transport worker thread; may block on the database.
     transport::HttpResponse handle(const transport::HttpRequest& request);
@@ -35,6 +47,7 @@ private:
     session::SessionManager& sessions_;
     ServiceContext& service_;
     std::function<db::Query&()> windowQuery_;
+    MethodDispatcher methods_;
 };
 
 // The server's error event: logs "Server: Tapahtui virhe: " and the message.

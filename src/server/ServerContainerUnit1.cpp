@@ -30,7 +30,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
                                      const QString& certificateDir, ServerContainerOptions options)
     : options_(options),
       sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
-      endpoint_(*sessions_, service, std::move(windowQuery)),
+      endpoint_(*sessions_, service, std::move(windowQuery), options.methods),
       DSHTTPService1([this](const transport::HttpRequest& r) { return endpoint_.handle(r); })
 {
     certificateFile_ = withSeparator(certificateDir) + QStringLiteral("test.pem");
@@ -64,7 +64,7 @@ void TServerContainer1::start()
 {
     if (isStarted())
         return;
-    if (port_ < 1 || port_ > 65535)
+    if (port_ < 0 || port_ > 65535)
         throw std::runtime_error("Portti " + std::to_string(port_) + " ei kelpaa: anna numero väliltä 1-65535.");
     transport::HttpsServerOptions o;
     o.address = options_.address;

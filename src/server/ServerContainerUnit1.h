@@ -19,6 +19,9 @@ struct ServerContainerOptions {
     std::chrono::milliseconds sessionIdleLimit = std::chrono::minutes(20);
     std::chrono::milliseconds sessionCreatedLogDelay{1000};
     unsigned workerThreads = 16;
+    // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
+    // TServerMethods1. Tests put methods of their own in front of those.
+    MethodDispatcher methods;
 };
 
 class TServerContainer1 {
@@ -29,7 +32,8 @@ public:
                       const QString& certificateDir, ServerContainerOptions options = {});
     ~TServerContainer1();
 
-    // The port of DSHTTPService1, set before every start (built-in 14002).
+    // The port of DSHTTPService1, set before every start (built-in 14002). Port 0 listens on
+    // any free port (tests; the window refuses 0 before it gets here): see listeningPort().
     void setPort(int port) { port_ = port; }
     int port() const { return port_; }
     std::uint16_t listeningPort() const { return DSHTTPService1.port(); }

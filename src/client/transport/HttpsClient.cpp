@@ -163,6 +163,10 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
             ec = impl.run([&](auto handler) {
                 beast::get_lowest_layer(stream).async_connect(endpoints, handler);
             });
+            if (!ec && options_.verifyPeer) {
+                // A trusted certificate must also be made out to the host we asked for.
+                stream.set_verify_callback(ssl::host_name_verification(options_.host), ec);
+            }
             if (!ec) {
                 if (!SSL_set_tlsext_host_name(stream.native_handle(), options_.host.c_str()))
                     ec = beast::error_code(static_cast<int>(::ERR_get_error()),

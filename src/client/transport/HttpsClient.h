@@ -36,8 +36,9 @@ public:
 struct HttpsClientOptions {
     std::string host = "127.0.0.1";
     std::uint16_t port = 14002;
-    // Check the server's certificate against `caFile` (PEM) or the system's trusted ones.
-    // Off by default: the server's certificate is usually self-signed.
+    // Check the server's certificate against `caFile` (PEM) or the system's trusted ones, and
+    // that it is made out to `host` (name or IP address). Off by default: the server's
+    // certificate is usually self-signed.
     bool verifyPeer = false;
     std::string caFile;
     // Accept-Encoding sent with every request; empty: none (the server does not compress).

@@ -1,0 +1,212 @@
+#include "EndpointFixture.h"
+
+#include "host/QtTestApp.h"
+#include "host/log/EventLog.h"
+#include "methods/ServerMethodsUnit1.h"
+
+#include <QThread>
+
+#include <stdexcept>
+#include <thread>
+
+namespace krp::test {
+
+namespace {
+
+// Methods of the test, reached through the session's dispatcher beside the published ones.
+struct TestMethods {
+    TServerMethods1& module;
+    Overlap& overlap;
+
+    QString KaikuTeksti(const QString& text) { return text; }
+    types::TTyo KaikuTyo(const std::optional<types::TTyo>& tyo) { return tyo.value_or(types::TTyo{}); }
+    types::TTyoaikakirjaus KaikuTyoaikakirjaus(const std::optional<types::TTyoaikakirjaus>& k)
+    {
+        return k.value_or(types::TTyoaikakirjaus{});
+    }
+    std::optional<types::TObjectList<types::TKerailyrivi>> KaikuKerailyrivit(
+        const std::optional<types::TObjectList<types::TKerailyrivi>>& rivit)
+    {
+        return rivit;
+    }
+    void Virhe(const QString& message) { throw std::runtime_error(message.toStdString()); }
+    void AvaaTuotelista(std::int32_t n)
+    {
+        module.sqlTuotelista.setSql({QStringLiteral("SELECT NRO, NIMI, HINTA FROM TUOTTEET WHERE NRO<=:n ORDER BY NRO")});
+        module.sqlTuotelista.param(QStringLiteral("n")).setInteger(n);
+        module.sqlTuotelista.open();
+    }
+    std::int32_t Vuoro(std::int32_t tag)
+    {
+        const int now = ++overlap.running;
+        int most = overlap.most.load();
+        while (now > most && !overlap.most.compare_exchange_weak(most, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        --overlap.running;
+        return tag;
+    }
+};
+
+const protocol::MethodRegistry<TestMethods>& testMethods()
+{
+    static const auto registry = [] {
+        protocol::MethodRegistry<TestMethods> r;
+        r.add("KaikuTeksti", &TestMethods::KaikuTeksti, {"teksti"});
+        r.add("KaikuTyo", &TestMethods::KaikuTyo, {"Tyo"});
+        r.add("KaikuTyoaikakirjaus", &TestMethods::KaikuTyoaikakirjaus, {"kirjaus"});
+        r.add("KaikuKerailyrivit", &TestMethods::KaikuKerailyrivit, {"Rivit"});
+        r.add("Virhe", &TestMethods::Virhe, {"viesti"});
+        r.add("AvaaTuotelista", &TestMethods::AvaaTuotelista, {"n"});
+        r.add("Vuoro", &TestMethods::Vuoro, {"tag"});
+        return r;
+    }();
+    return registry;
+}
+
+}  // namespace
+
+EndpointFixture::EndpointFixture() : erp(dir.path())
+{
+    erp.createSettingsTable(QStringLiteral("ASETUS"));
+    erp.exec({
+        QStringLiteral("CREATE TABLE MYYJAPER (MP_KAYTTAJATUNNUS VARCHAR(30), MP_SALASANA VARCHAR(30))"),
+        QStringLiteral("INSERT INTO MYYJAPER VALUES ('MATTI', 'Salainen1')"),
+        QStringLiteral("INSERT INTO MYYJAPER VALUES ('TYHJA', '')"),
+        QStringLiteral("CREATE TABLE TUOTTEET (NRO INTEGER, NIMI VARCHAR(40), HINTA DOUBLE)"),
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+                       "INSERT INTO TUOTTEET SELECT i, 'Tuote nro ' || i || ' äö', i * 1.25 FROM n"),
+    });
+    setAccessCode(kPaasykoodi);
+    start(db::parseDatabaseField(erp.field(), QString(), QString()));
+}
+
+EndpointFixture::EndpointFixture(const db::ConnectionSettings& erpDatabase) : erp(dir.path())
+{
+    start(erpDatabase);
+}
+
+void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
+{
+    qtApp();
+    logStart_ = EventLog::instance()->lineCount();
+    database.open(erpDatabase);
+    windowQuery = std::make_unique<db::Query>(database);
+
+    registry = std::make_unique<ClientRegistry>([this](const Yhteysnakyma& v) {
+        view = v;
+        ++viewUpdates;
+    });
+    context.database = &database;
+    context.ping = [this](const QString& s, const QString& id) { registry->postPing(s, id); };
+    context.sovellusSuljetaan = [this](const QString& s, const QString& id) { registry->postSovellusSuljetaan(s, id); };
+
+    ServerContainerOptions options;
+    options.address = "127.0.0.1";
+    options.workerThreads = 4;
+    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
+                             const protocol::MethodErrorHandler& onError) {
+        if (testMethods().contains(method)) {
+            TestMethods test{module, overlap};
+            return testMethods().call(test, method, body, onError);
+        }
+        return callPublishedMethod(module, method, body, onError);
+    };
+    container = std::make_unique<TServerContainer1>(
+        context, [this]() -> db::Query& { return *windowQuery; },
+        QString::fromStdString(certificate.directory().string()), options);
+    container->setPort(0);
+    container->start();
+}
+
+EndpointFixture::~EndpointFixture()
+{
+    container->stop();
+    container.reset();
+    pumpBriefly(50);  // lines handed over by the last sessions
+    database.close();
+}
+
+client::KrpClientOptions EndpointFixture::clientOptions() const
+{
+    client::KrpClientOptions o;
+    o.transport.host = "127.0.0.1";
+    o.transport.port = container->listeningPort();
+    o.transport.verifyPeer = true;
+    o.transport.caFile = certificate.certificateFile();
+    return o;
+}
+
+client::ConnectProperties EndpointFixture::validClient() const
+{
+    return {"Kairanet", kPaasykoodi.toStdString(), kKayttaja.toStdString(), kSalasana.toStdString()};
+}
+
+std::unique_ptr<client::KrpClient> EndpointFixture::openClient()
+{
+    auto c = std::make_unique<client::KrpClient>(clientOptions());
+    c->openSession(validClient());
+    return c;
+}
+
+void EndpointFixture::setAccessCode(const std::optional<QString>& code)
+{
+    const QString name = QStringLiteral("Mobiilisovellusten pääsykoodi");
+    if (code) {
+        erp.setSetting(QStringLiteral("ASETUS"), name, *code);
+    } else {
+        erp.exec({QStringLiteral("DELETE FROM ASETUS WHERE ASETUS='%1'").arg(name)});
+    }
+}
+
+bool EndpointFixture::pumpUntil(const std::function<bool()>& done)
+{
+    return processEventsUntil(done, 30000);
+}
+
+void EndpointFixture::pumpBriefly(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+QStringList EndpointFixture::logLines() const
+{
+    return EventLog::instance()->lines().mid(logStart_);
+}
+
+int EndpointFixture::findLog(const QString& message, int from) const
+{
+    const QStringList lines = logLines();
+    for (int i = std::max(from, 0); i < lines.size(); ++i) {
+        if (lines[i].endsWith(QStringLiteral(": ") + message))
+            return i;
+    }
+    return -1;
+}
+
+int EndpointFixture::countLog(const QString& message) const
+{
+    int n = 0;
+    for (const QString& line : logLines())
+        n += line.endsWith(QStringLiteral(": ") + message) ? 1 : 0;
+    return n;
+}
+
+int EndpointFixture::waitForLog(const QString& message, int from)
+{
+    int index = -1;
+    pumpUntil([&] { return (index = findLog(message, from)) >= 0; });
+    return index;
+}
+
+void EndpointFixture::restartContainer()
+{
+    container->stop();
+    container->start();
+}
+
+}  // namespace krp::test
