@@ -28,10 +28,21 @@ struct ConnectionSettings {
     QString describe() const;
 };
 
+// The driver names of the window's database types.
+inline constexpr const char* kSolidDb7Driver = "IBM solidDB 7.0 32-bit - (ANSI)";
+inline constexpr const char* kSolidDb100Driver = "solidDB 100.0 32-bit - (ANSI)";
+
 // Turns the database field's text into settings. `driverName` is the driver chosen by the
 // database type; `programDir` resolves a relative sqlite path. The account comes from
 // KRP_DB_USER / KRP_DB_PASSWORD when set, else the installation's compiled-in default.
 ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName,
                                       const QString& programDir);
+
+// The connection string an ODBC access layer builds from its parameters:
+// "DRIVER={driver};UID=user;PWD=password;" followed by the advanced part as given. Values that
+// hold ';', '{', '}' or surrounding blanks are enclosed in braces ('}' doubled); empty account
+// values are left out.
+QString buildOdbcConnectString(const QString& driver, const QString& user, const QString& password,
+                               const QString& advanced);
 
 }  // namespace krp::db

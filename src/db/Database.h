@@ -10,7 +10,7 @@
 
 namespace krp::db {
 
-class Connection;  // one live SOCI session (internal)
+class Connection;  // one live link to the database (internal, db/Connection.h)
 
 class Database {
 public:
@@ -20,31 +20,45 @@ public:
     Database& operator=(const Database&) = delete;
 
     // Connects the first connection (throws Error with the driver's message on failure).
+    // Opening an open database closes it first.
     void open(const ConnectionSettings& settings);
     // Closes every pooled connection; statements after this fail with "not connected".
+    // A statement running at that moment finishes; its connection is closed afterwards.
     void close();
     bool isOpen() const;
-    const ConnectionSettings& settings() const;
+    ConnectionSettings settings() const;
 
     // Runs `work` with a connection of the pool leased to the calling thread. Nested calls on
-    // the same thread (and every Query inside `work`) reuse the same connection. A lost link is
-    // replaced by a fresh connection and the statement tried once more.
+    // the same thread (and every Query inside `work`) reuse the same connection. When `work`
+    // fails because the link was lost, the connection is replaced by a fresh one and `work`
+    // runs once more; this happens in the outermost call only, and never inside a Transaction
+    // (its earlier statements died with the link, so the failure is reported instead).
     void withConnection(const std::function<void(Connection&)>& work);
 
-private:
+    // At most this many connections are open at once; a statement beyond waits for a free
+    // one. Default 32.
+    void setMaxConnections(int count);
+
+    // Test aid: breaks the link of every idle pooled connection behind the pool's back, as a
+    // restart of the database server would.
+    void simulateLostLinkForTesting();
+
     struct Impl;
+
+private:
     std::unique_ptr<Impl> impl_;
     friend class Transaction;
-    friend class Query;
 };
 
 // A transaction on the calling thread: every Query executed on this thread while it lives
-// runs on its connection. Rolled back on destruction unless committed.
+// runs on its connection. Rolled back on destruction unless committed. One at a time per
+// thread and database.
 class Transaction {
 public:
     explicit Transaction(Database& db);
     ~Transaction();
     void commit();
+    void rollback();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 

@@ -1,0 +1,361 @@
+// Connections through ODBC: the ERP's solidDB (ANSI drivers, text in Windows-1252) and any
+// other ODBC source (text in UTF-8). SOCI connects, reconnects and switches auto-commit; the
+// statements run on the connection's ODBC handle directly, because SOCI 4.0 sizes its text
+// buffers by the column's length in characters and so cuts multi-byte UTF-8 text short.
+#include "db/Connection.h"
+#include "platform/AnsiCodePage.h"
+
+#include <soci/odbc/soci-odbc.h>
+#include <soci/soci.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstring>
+#include <list>
+
+namespace krp::db {
+namespace {
+
+class OdbcConnection;
+
+// Text toward and from the driver in the connection's character set.
+struct Codec {
+    bool ansi = false;
+    QByteArray encode(const QString& s) const { return ansi ? platform::toAnsi(s) : s.toUtf8(); }
+    QString decode(const QByteArray& b) const { return ansi ? platform::fromAnsi(b) : QString::fromUtf8(b); }
+    QString decode(const char* p) const { return decode(QByteArray(p)); }
+};
+
+// The first diagnostic record of a handle, as an Error.
+Error diagnostics(SQLSMALLINT type, SQLHANDLE handle, const Codec& codec, const char* fallback)
+{
+    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[SQL_MAX_MESSAGE_LENGTH + 1] = {};
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc = SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, &length);
+    if (!SQL_SUCCEEDED(rc))
+        return Error(fallback);
+    const QString text = codec.decode(reinterpret_cast<const char*>(message));
+    return Error(text.toStdString(), reinterpret_cast<const char*>(state), native);
+}
+
+ColumnType columnType(SQLSMALLINT sqlType, SQLSMALLINT decimalDigits)
+{
+    switch (sqlType) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return ColumnType::Integer;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+        return decimalDigits == 0 ? ColumnType::Integer : ColumnType::Float;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return ColumnType::Float;
+    case SQL_BIT:
+        return ColumnType::Boolean;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+        return ColumnType::DateTime;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return ColumnType::Binary;
+    default:
+        return ColumnType::Text;
+    }
+}
+
+QDateTime fromTimestamp(const SQL_TIMESTAMP_STRUCT& t)
+{
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));
+}
+
+class Statement {
+public:
+    Statement(SQLHDBC dbc, const Codec& codec) : codec_(codec)
+    {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_)))
+            throw diagnostics(SQL_HANDLE_DBC, dbc, codec_, "Allocating an ODBC statement failed");
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void check(SQLRETURN rc, const char* what)
+    {
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            throw diagnostics(SQL_HANDLE_STMT, stmt_, codec_, what);
+    }
+
+    void prepare(const QString& sql)
+    {
+        text_ = codec_.encode(sql);
+        check(SQLPrepare(stmt_, reinterpret_cast<SQLCHAR*>(text_.data()), static_cast<SQLINTEGER>(text_.size())),
+              "Preparing the statement failed");
+    }
+
+    void bind(SQLUSMALLINT index, const Value& value)
+    {
+        Buffer& b = buffers_.emplace_back();
+        SQLSMALLINT cType = SQL_C_CHAR;
+        SQLSMALLINT sqlType = SQL_VARCHAR;
+        SQLULEN columnSize = 1;
+        SQLPOINTER data = &b.int32;
+        SQLLEN bufferLength = 0;
+        b.indicator = 0;
+        if (const auto* i = std::get_if<std::int64_t>(&value)) {
+            if (*i >= INT32_MIN && *i <= INT32_MAX) {
+                b.int32 = static_cast<SQLINTEGER>(*i);
+                cType = SQL_C_SLONG, sqlType = SQL_INTEGER, columnSize = 10;
+            } else {
+                b.int64 = *i;
+                cType = SQL_C_SBIGINT, sqlType = SQL_BIGINT, columnSize = 19, data = &b.int64;
+            }
+        } else if (const auto* d = std::get_if<double>(&value)) {
+            b.real = *d;
+            cType = SQL_C_DOUBLE, sqlType = SQL_DOUBLE, columnSize = 15, data = &b.real;
+        } else if (const auto* s = std::get_if<QString>(&value)) {
+            b.bytes = codec_.encode(*s);
+            sqlType = b.bytes.size() > 4000 ? SQL_LONGVARCHAR : SQL_VARCHAR;
+            columnSize = static_cast<SQLULEN>(std::max<qsizetype>(1, b.bytes.size()));
+            data = b.bytes.data();
+            bufferLength = b.indicator = static_cast<SQLLEN>(b.bytes.size());
+        } else if (const auto* t = std::get_if<QDateTime>(&value); t && t->isValid()) {
+            const QDate date = t->date();
+            const QTime time = t->time();
+            b.timestamp = {static_cast<SQLSMALLINT>(date.year()), static_cast<SQLUSMALLINT>(date.month()),
+                           static_cast<SQLUSMALLINT>(date.day()), static_cast<SQLUSMALLINT>(time.hour()),
+                           static_cast<SQLUSMALLINT>(time.minute()), static_cast<SQLUSMALLINT>(time.second()), 0};
+            cType = SQL_C_TYPE_TIMESTAMP, sqlType = SQL_TYPE_TIMESTAMP, columnSize = 19, data = &b.timestamp;
+        } else if (const auto* blob = std::get_if<QByteArray>(&value)) {
+            b.bytes = *blob;
+            cType = SQL_C_BINARY, sqlType = SQL_VARBINARY;
+            columnSize = static_cast<SQLULEN>(std::max<qsizetype>(1, b.bytes.size()));
+            data = b.bytes.data();
+            bufferLength = b.indicator = static_cast<SQLLEN>(b.bytes.size());
+        } else {
+            b.indicator = SQL_NULL_DATA;  // null, or an invalid date-time
+        }
+        check(SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, cType, sqlType, columnSize, 0, data,
+                               bufferLength, &b.indicator),
+              "Binding a parameter failed");
+    }
+
+    StatementOutcome execute()
+    {
+        check(SQLExecute(stmt_), "Executing the statement failed");
+        StatementOutcome out;
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(stmt_, &columns), "Reading the result columns failed");
+        if (columns == 0) {
+            SQLLEN count = -1;
+            check(SQLRowCount(stmt_, &count), "Reading the count of rows failed");
+            out.rowsAffected = count;
+            return out;
+        }
+        std::vector<SQLSMALLINT> sqlTypes;
+        for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
+            SQLCHAR name[512] = {};
+            SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            check(SQLDescribeCol(stmt_, c, name, sizeof name, &nameLength, &type, &size, &digits, &nullable),
+                  "Describing a result column failed");
+            out.rows.columns.push_back({codec_.decode(reinterpret_cast<const char*>(name)), columnType(type, digits)});
+            sqlTypes.push_back(type);
+        }
+        for (;;) {
+            const SQLRETURN rc = SQLFetch(stmt_);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc, "Fetching a row failed");
+            std::vector<Value> row;
+            row.reserve(static_cast<std::size_t>(columns));
+            for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
+                row.push_back(read(c, out.rows.columns[c - 1].type, sqlTypes[c - 1]));
+            out.rows.rows.push_back(std::move(row));
+        }
+        return out;
+    }
+
+private:
+    struct Buffer {
+        SQLINTEGER int32 = 0;
+        SQLBIGINT int64 = 0;
+        double real = 0;
+        SQL_TIMESTAMP_STRUCT timestamp{};
+        QByteArray bytes;
+        SQLLEN indicator = 0;
+    };
+
+    // Reads a whole text or binary value, however long, in pieces.
+    std::optional<QByteArray> readBytes(SQLUSMALLINT c, SQLSMALLINT cType)
+    {
+        QByteArray all;
+        char piece[4096];
+        for (;;) {
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(stmt_, c, cType, piece, sizeof piece, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc, "Reading a column failed");
+            if (indicator == SQL_NULL_DATA)
+                return std::nullopt;
+            const qsizetype room = cType == SQL_C_CHAR ? sizeof piece - 1 : sizeof piece;
+            const qsizetype got = (indicator == SQL_NO_TOTAL || indicator > room) ? room : indicator;
+            all.append(piece, got);
+            if (rc == SQL_SUCCESS)
+                break;  // SQL_SUCCESS_WITH_INFO: more follows
+        }
+        return all;
+    }
+
+    Value read(SQLUSMALLINT c, ColumnType type, SQLSMALLINT sqlType)
+    {
+        SQLLEN indicator = 0;
+        switch (type) {
+        case ColumnType::Integer:
+        case ColumnType::Boolean: {
+            if (sqlType == SQL_DECIMAL || sqlType == SQL_NUMERIC)
+                break;  // may exceed 64 bits: read as text below
+            SQLBIGINT v = 0;
+            check(SQLGetData(stmt_, c, SQL_C_SBIGINT, &v, 0, &indicator), "Reading a column failed");
+            return indicator == SQL_NULL_DATA ? Value{Null{}} : Value{static_cast<std::int64_t>(v)};
+        }
+        case ColumnType::Float: {
+            double v = 0;
+            check(SQLGetData(stmt_, c, SQL_C_DOUBLE, &v, 0, &indicator), "Reading a column failed");
+            return indicator == SQL_NULL_DATA ? Value{Null{}} : Value{v};
+        }
+        case ColumnType::DateTime: {
+            SQL_TIMESTAMP_STRUCT t{};
+            check(SQLGetData(stmt_, c, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator), "Reading a column failed");
+            return indicator == SQL_NULL_DATA ? Value{Null{}} : Value{fromTimestamp(t)};
+        }
+        case ColumnType::Binary: {
+            auto bytes = readBytes(c, SQL_C_BINARY);
+            return bytes ? Value{*bytes} : Value{Null{}};
+        }
+        case ColumnType::Text:
+            break;
+        }
+        auto bytes = readBytes(c, SQL_C_CHAR);
+        if (!bytes)
+            return Null{};
+        if (type == ColumnType::Integer) {  // a DECIMAL without fraction
+            bool ok = false;
+            const qlonglong v = bytes->trimmed().toLongLong(&ok);
+            return ok ? Value{static_cast<std::int64_t>(v)} : Value{bytes->trimmed().toDouble()};
+        }
+        return codec_.decode(*bytes);
+    }
+
+    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+    const Codec& codec_;
+    QByteArray text_;
+    std::list<Buffer> buffers_;  // stable addresses for the bound parameters
+};
+
+class OdbcConnection final : public Connection {
+public:
+    explicit OdbcConnection(const ConnectionSettings& settings) : settings_(settings)
+    {
+        codec_.ansi = settings.usesAnsiCodePage();
+        open();
+    }
+
+    StatementOutcome run(const QString& sql, const std::vector<Value>& params) override
+    {
+        try {
+            Statement st(hdbc(), codec_);
+            st.prepare(sql);
+            for (std::size_t i = 0; i < params.size(); ++i)
+                st.bind(static_cast<SQLUSMALLINT>(i + 1), params[i]);
+            return st.execute();
+        } catch (const Error& e) {
+            if (e.isLinkLost())
+                broken_ = true;
+            throw;
+        }
+    }
+
+    void begin() override { guarded([this] { session_->begin(); }); }
+    void commit() override { guarded([this] { session_->commit(); }); }
+    void rollback() override { guarded([this] { session_->rollback(); }); }
+
+    void reconnect() override
+    {
+        session_.reset();
+        open();
+        broken_ = false;
+    }
+
+    void breakLink() override { session_->close(); }
+
+private:
+    void open()
+    {
+        const QByteArray connectString = codec_.encode(settings_.odbcConnectString());
+        try {
+            session_ = std::make_unique<soci::session>(soci::odbc, connectString.toStdString());
+        } catch (const soci::odbc_soci_error& e) {
+            throw Error(codec_.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
+                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+        } catch (const soci::soci_error& e) {
+            throw Error(e.get_error_message());
+        }
+    }
+
+    SQLHDBC hdbc()
+    {
+        auto* backend = session_ ? static_cast<soci::odbc_session_backend*>(session_->get_backend()) : nullptr;
+        if (!backend || backend->hdbc_ == SQL_NULL_HDBC) {
+            broken_ = true;
+            throw Error("The link to the database is closed", "08003");
+        }
+        return backend->hdbc_;
+    }
+
+    template <typename F>
+    void guarded(F f)
+    {
+        hdbc();
+        try {
+            f();
+        } catch (const soci::odbc_soci_error& e) {
+            Error error(codec_.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
+                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+            if (error.isLinkLost())
+                broken_ = true;
+            throw error;
+        } catch (const soci::soci_error& e) {
+            throw Error(e.get_error_message());
+        }
+    }
+
+    ConnectionSettings settings_;
+    Codec codec_;
+    std::unique_ptr<soci::session> session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> connectOdbc(const ConnectionSettings& settings)
+{
+    return std::make_unique<OdbcConnection>(settings);
+}
+
+std::unique_ptr<Connection> connect(const ConnectionSettings& settings)
+{
+    return settings.kind == ConnectionSettings::Kind::Sqlite ? connectSqlite(settings)
+                                                             : connectOdbc(settings);
+}
+
+}  // namespace krp::db

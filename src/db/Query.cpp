@@ -1,0 +1,145 @@
+#include "db/Query.h"
+
+#include "db/Connection.h"
+
+namespace krp::db {
+namespace {
+
+const Value kNullValue = Null{};
+
+}  // namespace
+
+int ResultSet::indexOf(const QString& name) const
+{
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+Query::Query(Database& db) : db_(db) {}
+
+Query::~Query() = default;
+
+void Query::clearSql()
+{
+    close();
+    lines_.clear();
+    params_.clear();
+    statement_ = {};
+}
+
+void Query::addLine(const QString& line)
+{
+    close();
+    lines_.append(line);
+    parseParams();
+}
+
+void Query::setSql(const QStringList& lines)
+{
+    clearSql();
+    lines_ = lines;
+    parseParams();
+}
+
+void Query::parseParams()
+{
+    statement_ = toPositional(sqlText());
+    std::vector<std::pair<QString, Param>> params;
+    for (const QString& name : statement_.names) {
+        auto old = std::find_if(params_.begin(), params_.end(), [&](const auto& p) {
+            return p.first.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        params.emplace_back(name, old != params_.end() ? old->second : Param{});
+    }
+    params_ = std::move(params);
+}
+
+Param& Query::param(const QString& name)
+{
+    for (auto& [n, p] : params_) {
+        if (n.compare(name, Qt::CaseInsensitive) == 0)
+            return p;
+    }
+    throw Error("The statement has no parameter '" + name.toStdString() + "'");
+}
+
+QStringList Query::paramNames() const
+{
+    QStringList names;
+    for (const auto& p : params_)
+        names.append(p.first);
+    return names;
+}
+
+std::vector<Value> Query::boundValues() const
+{
+    if (statement_.text.trimmed().isEmpty())
+        throw Error("The query has no statement");
+    std::vector<Value> values;
+    values.reserve(static_cast<std::size_t>(statement_.occurrences.size()));
+    for (const QString& upper : statement_.occurrences) {
+        auto p = std::find_if(params_.begin(), params_.end(),
+                              [&](const auto& x) { return x.first.toUpper() == upper; });
+        if (!p->second.bound)
+            throw Error("Parameter '" + p->first.toStdString() + "' has no value");
+        values.push_back(p->second.value);
+    }
+    return values;
+}
+
+void Query::open()
+{
+    close();
+    const std::vector<Value> values = boundValues();
+    StatementOutcome outcome;
+    db_.withConnection([&](Connection& c) { outcome = c.run(statement_.text, values); });
+    result_ = std::move(outcome.rows);
+    current_ = 0;
+    open_ = true;
+}
+
+long long Query::execute()
+{
+    close();
+    const std::vector<Value> values = boundValues();
+    long long affected = -1;
+    db_.withConnection([&](Connection& c) { affected = c.run(statement_.text, values).rowsAffected; });
+    return affected;
+}
+
+void Query::close()
+{
+    result_ = {};
+    current_ = 0;
+    open_ = false;
+}
+
+Field Query::fieldByName(const QString& name) const
+{
+    if (!open_)
+        throw Error("The query is not open; field '" + name.toStdString() + "' cannot be read");
+    const int index = result_.indexOf(name);
+    if (index < 0)
+        throw Error("Field '" + name.toStdString() + "' not found");
+    if (eof())
+        return Field(kNullValue, result_.columns[static_cast<std::size_t>(index)].name);
+    return Field(result_.rows[current_][static_cast<std::size_t>(index)],
+                 result_.columns[static_cast<std::size_t>(index)].name);
+}
+
+Field Query::field(int index) const
+{
+    if (!open_)
+        throw Error("The query is not open; its fields cannot be read");
+    if (index < 0 || static_cast<std::size_t>(index) >= result_.columns.size())
+        throw Error("Field number " + std::to_string(index) + " not found");
+    const auto i = static_cast<std::size_t>(index);
+    if (eof())
+        return Field(kNullValue, result_.columns[i].name);
+    return Field(result_.rows[current_][i], result_.columns[i].name);
+}
+
+}  // namespace krp::db

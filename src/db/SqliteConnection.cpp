@@ -1,0 +1,270 @@
+// Connections to the embedded SQLite database file. SOCI opens the file and owns the session;
+// statements run on its native handle so that each value keeps its own storage class and the
+// declared column types are known (SOCI's row only reports the first row's type for columns
+// without a declared type).
+#include "db/Connection.h"
+#include "db/SociSqlite.h"
+#include "db/SqliteDialect.h"
+
+#include <QFileInfo>
+#include <soci/session.h>
+#include <soci/soci-backend.h>
+#include <sqlite3.h>
+
+namespace krp::db {
+namespace {
+
+constexpr int kBusyTimeoutSeconds = 10;
+
+std::string sqlStateOf(int extendedCode)
+{
+    switch (extendedCode & 0xff) {
+    case SQLITE_CONSTRAINT:
+        return "23000";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "HYT00";
+    case SQLITE_MISUSE:
+        return "08003";  // the handle is closed
+    default:
+        return "HY000";
+    }
+}
+
+// Column type from a declared type, by SQLite's own affinity rules, with date-times and
+// booleans told apart by name. Empty for an expression column.
+std::optional<ColumnType> declaredType(const char* decl)
+{
+    if (!decl)
+        return std::nullopt;
+    const QString t = QString::fromUtf8(decl).toUpper();
+    if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME")))
+        return ColumnType::DateTime;
+    if (t.contains(QLatin1String("BOOL")))
+        return ColumnType::Boolean;
+    if (t.contains(QLatin1String("INT")))
+        return ColumnType::Integer;
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
+        t.contains(QLatin1String("TEXT")))
+        return ColumnType::Text;
+    if (t.contains(QLatin1String("BLOB")) || t.isEmpty())
+        return ColumnType::Binary;
+    return ColumnType::Float;  // REAL, FLOAT, DOUBLE, NUMERIC, DECIMAL
+}
+
+// An expression column takes the type of its values: numbers when every value is a number
+// (or null, as SUM of no rows is), otherwise text or binary.
+ColumnType typeOfValues(const std::vector<std::vector<Value>>& rows, std::size_t column)
+{
+    bool anyFloat = false;
+    for (const auto& row : rows) {
+        const Value& v = row[column];
+        if (std::holds_alternative<QString>(v))
+            return ColumnType::Text;
+        if (std::holds_alternative<QByteArray>(v))
+            return ColumnType::Binary;
+        if (std::holds_alternative<double>(v))
+            anyFloat = true;
+    }
+    if (anyFloat)
+        return ColumnType::Float;
+    for (const auto& row : rows) {
+        if (std::holds_alternative<std::int64_t>(row[column]))
+            return ColumnType::Integer;
+    }
+    return ColumnType::Float;  // only nulls: an aggregate over no rows
+}
+
+Value readValue(sqlite3_stmt* st, int i)
+{
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_TEXT: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        return QString::fromUtf8(p, sqlite3_column_bytes(st, i));
+    }
+    case SQLITE_BLOB: {
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+        return QByteArray(p, sqlite3_column_bytes(st, i));
+    }
+    default:
+        return Null{};
+    }
+}
+
+// Values of a date-time column stored as text become date-times; text that is no date-time
+// stays text.
+Value asDateTime(const Value& v)
+{
+    const auto* text = std::get_if<QString>(&v);
+    if (!text)
+        return v;
+    for (const char* format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss",
+                               "yyyy-MM-dd HH:mm", "yyyy-MM-dd"}) {
+        const QDateTime dt = QDateTime::fromString(*text, QLatin1String(format));
+        if (dt.isValid())
+            return dt;
+    }
+    return v;
+}
+
+class SqliteConnection final : public Connection {
+public:
+    explicit SqliteConnection(const ConnectionSettings& settings) : settings_(settings) { open(); }
+
+    StatementOutcome run(const QString& sql, const std::vector<Value>& params) override
+    {
+        sqlite3* db = handle();
+        const QByteArray text = sqlite::translate(sql).toUtf8();
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &st, nullptr) !=
+            SQLITE_OK)
+            fail(db);
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
+        if (!st)
+            return {};  // only blanks or comments
+        if (sqlite3_bind_parameter_count(st) != static_cast<int>(params.size()))
+            throw Error("The statement has " + std::to_string(sqlite3_bind_parameter_count(st)) +
+                        " parameter markers but " + std::to_string(params.size()) + " values");
+        for (std::size_t i = 0; i < params.size(); ++i)
+            bind(db, st, static_cast<int>(i) + 1, params[i]);
+
+        StatementOutcome out;
+        const int columns = sqlite3_column_count(st);
+        std::vector<std::optional<ColumnType>> declared;
+        for (int c = 0; c < columns; ++c) {
+            out.rows.columns.push_back({QString::fromUtf8(sqlite3_column_name(st, c)), ColumnType::Text});
+            declared.push_back(declaredType(sqlite3_column_decltype(st, c)));
+        }
+        for (;;) {
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc != SQLITE_ROW)
+                fail(db);
+            std::vector<Value> row;
+            row.reserve(static_cast<std::size_t>(columns));
+            for (int c = 0; c < columns; ++c) {
+                Value v = readValue(st, c);
+                if (declared[static_cast<std::size_t>(c)] == ColumnType::DateTime)
+                    v = asDateTime(v);
+                row.push_back(std::move(v));
+            }
+            out.rows.rows.push_back(std::move(row));
+        }
+        for (int c = 0; c < columns; ++c) {
+            const auto i = static_cast<std::size_t>(c);
+            out.rows.columns[i].type = declared[i] ? *declared[i] : typeOfValues(out.rows.rows, i);
+        }
+        if (columns == 0)
+            out.rowsAffected = sqlite3_changes64(db);
+        return out;
+    }
+
+    void begin() override { plain("BEGIN IMMEDIATE"); }
+    void commit() override { plain("COMMIT"); }
+    void rollback() override
+    {
+        if (sqlite3_get_autocommit(handle()) == 0)
+            plain("ROLLBACK");
+    }
+
+    void reconnect() override
+    {
+        session_.reset();
+        open();
+        broken_ = false;
+    }
+
+    void breakLink() override { session_->close(); }
+
+private:
+    void open()
+    {
+        const QString& path = settings_.sqlitePath;
+        if (path.isEmpty())
+            throw Error("The SQLite database file is not named (sqlite:PATH)");
+        if (!QFileInfo(path).isFile())
+            throw Error("SQLite database file not found: " + path.toStdString());
+        const std::string params = "db=\"" + path.toStdString() +
+                                   "\" timeout=" + std::to_string(kBusyTimeoutSeconds);
+        try {
+            session_ = openSqliteSession(params);
+        } catch (const soci::soci_error& e) {
+            throw Error(e.get_error_message() + ": " + path.toStdString(), "08001");
+        }
+        sqlite3* db = handle();
+        sqlite3_extended_result_codes(db, 1);
+        sqlite::registerFunctions(db);
+        plain("PRAGMA journal_mode=WAL");
+        plain("PRAGMA case_sensitive_like=ON");
+        plain("PRAGMA synchronous=NORMAL");
+    }
+
+    sqlite3* handle()
+    {
+        sqlite3* db = session_ ? nativeSqliteHandle(*session_) : nullptr;
+        if (!db) {
+            broken_ = true;
+            throw Error("The link to the SQLite database is closed", "08003");
+        }
+        return db;
+    }
+
+    void plain(const char* sql)
+    {
+        sqlite3* db = handle();
+        char* message = nullptr;
+        if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+            const std::string text = message ? message : sqlite3_errmsg(db);
+            sqlite3_free(message);
+            throw Error(text, sqlStateOf(sqlite3_extended_errcode(db)), sqlite3_extended_errcode(db));
+        }
+    }
+
+    [[noreturn]] void fail(sqlite3* db)
+    {
+        const int code = sqlite3_extended_errcode(db);
+        throw Error(sqlite3_errmsg(db), sqlStateOf(code), code);
+    }
+
+    void bind(sqlite3* db, sqlite3_stmt* st, int index, const Value& value)
+    {
+        int rc = SQLITE_OK;
+        if (const auto* i = std::get_if<std::int64_t>(&value)) {
+            rc = sqlite3_bind_int64(st, index, *i);
+        } else if (const auto* d = std::get_if<double>(&value)) {
+            rc = sqlite3_bind_double(st, index, *d);
+        } else if (const auto* s = std::get_if<QString>(&value)) {
+            const QByteArray utf8 = s->toUtf8();
+            rc = sqlite3_bind_text64(st, index, utf8.constData(), static_cast<sqlite3_uint64>(utf8.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+        } else if (const auto* t = std::get_if<QDateTime>(&value); t && t->isValid()) {
+            const QByteArray text = t->toString(QLatin1String(sqlite::kDateTimeFormat)).toUtf8();
+            rc = sqlite3_bind_text(st, index, text.constData(), static_cast<int>(text.size()),
+                                   SQLITE_TRANSIENT);
+        } else if (const auto* b = std::get_if<QByteArray>(&value)) {
+            rc = sqlite3_bind_blob64(st, index, b->constData(), static_cast<sqlite3_uint64>(b->size()),
+                                     SQLITE_TRANSIENT);
+        } else {
+            rc = sqlite3_bind_null(st, index);
+        }
+        if (rc != SQLITE_OK)
+            fail(db);
+    }
+
+    ConnectionSettings settings_;
+    std::unique_ptr<soci::session> session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> connectSqlite(const ConnectionSettings& settings)
+{
+    return std::make_unique<SqliteConnection>(settings);
+}
+
+}  // namespace krp::db
