@@ -1,0 +1,28 @@
+#pragma once
+// The window's settings in asetukset.ini: which database, which type of it, which port.
+#include "IniFile.h"
+
+#include <QString>
+
+namespace krp {
+
+inline constexpr const char* kAsetustiedostonNimi = "asetukset.ini";
+
+struct Asetukset {
+    QString verkkonimi;           // [Tietokanta] Verkkonimi: "host port" (or sqlite:/odbc: form)
+    QString portti;               // [Palvelu] Portti, the text of the port field
+    int tietokannanTyyppi = 1;    // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
+    bool sisaisenSelvityksenErikoiskasittely = false;  // [Palvelu] Sisaisen_selvityksen_erikoiskasittely
+};
+
+// Reads the four keys (a missing key gives the default above).
+Asetukset lueAsetukset(const IniFile& ini);
+
+// Writes Verkkonimi, Portti and Tietokannan_tyyppi in this order, each at once; a failing write
+// throws IniFileError and the keys after it are not written. Texts are written untrimmed.
+void tallennaAsetukset(IniFile& ini, const QString& verkkonimi, const QString& portti, int tietokannanTyyppi);
+
+// The stored type index as the radio group takes it: above 1 selects item 1, negative nothing.
+int rajaaTietokannanTyyppi(int tallennettu);
+
+}  // namespace krp

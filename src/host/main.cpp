@@ -1,0 +1,78 @@
+// krpalvelin: the application server's program. Creates the main window, then the server
+// container, and runs the message loop until the window closes.
+#include "FKRPalvelin.h"
+#include "MessageBox.h"
+#include "ProgramOptions.h"
+#include "RemoteService.h"
+#include "host/log/EventLog.h"
+#include "platform/Platform.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// The server container. Until the remote endpoint is attached here, a stand-in keeps the
+// started state so the window's start and stop work end to end.
+std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& /*window*/,
+                                                          const QString& /*configDir*/)
+{
+    return std::make_unique<krp::NullRemoteService>();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    const krp::ProgramOptions options = krp::parseProgramOptions(argc, argv);
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "krpalvelin: %s\n\n%s", qPrintable(options.error), qPrintable(krp::usageText()));
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(krp::usageText()), stdout);
+        return 0;
+    }
+    // Without a display the window is drawn offscreen; this must be set before the application.
+    if (krp::needsOffscreenPlatform(options))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KRPalvelin"));
+    const bool headless = krp::isHeadlessPlatform(QGuiApplication::platformName());
+
+    krp::EventLog log;
+    krp::EventLog::setInstance(&log);
+    if (headless) {
+        log.setEchoToStdout(true);
+        krp::useConsoleMessageBoxes();
+    }
+
+    const QString configDir = options.configDir.isEmpty() ? krp::platform::programDirectory() : options.configDir;
+
+    int rc = 0;
+    {
+        krp::TfrmKRPalvelin window(configDir);
+        std::unique_ptr<krp::RemoteService> container = createServerContainer(window, configDir);
+        window.setRemoteService(container.get());
+
+        // SIGINT / SIGTERM (console close on Windows): close the window as the operator would.
+        krp::platform::onTerminationRequest([&window] { window.close(); });
+
+        window.show();
+        rc = app.exec();
+
+        // The service ends with the program: stop it before its container goes.
+        if (container->isStarted())
+            window.guarded([&window] { window.controller().stop(); });
+        window.setRemoteService(nullptr);
+        // Lines handed over just before the end still reach the log (and standard output).
+        QCoreApplication::sendPostedEvents(&log);
+    }
+    krp::EventLog::setInstance(nullptr);
+    return rc;
+}

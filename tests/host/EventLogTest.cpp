@@ -1,0 +1,197 @@
+// The event log: hand-over from other threads, order, time of append, line breaks, volume.
+#include "QtTestApp.h"
+#include "host/log/DateTimeText.h"
+#include "host/log/EventLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace krp;
+
+namespace {
+
+class EventLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::qtApp();
+        EventLog::setInstance(&log);
+    }
+    void TearDown() override { EventLog::setInstance(nullptr); }
+
+    // Message part of a stamped line ("<time text>: <message>").
+    static QString messageOf(const QString& line)
+    {
+        const qsizetype at = line.indexOf(QStringLiteral(": "));
+        return at < 0 ? QString() : line.mid(at + 2);
+    }
+
+    EventLog log;
+};
+
+TEST_F(EventLogTest, MainThreadLineIsStampedAndAppendedAtOnce)
+{
+    const QString before = nowText();
+    TekstiLokiin(QStringLiteral("Palvelu käynnistetty"));
+    const QString after = nowText();
+    ASSERT_EQ(log.lineCount(), 1);
+    const QString line = log.lines().first();
+    EXPECT_TRUE(line == before + QStringLiteral(": Palvelu käynnistetty") ||
+                line == after + QStringLiteral(": Palvelu käynnistetty"))
+        << line.toStdString();
+}
+
+TEST_F(EventLogTest, FinishedLinesAreAppendedUnchanged)
+{
+    appendLogLine(QStringLiteral("9.12.2026 23.26.38 Tuotetiedot: valmis"));
+    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("9.12.2026 23.26.38 Tuotetiedot: valmis")});
+}
+
+TEST_F(EventLogTest, MessageWithLineBreaksOccupiesSeveralLines)
+{
+    appendLogLine(QStringLiteral("eka\r\ntoka\nkolmas\rneljäs"));
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("eka"), QStringLiteral("toka"), QStringLiteral("kolmas"),
+                                        QStringLiteral("neljäs")}));
+}
+
+TEST_F(EventLogTest, OtherThreadReturnsAtOnceAndLineWaitsForTheMainThread)
+{
+    std::thread worker([] { TekstiLokiin(QStringLiteral("pyynnöstä")); });
+    worker.join();
+    // Nothing appears until the main thread runs its queue.
+    EXPECT_EQ(log.lineCount(), 0);
+    ASSERT_TRUE(test::processEventsUntil([&] { return log.lineCount() == 1; }));
+    EXPECT_EQ(messageOf(log.lines().first()), QStringLiteral("pyynnöstä"));
+}
+
+TEST_F(EventLogTest, HandedOverLineCarriesTheTimeOfAppendNotOfTheCall)
+{
+    QString callTime;
+    std::thread worker([&] {
+        callTime = nowText();
+        TekstiLokiin(QStringLiteral("myöhässä"));
+    });
+    worker.join();
+    // Let the clock move on to another second before the main thread gets to the line.
+    while (nowText() == callTime)
+        QThread::msleep(20);
+    const QString before = nowText();
+    QCoreApplication::sendPostedEvents(&log);
+    const QString after = nowText();
+    ASSERT_EQ(log.lineCount(), 1);
+    const QString line = log.lines().first();
+    EXPECT_FALSE(line.startsWith(callTime + QStringLiteral(": "))) << line.toStdString();
+    EXPECT_TRUE(line.startsWith(before + QStringLiteral(": ")) || line.startsWith(after + QStringLiteral(": ")))
+        << line.toStdString();
+}
+
+TEST_F(EventLogTest, EightThreadsKeepTheirOwnOrder)
+{
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 2000;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &ready] {
+            ++ready;
+            while (ready < kThreads) {
+            }
+            for (int i = 0; i < kPerThread; ++i) {
+                if (i % 2 == 0)
+                    TekstiLokiin(QStringLiteral("s%1 %2").arg(t).arg(i));
+                else
+                    appendStampedLineLocked(QStringLiteral("s%1 %2").arg(t).arg(i));
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    ASSERT_TRUE(test::processEventsUntil([&] { return log.lineCount() == kThreads * kPerThread; }));
+
+    std::vector<int> next(kThreads, 0);
+    static const QRegularExpression pattern(QStringLiteral("^s(\\d+) (\\d+)$"));
+    for (const QString& line : log.lines()) {
+        const auto m = pattern.match(messageOf(line));
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        const int t = m.captured(1).toInt();
+        EXPECT_EQ(m.captured(2).toInt(), next[t]) << "thread " << t;
+        next[t] = m.captured(2).toInt() + 1;
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(next[t], kPerThread);
+}
+
+TEST_F(EventLogTest, LinesAppendedInTheSameSecondCarryTheSameTimeText)
+{
+    QString a, b;
+    do {
+        log.appendStamped(QStringLiteral("a"));
+        log.appendStamped(QStringLiteral("b"));
+        const QStringList lines = log.lines();
+        a = lines[lines.size() - 2];
+        b = lines.back();
+    } while (a.section(QStringLiteral(": "), 0, 0) != b.section(QStringLiteral(": "), 0, 0) && log.lineCount() < 100);
+    EXPECT_EQ(a.section(QStringLiteral(": "), 0, 0), b.section(QStringLiteral(": "), 0, 0));
+}
+
+TEST_F(EventLogTest, HundredThousandLinesAreAllKept)
+{
+    std::thread worker([] {
+        for (int i = 0; i < 100000; ++i)
+            appendLogLine(QString::number(i));
+    });
+    worker.join();
+    ASSERT_TRUE(test::processEventsUntil([&] { return log.lineCount() == 100000; }));
+    const QStringList lines = log.lines();
+    for (int i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], QString::number(i));
+}
+
+TEST_F(EventLogTest, LineAppendedSignalFollowsEveryLine)
+{
+    QSignalSpy spy(&log, &EventLog::lineAppended);
+    appendLogLine(QStringLiteral("a\nb"));
+    ASSERT_EQ(spy.count(), 2);
+    EXPECT_EQ(spy.at(1).at(0).toString(), QStringLiteral("b"));
+}
+
+TEST(WindowLock, IsReentrantAndSharedByAllThreads)
+{
+    QRecursiveMutex& lock = windowLock();
+    lock.lock();
+    lock.lock();  // re-entrant
+    bool taken = true;
+    std::thread other([&] { taken = lock.tryLock(); });
+    other.join();
+    EXPECT_FALSE(taken);
+    lock.unlock();
+    lock.unlock();
+    std::thread again([&] {
+        taken = lock.tryLock();
+        if (taken)
+            lock.unlock();
+    });
+    again.join();
+    EXPECT_TRUE(taken);
+}
+
+TEST(EventLogInstance, IsCreatedOnDemandOnTheMainThread)
+{
+    test::qtApp();
+    EventLog::setInstance(nullptr);
+    EventLog* fromWorker = nullptr;
+    std::thread worker([&] { fromWorker = EventLog::instance(); });
+    worker.join();
+    ASSERT_NE(fromWorker, nullptr);
+    EXPECT_EQ(fromWorker->thread(), QCoreApplication::instance()->thread());
+    EXPECT_EQ(EventLog::instance(), fromWorker);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The real krpalvelin program without a display: it runs offscreen, writes message boxes to
+// standard error, and SIGTERM / SIGINT close it as the operator would.
+#include "QtTestApp.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+// Whether the process has its own handler for `signal` (so a signal no longer kills it).
+bool catchesSignal(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            return (mask >> (signal - 1)) & 1u;
+        }
+    }
+    return false;
+}
+
+class HeadlessProgram : public ::testing::TestWithParam<int> {
+protected:
+    void start(const QStringList& extraArgs = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(KRP_PROGRAM), QStringList{QStringLiteral("--config-dir"), dir.path()} + extraArgs);
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(krp::test::processEventsUntil([&] {
+            return catchesSignal(process.processId(), SIGTERM) || process.state() == QProcess::NotRunning;
+        }));
+        ASSERT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
+    }
+
+    void stop(int signal)
+    {
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(60000));
+    }
+
+    QString iniPath() const { return dir.filePath(QStringLiteral("asetukset.ini")); }
+
+    QTemporaryDir dir;
+    QProcess process;
+};
+
+TEST_P(HeadlessProgram, SignalSavesTheSettingsAndExitsCleanly)
+{
+    krp::test::qtApp();
+    start();
+    stop(GetParam());
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(krp::test::readAll(iniPath()),
+              QByteArray("[Tietokanta]\nVerkkonimi=\n\n[Palvelu]\nPortti=\nTietokannan_tyyppi=1\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessProgram, ::testing::Values(SIGTERM, SIGINT));
+
+TEST(HeadlessProgramBoxes, MessageBoxGoesToStandardErrorAndTheProgramGoesOn)
+{
+    krp::test::qtApp();
+    QTemporaryDir dir;
+    krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
+                        "[Tietokanta]\nVerkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n[Palvelu]\nPortti=14002\n");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), dir.path()});
+    ASSERT_TRUE(process.waitForStarted());
+    QByteArray err;
+    // The automatic start fails; the box text arrives on standard error.
+    ASSERT_TRUE(krp::test::processEventsUntil([&] {
+        err += process.readAllStandardError();
+        return err.contains("Palvelua ei voida") || process.state() == QProcess::NotRunning;
+    }));
+    EXPECT_EQ(process.state(), QProcess::Running);
+    EXPECT_TRUE(err.contains("Valittuun tietokantaan ei saatu yhdistettyä. Palvelua ei voida\nkäynnistää. Virhe:\n"))
+        << err.toStdString();
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_TRUE(krp::test::readAll(dir.filePath(QStringLiteral("asetukset.ini")))
+                    .contains("Verkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n"));
+}
+
+TEST(ProgramOptions, HelpAndBadOptions)
+{
+    krp::test::qtApp();
+    QProcess help;
+    help.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--help")});
+    ASSERT_TRUE(help.waitForFinished(60000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("--config-dir DIR"));
+
+    QProcess bad;
+    bad.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), QStringLiteral("/nonexistent-dir")});
+    ASSERT_TRUE(bad.waitForFinished(60000));
+    EXPECT_EQ(bad.exitCode(), 2);
+    EXPECT_TRUE(bad.readAllStandardError().contains("/nonexistent-dir"));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The settings file as operators edit it by hand, and the window's keys in it.
+#include "TempDir.h"
+#include "host/Asetukset.h"
+#include "host/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileDevice>
+
+using namespace krp;
+using test::readAll;
+using test::writeAll;
+
+namespace {
+
+class IniFileTest : public ::testing::Test {
+protected:
+    QString path() const { return dir.filePath(QStringLiteral("asetukset.ini")); }
+    IniFile ini() const { return IniFile(path()); }
+    QTemporaryDir dir;
+};
+
+TEST_F(IniFileTest, SemicolonInsideAValueIsData)
+{
+    writeAll(path(), "[Tietokanta]\nVerkkonimi=odbc:DRIVER={MariaDB};SERVER=127.0.0.1;DB=krp\n");
+    EXPECT_EQ(ini().readString("Tietokanta", "Verkkonimi", "x"),
+              QStringLiteral("odbc:DRIVER={MariaDB};SERVER=127.0.0.1;DB=krp"));
+}
+
+TEST_F(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase)
+{
+    writeAll(path(), "[PALVELU]\nportti = 14002 \n");
+    EXPECT_EQ(ini().readString("Palvelu", "Portti", "x"), QStringLiteral("14002"));
+    IniFile f = ini();
+    f.writeString("palvelu", "PORTTI", "15000");
+    EXPECT_EQ(readAll(path()), QByteArray("[PALVELU]\nportti=15000\n"));
+}
+
+TEST_F(IniFileTest, WriteChangesOnlyItsOwnLine)
+{
+    const QByteArray before =
+        "; KRPalvelin asetukset\r\n"
+        "[Tietokanta]\r\n"
+        "# käsin lisätty huomautus\r\n"
+        "Verkkonimi=vanha 1313\r\n"
+        "Muu=arvo\r\n"
+        "\r\n"
+        "[Palvelu]\r\n"
+        "Portti=14002\r\n";
+    writeAll(path(), before);
+    IniFile f = ini();
+    f.writeString("Tietokanta", "Verkkonimi", "uusi 1315");
+    QByteArray expected = before;
+    expected.replace("vanha 1313", "uusi 1315");
+    EXPECT_EQ(readAll(path()), expected);
+}
+
+TEST_F(IniFileTest, NewKeyGoesToTheEndOfItsSectionAndNewSectionToTheEndOfTheFile)
+{
+    writeAll(path(), "[Palvelu]\nPortti=1\n; Tietokanta seuraa\n\n[Tietokanta]\nVerkkonimi=a 1\n");
+    IniFile f = ini();
+    f.writeInteger("Palvelu", "Tietokannan_tyyppi", 0);
+    f.writeString("Uusi", "Avain", "x;y");
+    EXPECT_EQ(readAll(path()),
+              QByteArray("[Palvelu]\nPortti=1\nTietokannan_tyyppi=0\n; Tietokanta seuraa\n\n[Tietokanta]\n"
+                         "Verkkonimi=a 1\n\n[Uusi]\nAvain=x;y\n"));
+}
+
+TEST_F(IniFileTest, EachWriteReachesTheFileAtOnce)
+{
+    IniFile f = ini();
+    f.writeString("Palvelu", "Portti", "1");
+    EXPECT_EQ(readAll(path()), QByteArray("[Palvelu]\nPortti=1\n"));
+    // Hand edits between writes are kept, because every write starts from the file as it is.
+    writeAll(path(), "[Palvelu]\nPortti=1\nKasin=2\n");
+    f.writeString("Palvelu", "Portti", "3");
+    EXPECT_EQ(readAll(path()), QByteArray("[Palvelu]\nPortti=3\nKasin=2\n"));
+}
+
+TEST_F(IniFileTest, IntegerRules)
+{
+    writeAll(path(),
+             "[A]\ndec=42\nneg=-3\nhex=0x1F\nHEX=0X10\nbad=12abc\nempty=\nspace= 7 \nhexbad=0xZZ\nbig=99999999999\n"
+             "dollar=$10\nhexall=0xFFFFFFFF\n");
+    const IniFile f = ini();
+    EXPECT_EQ(f.readInteger("A", "dec", 9), 42);
+    EXPECT_EQ(f.readInteger("A", "neg", 9), -3);
+    EXPECT_EQ(f.readInteger("A", "hex", 9), 31);
+    EXPECT_EQ(f.readInteger("A", "hexall", 9), -1);
+    EXPECT_EQ(f.readInteger("A", "bad", 9), 9);
+    EXPECT_EQ(f.readInteger("A", "empty", 9), 9);
+    EXPECT_EQ(f.readInteger("A", "space", 9), 7);
+    EXPECT_EQ(f.readInteger("A", "hexbad", 9), 9);
+    EXPECT_EQ(f.readInteger("A", "big", 9), 9);
+    EXPECT_EQ(f.readInteger("A", "dollar", 9), 9);
+    EXPECT_EQ(f.readInteger("A", "missing", 9), 9);
+}
+
+TEST_F(IniFileTest, BooleanIsAnInteger)
+{
+    writeAll(path(), "[B]\nzero=0\none=1\nminus=-1\nhex=0x2\ntext=true\n");
+    const IniFile f = ini();
+    EXPECT_FALSE(f.readBool("B", "zero", true));
+    EXPECT_TRUE(f.readBool("B", "one", false));
+    EXPECT_TRUE(f.readBool("B", "minus", false));
+    EXPECT_TRUE(f.readBool("B", "hex", false));
+    EXPECT_FALSE(f.readBool("B", "text", false));  // not a number: the default
+    EXPECT_TRUE(f.readBool("B", "text", true));
+}
+
+TEST_F(IniFileTest, Utf8WithAndWithoutByteOrderMark)
+{
+    writeAll(path(), "\xEF\xBB\xBF[Tietokanta]\nVerkkonimi=tietokantapalvelin-ä 1313\n");
+    IniFile f = ini();
+    EXPECT_EQ(f.readString("Tietokanta", "Verkkonimi", ""), QStringLiteral("tietokantapalvelin-ä 1313"));
+    f.writeString("Tietokanta", "Verkkonimi", "öljy 1");
+    EXPECT_EQ(readAll(path()), QByteArray("\xEF\xBB\xBF[Tietokanta]\nVerkkonimi=öljy 1\n"));
+}
+
+TEST_F(IniFileTest, FirstSectionAndFirstKeyCount)
+{
+    writeAll(path(), "[S]\nk=1\nk=2\n[s]\nk=3\nj=4\n");
+    const IniFile f = ini();
+    EXPECT_EQ(f.readString("S", "k", ""), QStringLiteral("1"));
+    EXPECT_EQ(f.readString("S", "j", "none"), QStringLiteral("none"));
+}
+
+TEST_F(IniFileTest, FileWithoutFinalLineBreakStaysSo)
+{
+    writeAll(path(), "[S]\nk=1\n[T]\nm=2");
+    IniFile f = ini();
+    f.writeString("S", "k", "9");
+    EXPECT_EQ(readAll(path()), QByteArray("[S]\nk=9\n[T]\nm=2"));
+}
+
+TEST_F(IniFileTest, ValueIsWrittenUntrimmed)
+{
+    IniFile f = ini();
+    f.writeString("S", "k", "  tila  ");
+    EXPECT_EQ(readAll(path()), QByteArray("[S]\nk=  tila  \n"));
+}
+
+TEST_F(IniFileTest, FailingWriteNamesTheFile)
+{
+    // A directory where the file should be cannot be written as a file.
+    QDir(dir.path()).mkdir(QStringLiteral("asetukset.ini"));
+    IniFile f = ini();
+    try {
+        f.writeString("Palvelu", "Portti", "1");
+        FAIL() << "no error";
+    } catch (const IniFileError& e) {
+        EXPECT_NE(QString::fromUtf8(e.what()).indexOf(QDir::toNativeSeparators(path())), -1) << e.what();
+    }
+}
+
+TEST_F(IniFileTest, LineBreakInAValueIsRefused)
+{
+    IniFile f = ini();
+    EXPECT_THROW(f.writeString("S", "k", "a\nb=c"), IniFileError);
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
+// The window's keys.
+
+TEST_F(IniFileTest, MissingFileGivesEmptyFieldsSolidDb100AndNoSpecialHandling)
+{
+    const Asetukset a = lueAsetukset(ini());
+    EXPECT_EQ(a.verkkonimi, QString());
+    EXPECT_EQ(a.portti, QString());
+    EXPECT_EQ(a.tietokannanTyyppi, 1);
+    EXPECT_FALSE(a.sisaisenSelvityksenErikoiskasittely);
+}
+
+TEST_F(IniFileTest, SavingWritesTheThreeKeysInOrder)
+{
+    IniFile f = ini();
+    tallennaAsetukset(f, QStringLiteral(" palvelin 1313 "), QStringLiteral("14002"), -1);
+    EXPECT_EQ(readAll(path()), QByteArray("[Tietokanta]\nVerkkonimi= palvelin 1313 \n\n[Palvelu]\nPortti=14002\n"
+                                          "Tietokannan_tyyppi=-1\n"));
+}
+
+TEST_F(IniFileTest, SpecialHandlingFlagIsReadNeverWritten)
+{
+    writeAll(path(), "[Palvelu]\nSisaisen_selvityksen_erikoiskasittely=0x1\n");
+    EXPECT_TRUE(lueAsetukset(ini()).sisaisenSelvityksenErikoiskasittely);
+    IniFile f = ini();
+    tallennaAsetukset(f, QString(), QString(), 1);
+    EXPECT_TRUE(readAll(path()).contains("Sisaisen_selvityksen_erikoiskasittely=0x1"));
+}
+
+TEST(TietokannanTyyppi, StoredIndexIsClampedForTheRadioGroup)
+{
+    const std::pair<int, int> cases[] = {{5, 1}, {2, 1}, {1, 1}, {0, 0}, {-1, -1}, {-3, -1}};
+    for (auto [stored, applied] : cases)
+        EXPECT_EQ(rajaaTietokannanTyyppi(stored), applied) << stored;
+}
+
+}  // namespace
