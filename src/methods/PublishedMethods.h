@@ -1,0 +1,11 @@
+#pragma once
+// The methods of TServerMethods1 that clients call, by name, with their parameter names.
+#include "methods/ServerMethodsUnit1.h"
+#include "server/protocol/MethodRegistry.h"
+
+namespace krp {
+
+// Built on first use; afterwards only read, from any thread.
+const protocol::MethodRegistry<TServerMethods1>& publishedMethods();
+
+}  // namespace krp

@@ -1,0 +1,419 @@
+#include "RecordJson.h"
+
+#include "NumberText.h"
+#include "RecordFields.h"
+
+#include <rapidjson/error/en.h>
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <type_traits>
+
+namespace krp::types {
+
+namespace {
+
+using detail::FieldDef;
+using detail::RecordClass;
+
+constexpr const char* kModulePrefix = "UTyypit.";
+constexpr const char* kListPrefix = "System.Generics.Collections.TObjectList<UTyypit.";
+
+bool isKnownTypeName(std::string_view name)
+{
+    static const std::set<std::string, std::less<>> known = [] {
+        std::set<std::string, std::less<>> names;
+#define KRP_ADD_NAMES(C)                                   \
+        names.insert(std::string(kModulePrefix) + #C);     \
+        names.insert(std::string(kListPrefix) + #C + ">");
+        KRP_FOR_EACH_RECORD_CLASS(KRP_ADD_NAMES)
+#undef KRP_ADD_NAMES
+        return names;
+    }();
+    return known.find(name) != known.end();
+}
+
+std::string_view jsonKind(const rapidjson::Value& v)
+{
+    switch (v.GetType()) {
+    case rapidjson::kNullType: return "null";
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType: return "a boolean";
+    case rapidjson::kObjectType: return "an object";
+    case rapidjson::kArrayType: return "an array";
+    case rapidjson::kStringType: return "a string";
+    case rapidjson::kNumberType: return v.IsDouble() ? "a number with a fraction or exponent" : "a number";
+    }
+    return "an unknown value";
+}
+
+std::string_view stringOf(const rapidjson::Value& v)
+{
+    return {v.GetString(), v.GetStringLength()};
+}
+
+// ---- writing ---------------------------------------------------------------------------------
+
+template <class R>
+void writeFieldValue(JsonWriter& w, const R& record, const FieldDef<R>& field)
+{
+    std::visit(
+        [&](auto member) {
+            using M = std::remove_cvref_t<decltype(record.*member)>;
+            const M& value = record.*member;
+            if constexpr (std::is_same_v<M, QString>) {
+                const QByteArray utf8 = value.toUtf8();
+                w.String(utf8.constData(), static_cast<rapidjson::SizeType>(utf8.size()));
+            } else if constexpr (std::is_same_v<M, double>) {
+                writeNumber(w, value, std::string(kModulePrefix) + RecordClass<R>::name + " field \"" + field.name + "\"");
+            } else {
+                w.Int(value);
+            }
+        },
+        field.member);
+}
+
+// ---- reading ---------------------------------------------------------------------------------
+
+template <class Int>
+Int readInteger(const rapidjson::Value& v, const std::string& where)
+{
+    constexpr auto lo = std::numeric_limits<Int>::min();
+    constexpr auto hi = std::numeric_limits<Int>::max();
+    constexpr int bits = std::numeric_limits<Int>::digits + 1;
+    if (!v.IsNumber() || v.IsDouble())
+        throw RecordJsonError(where + ": expected an integer, got " + std::string(jsonKind(v)));
+    if (!v.IsInt64() || v.GetInt64() < lo || v.GetInt64() > hi) {
+        const std::string text = v.IsInt64() ? std::to_string(v.GetInt64()) : std::to_string(v.GetUint64());
+        throw RecordJsonError(where + ": " + text + " is outside the " + std::to_string(bits) + "-bit range " +
+                              std::to_string(lo) + ".." + std::to_string(hi));
+    }
+    return static_cast<Int>(v.GetInt64());
+}
+
+template <class R>
+void readFieldValue(R& record, const FieldDef<R>& field, const rapidjson::Value& v, const std::string& where)
+{
+    std::visit(
+        [&](auto member) {
+            using M = std::remove_cvref_t<decltype(record.*member)>;
+            M& target = record.*member;
+            if constexpr (std::is_same_v<M, QString>) {
+                if (!v.IsString())
+                    throw RecordJsonError(where + ": expected a string, got " + std::string(jsonKind(v)));
+                target = QString::fromUtf8(v.GetString(), static_cast<qsizetype>(v.GetStringLength()));
+            } else if constexpr (std::is_same_v<M, double>) {
+                if (!v.IsNumber())
+                    throw RecordJsonError(where + ": expected a number, got " + std::string(jsonKind(v)));
+                target = v.GetDouble();
+            } else {
+                target = readInteger<M>(v, where);
+            }
+        },
+        field.member);
+}
+
+// Checks the three members of a record or list object and that "type" is the one expected.
+// Returns "fields".
+const rapidjson::Value& checkObject(const rapidjson::Value& v, const std::string& expectedType)
+{
+    if (!v.IsObject())
+        throw RecordJsonError("expected a " + expectedType + " object or null, got " + std::string(jsonKind(v)));
+    const auto type = v.FindMember("type");
+    if (type == v.MemberEnd())
+        throw RecordJsonError("object has no \"type\" (expected " + expectedType + ")");
+    if (!type->value.IsString())
+        throw RecordJsonError("\"type\" is " + std::string(jsonKind(type->value)) + ", not a string");
+    const std::string_view typeName = stringOf(type->value);
+    if (typeName != expectedType) {
+        if (isKnownTypeName(typeName))
+            throw RecordJsonError("\"type\" is " + std::string(typeName) + ", expected " + expectedType);
+        throw RecordJsonError("\"type\" " + std::string(typeName) + " names no known class (expected " +
+                              expectedType + ")");
+    }
+    const auto id = v.FindMember("id");
+    if (id == v.MemberEnd())
+        throw RecordJsonError(expectedType + " object has no \"id\"");
+    if (!id->value.IsNumber())
+        throw RecordJsonError(expectedType + " object: \"id\" is " + std::string(jsonKind(id->value)) +
+                              ", not a number");
+    const auto fields = v.FindMember("fields");
+    if (fields == v.MemberEnd())
+        throw RecordJsonError(expectedType + " object has no \"fields\"");
+    if (!fields->value.IsObject())
+        throw RecordJsonError(expectedType + " object: \"fields\" is " + std::string(jsonKind(fields->value)) +
+                              ", not an object");
+    return fields->value;
+}
+
+template <class R>
+R readRecordObject(const rapidjson::Value& v)
+{
+    const std::string typeName = recordTypeName<R>();
+    const rapidjson::Value& fields = checkObject(v, typeName);
+    R record;
+    std::set<std::string_view> seen;
+    for (auto m = fields.MemberBegin(); m != fields.MemberEnd(); ++m) {
+        const std::string_view name = stringOf(m->name);
+        const auto& table = RecordClass<R>::fields;
+        const auto field = std::find_if(std::begin(table), std::end(table),
+                                        [&](const FieldDef<R>& f) { return name == f.name; });
+        if (field == std::end(table))
+            throw RecordJsonError(typeName + ": \"" + std::string(name) + "\" is no field of the class");
+        if (!seen.insert(name).second)
+            throw RecordJsonError(typeName + ": field \"" + std::string(name) + "\" is given twice");
+        readFieldValue(record, *field, m->value, typeName + " field \"" + std::string(name) + "\"");
+    }
+    return record;
+}
+
+template <class R>
+TObjectList<R> readListObject(const rapidjson::Value& v)
+{
+    const std::string typeName = listTypeName<R>();
+    const rapidjson::Value& fields = checkObject(v, typeName);
+    const rapidjson::Value* helper = nullptr;
+    const rapidjson::Value* items = nullptr;
+    for (auto m = fields.MemberBegin(); m != fields.MemberEnd(); ++m) {
+        const std::string_view name = stringOf(m->name);
+        const rapidjson::Value** slot = nullptr;
+        if (name == "FListHelper")
+            slot = &helper;
+        else if (name == "FItems")
+            slot = &items;
+        else if (name == "FOwnsObjects")
+            continue;  // the server's lists always own their records
+        else
+            throw RecordJsonError(typeName + ": \"" + std::string(name) + "\" is no field of the class");
+        if (*slot)
+            throw RecordJsonError(typeName + ": field \"" + std::string(name) + "\" is given twice");
+        *slot = &m->value;
+    }
+
+    std::int64_t count = 0;
+    if (helper) {
+        if (!helper->IsArray() || helper->Size() != 1)
+            throw RecordJsonError(typeName + ": \"FListHelper\" must be an array holding the count, [N]");
+        const rapidjson::Value& n = (*helper)[0];
+        if (!n.IsInt64() || n.IsDouble())
+            throw RecordJsonError(typeName + ": the count in \"FListHelper\" is " + std::string(jsonKind(n)) +
+                                  ", not an integer");
+        count = n.GetInt64();
+        if (count < 0)
+            throw RecordJsonError(typeName + ": the count in \"FListHelper\" is negative (" +
+                                  std::to_string(count) + ")");
+    }
+    if (items && !items->IsArray())
+        throw RecordJsonError(typeName + ": \"FItems\" is " + std::string(jsonKind(*items)) + ", not an array");
+    const std::int64_t available = items ? items->Size() : 0;
+    if (count > available)
+        throw RecordJsonError(typeName + ": \"FListHelper\" counts " + std::to_string(count) +
+                              " records but \"FItems\" holds only " + std::to_string(available));
+
+    TObjectList<R> list;
+    list.reserve(static_cast<std::size_t>(count));
+    for (rapidjson::SizeType i = 0; i < count; ++i) {
+        const rapidjson::Value& item = (*items)[i];
+        const std::string where = typeName + " \"FItems\"[" + std::to_string(i) + "]";
+        if (item.IsNull())
+            throw RecordJsonError(where + " is null, but it is counted as a record");
+        try {
+            list.push_back(readRecordObject<R>(item));
+        } catch (const RecordJsonError& e) {
+            throw RecordJsonError(where + ": " + e.what());
+        }
+    }
+    return list;
+}
+
+}  // namespace
+
+// ---- public --------------------------------------------------------------------------------
+
+template <class T>
+const char* className()
+{
+    return RecordClass<T>::name;
+}
+
+template <class T>
+std::string recordTypeName()
+{
+    return std::string(kModulePrefix) + RecordClass<T>::name;
+}
+
+template <class T>
+std::string listTypeName()
+{
+    return std::string(kListPrefix) + RecordClass<T>::name + ">";
+}
+
+void writeNumber(JsonWriter& writer, double value, std::string_view what)
+{
+    const auto text = generalNumberText(value);
+    if (!text)
+        throw RecordJsonError(std::string(what) + " holds " + (std::isnan(value) ? "NaN" : "an infinity") +
+                              ", which cannot be written as a JSON number");
+    writer.RawValue(text->data(), text->size(), rapidjson::kNumberType);
+}
+
+template <class T>
+void writeRecord(JsonWriter& w, const T& record, int& nextId)
+{
+    const std::string typeName = recordTypeName<T>();
+    w.StartObject();
+    w.Key("type");
+    w.String(typeName.data(), static_cast<rapidjson::SizeType>(typeName.size()));
+    w.Key("id");
+    w.Int(nextId++);
+    w.Key("fields");
+    w.StartObject();
+    for (const auto& field : RecordClass<T>::fields) {
+        w.Key(field.name);
+        writeFieldValue(w, record, field);
+    }
+    w.EndObject();
+    w.EndObject();
+}
+
+template <class T>
+void writeList(JsonWriter& w, const TObjectList<T>& list, int& nextId)
+{
+    const std::string typeName = listTypeName<T>();
+    w.StartObject();
+    w.Key("type");
+    w.String(typeName.data(), static_cast<rapidjson::SizeType>(typeName.size()));
+    w.Key("id");
+    w.Int(nextId++);
+    w.Key("fields");
+    w.StartObject();
+    w.Key("FOwnsObjects");
+    w.Bool(true);
+    w.Key("FListHelper");
+    w.StartArray();
+    w.Int64(static_cast<std::int64_t>(list.size()));
+    w.EndArray();
+    w.Key("FItems");
+    w.StartArray();
+    for (const T& record : list)
+        writeRecord(w, record, nextId);
+    w.EndArray();
+    w.EndObject();
+    w.EndObject();
+}
+
+template <class T>
+std::optional<T> readRecord(const rapidjson::Value& value)
+{
+    if (value.IsNull())
+        return std::nullopt;
+    return readRecordObject<T>(value);
+}
+
+template <class T>
+std::optional<TObjectList<T>> readList(const rapidjson::Value& value)
+{
+    if (value.IsNull())
+        return std::nullopt;
+    return readListObject<T>(value);
+}
+
+template <class T>
+std::string recordToJson(const T& record)
+{
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    int id = 1;
+    writeRecord(writer, record, id);
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+template <class T>
+std::string listToJson(const TObjectList<T>& list)
+{
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    int id = 1;
+    writeList(writer, list, id);
+    return {buffer.GetString(), buffer.GetSize()};
+}
+
+namespace {
+
+// Arrays and objects nested this deep are no value of this system; refusing them up front
+// keeps a hostile body from costing the parser memory in proportion to its depth.
+constexpr int kMaxNesting = 64;
+
+bool nestsTooDeep(std::string_view json)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char ch : json) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (ch == '\\')
+                escaped = true;
+            else if (ch == '"')
+                inString = false;
+        } else if (ch == '"') {
+            inString = true;
+        } else if (ch == '[' || ch == '{') {
+            if (++depth > kMaxNesting)
+                return true;
+        } else if (ch == ']' || ch == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void parseJson(rapidjson::Document& document, std::string_view json)
+{
+    if (nestsTooDeep(json))
+        throw RecordJsonError("not accepted: arrays and objects nest deeper than " + std::to_string(kMaxNesting) +
+                              " levels");
+    constexpr unsigned flags =
+        rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+    document.Parse<flags>(json.data(), json.size());
+    if (document.HasParseError())
+        throw RecordJsonError(std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()) +
+                              " (at byte " + std::to_string(document.GetErrorOffset()) + ")");
+}
+
+template <class T>
+std::optional<T> recordFromJson(std::string_view json)
+{
+    rapidjson::Document document;
+    parseJson(document, json);
+    return readRecord<T>(document);
+}
+
+template <class T>
+std::optional<TObjectList<T>> listFromJson(std::string_view json)
+{
+    rapidjson::Document document;
+    parseJson(document, json);
+    return readList<T>(document);
+}
+
+#define KRP_INSTANTIATE(C)                                                                  \
+    template const char* className<C>();                                                    \
+    template std::string recordTypeName<C>();                                               \
+    template std::string listTypeName<C>();                                                 \
+    template void writeRecord<C>(JsonWriter&, const C&, int&);                              \
+    template void writeList<C>(JsonWriter&, const TObjectList<C>&, int&);                   \
+    template std::optional<C> readRecord<C>(const rapidjson::Value&);                       \
+    template std::optional<TObjectList<C>> readList<C>(const rapidjson::Value&);            \
+    template std::string recordToJson<C>(const C&);                                         \
+    template std::string listToJson<C>(const TObjectList<C>&);                              \
+    template std::optional<C> recordFromJson<C>(std::string_view);                          \
+    template std::optional<TObjectList<C>> listFromJson<C>(std::string_view);
+KRP_FOR_EACH_RECORD_CLASS(KRP_INSTANTIATE)
+#undef KRP_INSTANTIATE
+
+}  // namespace krp::types
