@@ -27,7 +27,11 @@ bool Error::isDuplicateKey() const
 bool Error::isLinkLost() const
 {
     // Class 08 is "connection exception"; HYT01 is a connection timeout.
-    return sqlState_.rfind("08", 0) == 0 || sqlState_ == "HYT01";
+    if (sqlState_.rfind("08", 0) == 0 || sqlState_ == "HYT01")
+        return true;
+    // MariaDB reports some losses under other states: server gone away (2006), connection
+    // lost during a query (2013), connection killed (1927).
+    return nativeCode_ == 2006 || nativeCode_ == 2013 || nativeCode_ == 1927;
 }
 
 }  // namespace krp::db

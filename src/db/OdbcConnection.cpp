@@ -304,7 +304,10 @@ private:
     {
         const QByteArray connectString = codec_.encode(settings_.odbcConnectString());
         try {
-            session_ = std::make_unique<soci::session>(soci::odbc, connectString.toStdString());
+            // Never a login dialog: a missing or wrong account is an error, not a prompt.
+            soci::connection_parameters parameters(soci::odbc, connectString.toStdString());
+            parameters.set_option(soci::odbc_option_driver_complete, "0" /* SQL_DRIVER_NOPROMPT */);
+            session_ = std::make_unique<soci::session>(parameters);
         } catch (const soci::odbc_soci_error& e) {
             throw Error(codec_.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
                         reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());

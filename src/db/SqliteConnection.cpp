@@ -24,8 +24,6 @@ std::string sqlStateOf(int extendedCode)
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return "HYT00";
-    case SQLITE_MISUSE:
-        return "08003";  // the handle is closed
     default:
         return "HY000";
     }
@@ -199,9 +197,24 @@ private:
         sqlite3* db = handle();
         sqlite3_extended_result_codes(db, 1);
         sqlite::registerFunctions(db);
-        plain("PRAGMA journal_mode=WAL");
+        if (journalMode() != "wal")
+            plain("PRAGMA journal_mode=WAL");  // once per file: the mode is kept in the file
         plain("PRAGMA case_sensitive_like=ON");
-        plain("PRAGMA synchronous=NORMAL");
+    }
+
+    std::string journalMode()
+    {
+        std::string mode;
+        char* message = nullptr;
+        sqlite3_exec(
+            handle(), "PRAGMA journal_mode",
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+                return 0;
+            },
+            &mode, &message);
+        sqlite3_free(message);
+        return mode;
     }
 
     sqlite3* handle()

@@ -39,7 +39,7 @@ QString rewriteRownum(const QString& sql)
 {
     static const QRegularExpression rownum(QStringLiteral("\\bROWNUM\\b"),
                                            QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression condition(QStringLiteral("^ROWNUM\\s*(<=|<)\\s*(\\d+)"),
+    static const QRegularExpression condition(QStringLiteral("ROWNUM\\s*(<=|<)\\s*(\\d+)"),
                                               QRegularExpression::CaseInsensitiveOption);
     QList<RowLimit> found;
     int depth = 0;
