@@ -8,6 +8,8 @@
 #include "methods/TyorivinHinta.h"
 #include "types/DateTimeValue.h"
 
+#include <cmath>
+
 namespace krp {
 
 namespace {
@@ -157,6 +159,9 @@ std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaara
         q.close();
 
         const TyorivinHinta hinta = hinnoitteleTyorivi(rivi, rivi.alepros);
+        // A sum beyond the range of a real would turn the work order's totals into infinity.
+        if (!std::isfinite(hinta.rivisumma) || !std::isfinite(hinta.kate))
+            throw MethodError(QStringLiteral("Työrivin summaa ei voi laskea: luvut ovat liian suuria."));
         rivi.rivisumma = hinta.rivisumma;
         rivi.kate = hinta.kate;
 

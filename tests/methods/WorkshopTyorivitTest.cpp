@@ -306,6 +306,21 @@ TEST_P(TyorivitTest, MissingLineIsAFailure)
     EXPECT_TRUE(isLogLine(log[1], kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: Työriviä ei annettu.")));
 }
 
+TEST_P(TyorivitTest, SumBeyondTheRangeOfARealIsRefused)
+{
+    types::TTyorivi rivi = tuntirivi(0);
+    rivi.tuntiveloitus = 1e200;
+    rivi.laskutettuaika = 1e200;
+    const Loppusummat ennen = loppusummat(10002);
+    EXPECT_EQ(methods_->LisaaTyovaiheTyomaaraykselle(10002, rivi), 0);
+    EXPECT_EQ(riveja(10002), 2);
+    EXPECT_EQ(loppusummat(10002).yhteensa, ennen.yhteensa);
+    const QStringList log = logLines();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(isLogLine(log[1], kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: "
+                                                        "Työrivin summaa ei voi laskea: luvut ovat liian suuria.")));
+}
+
 TEST_P(TyorivitTest, DatabaseFailureGivesZeroAndOneFailureLine)
 {
     db().close();
