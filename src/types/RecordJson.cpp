@@ -34,19 +34,6 @@ bool isKnownTypeName(std::string_view name)
     return known.find(name) != known.end();
 }
 
-std::string_view jsonKind(const rapidjson::Value& v)
-{
-    switch (v.GetType()) {
-    case rapidjson::kNullType: return "null";
-    case rapidjson::kFalseType:
-    case rapidjson::kTrueType: return "a boolean";
-    case rapidjson::kObjectType: return "an object";
-    case rapidjson::kArrayType: return "an array";
-    case rapidjson::kStringType: return "a string";
-    case rapidjson::kNumberType: return v.IsDouble() ? "a number with a fraction or exponent" : "a number";
-    }
-    return "an unknown value";
-}
 
 std::string_view stringOf(const rapidjson::Value& v)
 {
@@ -415,5 +402,19 @@ std::optional<TObjectList<T>> listFromJson(std::string_view json)
     template std::optional<TObjectList<C>> listFromJson<C>(std::string_view);
 KRP_FOR_EACH_RECORD_CLASS(KRP_INSTANTIATE)
 #undef KRP_INSTANTIATE
+
+std::string_view jsonKind(const rapidjson::Value& v)
+{
+    switch (v.GetType()) {
+    case rapidjson::kNullType: return "null";
+    case rapidjson::kFalseType:
+    case rapidjson::kTrueType: return "a boolean";
+    case rapidjson::kObjectType: return "an object";
+    case rapidjson::kArrayType: return "an array";
+    case rapidjson::kStringType: return "a string";
+    case rapidjson::kNumberType: return v.IsDouble() ? "a number with a fraction or exponent" : "a number";
+    }
+    return "an unknown value";
+}
 
 }  // namespace krp::types

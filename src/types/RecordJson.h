@@ -70,6 +70,9 @@ template <class T> std::optional<TObjectList<T>> listFromJson(std::string_view j
 // message and byte offset when the text is not JSON.
 void parseJson(rapidjson::Document& document, std::string_view json);
 
+// What kind of JSON value `v` is, for error messages ("a string", "an array", ...).
+std::string_view jsonKind(const rapidjson::Value& v);
+
 // Writes a double in general form (generalNumberText) as a raw JSON number. Throws
 // RecordJsonError naming `what` for NaN or an infinity.
 void writeNumber(JsonWriter& writer, double value, std::string_view what);

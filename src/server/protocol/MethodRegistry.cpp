@@ -27,16 +27,7 @@ namespace detail {
 
 std::string jsonKindOf(const rapidjson::Value& v)
 {
-    switch (v.GetType()) {
-    case rapidjson::kNullType: return "null";
-    case rapidjson::kFalseType:
-    case rapidjson::kTrueType: return "a boolean";
-    case rapidjson::kObjectType: return "an object";
-    case rapidjson::kArrayType: return "an array";
-    case rapidjson::kStringType: return "a string";
-    case rapidjson::kNumberType: return v.IsDouble() ? "a number with a fraction or exponent" : "a number";
-    }
-    return "an unknown value";
+    return std::string(types::jsonKind(v));
 }
 
 QString readText(const rapidjson::Value& v)
