@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace krp {
 namespace {
 
@@ -158,4 +161,30 @@ TEST_F(ClientRegistryTest, SovellusSuljetaanRemovesByIdAndRebuildsEvenWhenNothin
 }
 
 }  // namespace
+
+TEST_F(ClientRegistryTest, AFloodOfPingsFromManyThreadsIsAppliedInBatchesAndRebuildsTheViewRarely)
+{
+    // 4 request threads ping 200 clients 25,000 times each while the main thread is busy.
+    constexpr int kThreads = 4;
+    constexpr int kPingsPerThread = 25000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kPingsPerThread; ++i)
+                registry->postPing(QStringLiteral("Kairanet"), QStringLiteral("pda-%1").arg((t * 50) + (i % 50)));
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(registry->pendingWork(), kThreads * kPingsPerThread);
+
+    // One pass of the main thread's queue applies everything handed over so far.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(registry->pendingWork(), 0);
+    EXPECT_EQ(registry->Yhteydet().count(), kThreads * 50);
+    ASSERT_TRUE(nextView());
+    EXPECT_EQ(view.kairanetYhteyksia, kThreads * 50);
+    EXPECT_LE(updates, 2) << "the view is rebuilt once per batch, not once per ping";
+}
+
 }  // namespace krp
