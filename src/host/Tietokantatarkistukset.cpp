@@ -40,10 +40,11 @@ std::optional<QString> lisatilatTilanKanssa(const QString& lisatilat, const QStr
     if (QLocale::system().toUpper(lisatilat).contains(tila))
         return std::nullopt;
     QString uusi = lisatilat + QStringLiteral(",\"") + tila + QLatin1Char('"');
-    // A list that was empty (or began with a comma) loses its leading comma; the column holds
-    // at most 1024 characters, and only this form is cut to that length.
+    // A list that was empty (or began with a comma) loses its leading comma. Nothing is cut:
+    // a long list keeps its end, with the state just added; a value too long for the column is
+    // the database's error, shown to the operator at Start.
     if (uusi.startsWith(QLatin1Char(',')))
-        uusi = uusi.mid(1, 1024);
+        uusi = uusi.mid(1);
     return uusi;
 }
 
