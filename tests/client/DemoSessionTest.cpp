@@ -1,43 +1,15 @@
 // The documented client session against the demo ERP database: its access code and users
 // pass the gates, on SQLite and on MariaDB (names and passwords with Nordic letters).
-#include "EndpointFixture.h"
+#include "DemoEndpointFixture.h"
 
 #include "client/cli/Cli.h"
-#include "support/TestDatabases.h"
 
 #include <sstream>
 
 namespace krp::test {
 namespace {
 
-// Holds the demo database for as long as the fixture's server uses it.
-struct DemoDatabase {
-    explicit DemoDatabase(Backend backend)
-        : database(backend == Backend::Sqlite || mariaDbConfigured()
-                       ? std::make_unique<TestDatabase>(backend, Content::DemoData)
-                       : std::make_unique<TestDatabase>(Backend::Sqlite, Content::DemoData))
-    {
-    }
-    std::unique_ptr<TestDatabase> database;
-};
-
-class DemoSessionTest : private DemoDatabase,
-                        public EndpointFixture,
-                        public ::testing::WithParamInterface<Backend> {
-protected:
-    DemoSessionTest() : DemoDatabase(GetParam()), EndpointFixture(DemoDatabase::database->settings()) {}
-
-    void SetUp() override
-    {
-        if (GetParam() == Backend::MariaDb && !mariaDbConfigured())
-            GTEST_SKIP() << mariaDbSkipMessage();
-    }
-
-    client::ConnectProperties demoClient(const std::string& user, const std::string& password) const
-    {
-        return {"Kairanet", "Kx7-Ruoste-Tunturi-2026", user, password};
-    }
-};
+class DemoSessionTest : public DemoEndpointTest {};
 
 TEST_P(DemoSessionTest, TheDemoUsersPassBothGates)
 {
