@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@ struct ServerContainerOptions {
     std::chrono::milliseconds sessionIdleLimit = std::chrono::minutes(20);
     std::chrono::milliseconds sessionCreatedLogDelay{1000};
     unsigned workerThreads = 16;
+    std::size_t maxConnections = 512;  // open client connections; further ones are closed at once
 };
 
 class TServerContainer1 {
