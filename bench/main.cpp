@@ -43,6 +43,7 @@ struct Options {
     unsigned serverWorkers = 0;  // 0: the container's default
     std::string nginx = "/usr/sbin/nginx";
     bool withNginx = true;
+    unsigned repeat = 3;
     std::chrono::seconds timeLimit{600};
 };
 
@@ -61,6 +62,7 @@ const char* const kUsage =
     "  --server-workers N    request worker threads of the server (the container's default)\n"
     "  --nginx PATH          the nginx program (/usr/sbin/nginx)\n"
     "  --no-nginx            leave the nginx comparison out\n"
+    "  --repeat N            runs of every load phase; the run with the median rate is shown (3)\n"
     "  --time-limit S        the whole run ends by force after S seconds (600)\n";
 
 std::vector<unsigned> parseList(const std::string& text)
@@ -97,6 +99,7 @@ Options parseOptions(int argc, char** argv)
         else if (a == "--server-workers") o.serverWorkers = static_cast<unsigned>(std::stoul(value()));
         else if (a == "--nginx") o.nginx = value();
         else if (a == "--no-nginx") o.withNginx = false;
+        else if (a == "--repeat") o.repeat = std::max(1u, static_cast<unsigned>(std::stoul(value())));
         else if (a == "--time-limit") o.timeLimit = std::chrono::seconds(std::stoul(value()));
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
@@ -208,7 +211,35 @@ struct CallRow {
     std::string call;
     PhaseResult result;
     ServerShare share;
+    double minRate = 0;  // over the repeated runs
+    double maxRate = 0;
 };
+
+// Of repeated runs of one phase: the run with the median rate, with the spread of the rates.
+std::vector<CallRow> medianRuns(const std::vector<CallRow>& runs)
+{
+    std::vector<CallRow> chosen;
+    std::vector<bool> done(runs.size(), false);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (done[i])
+            continue;
+        std::vector<const CallRow*> same;
+        for (std::size_t j = i; j < runs.size(); ++j) {
+            if (!done[j] && runs[j].server == runs[i].server && runs[j].call == runs[i].call &&
+                runs[j].result.concurrency == runs[i].result.concurrency) {
+                same.push_back(&runs[j]);
+                done[j] = true;
+            }
+        }
+        std::sort(same.begin(), same.end(),
+                  [](const CallRow* a, const CallRow* b) { return a->result.rate() < b->result.rate(); });
+        CallRow row = *same[same.size() / 2];
+        row.minRate = same.front()->result.rate();
+        row.maxRate = same.back()->result.rate();
+        chosen.push_back(std::move(row));
+    }
+    return chosen;
+}
 
 void progress(const std::string& text)
 {
@@ -222,13 +253,15 @@ std::string errorsText(const PhaseResult& r)
 
 void printCallTable(const std::vector<CallRow>& rows)
 {
-    std::printf("| Server | Call | Sessions | Calls/s | p50 ms | p99 ms | Errors | Server CPU (cores) | "
-                "Server CPU µs/call (user + kernel) | Server context switches/call | Generator CPU (cores) |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---|---:|---:|---:|---:|\n");
+    std::printf("| Server | Call | Sessions | Calls/s | Runs' range calls/s | p50 ms | p99 ms | Errors | "
+                "Server CPU (cores) | Server CPU µs/call (user + kernel) | Server context switches/call | "
+                "Generator CPU (cores) |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|\n");
     for (const auto& row : rows) {
         const auto& r = row.result;
-        std::printf("| %s | %s | %u | %s | %s | %s | %s | %s | %s | %s | %s |\n", row.server.c_str(),
-                    row.call.c_str(), r.concurrency, thousands(r.rate()).c_str(),
+        std::printf("| %s | %s | %u | %s | %s–%s | %s | %s | %s | %s | %s | %s | %s |\n", row.server.c_str(),
+                    row.call.c_str(), r.concurrency, thousands(r.rate()).c_str(), thousands(row.minRate).c_str(),
+                    thousands(row.maxRate).c_str(),
                     fixed(r.percentileMs(50), 3).c_str(), fixed(r.percentileMs(99), 3).c_str(),
                     errorsText(r).c_str(), fixed(row.share.cores, 2).c_str(), cpuPerOp(row.share, 1).c_str(),
                     fixed(row.share.switchesPerOp, 2).c_str(), fixed(r.generatorCores(), 2).c_str());
@@ -275,34 +308,61 @@ int runBenchmark(const Options& options)
                      std::string("[\"avain\",\"") + BenchAccount::user + "\",\"" + BenchAccount::password + "\"]",
                      "{\"result\":true}"};
 
-    std::vector<CallRow> calls;
-    std::vector<std::pair<PhaseResult, ServerShare>> opens;
+    std::vector<CallRow> runs;       // every run of every call phase
+    std::vector<CallRow> openRuns;   // every run of the session-opening phases ("call" unused)
     std::map<std::string, long> afterLoad;
+    std::string nginxNote;
     const std::size_t maxConnections = options.idleSessions + 256;
 
-    // Calls and session openings on one server process.
+    // Calls and session openings on one server process; nginx, when compared, runs beside it
+    // and takes its turn right after the service at the same concurrency, so that both see
+    // the same background load.
     {
         progress("starting the server for the load phases");
         ServerUnderTest server(dir.path(), maxConnections, options.serverWorkers);
         const Endpoint endpoint{server.port(), true};
         ServerWindow window{[&] { return cpuTimesOf(server.pid()); },
                             [&] { return contextSwitchesOf(server.pid()); }};
-        for (const Call* call : {&ping, &check}) {
-            for (const unsigned c : options.concurrency) {
-                progress(call->name + " with " + std::to_string(c) + " sessions");
-                PhaseResult r = generator.runCalls(endpoint, *call, c, limits, window.hooks());
-                const ServerShare share = shareOf(window, r);
-                calls.push_back({"KRPalvelin", call->name, std::move(r), share});
+        std::unique_ptr<NginxServer> nginx;
+        std::optional<ServerWindow> nginxWindow;
+        if (options.withNginx) {
+            try {
+                progress("starting nginx");
+                nginx = std::make_unique<NginxServer>(options.nginx, dir.path());
+                nginxNote = std::to_string(nginx->workers()) + " worker processes";
+                nginxWindow.emplace(ServerWindow{[&] { return nginx->cpuTimes(); },
+                                                 [&] { return nginx->contextSwitches(); }});
+            } catch (const std::exception& e) {
+                nginxNote = std::string("not measured: ") + e.what();
             }
         }
-        for (const unsigned c : options.openConcurrency) {
-            progress("session openings with " + std::to_string(c) + " parallel clients");
-            PhaseResult r = generator.runSessionOpens(endpoint, c, limits, window.hooks());
-            const ServerShare share = shareOf(window, r);
-            opens.emplace_back(std::move(r), share);
+        for (unsigned run = 1; run <= options.repeat; ++run) {
+            const std::string of = " (run " + std::to_string(run) + " of " + std::to_string(options.repeat) + ")";
+            for (const unsigned c : options.concurrency) {
+                for (const Call* call : {&ping, &check}) {
+                    progress(call->name + " with " + std::to_string(c) + " sessions" + of);
+                    PhaseResult r = generator.runCalls(endpoint, *call, c, limits, window.hooks());
+                    const ServerShare share = shareOf(window, r);
+                    runs.push_back({"KRPalvelin", call->name, std::move(r), share});
+                }
+                if (nginx) {
+                    progress("nginx with " + std::to_string(c) + " connections" + of);
+                    PhaseResult r = generator.runCalls({nginx->port(), false}, ping, c, limits, nginxWindow->hooks());
+                    const ServerShare share = shareOf(*nginxWindow, r);
+                    runs.push_back({"nginx", "return 200", std::move(r), share});
+                }
+            }
+            for (const unsigned c : options.openConcurrency) {
+                progress("session openings with " + std::to_string(c) + " parallel clients" + of);
+                PhaseResult r = generator.runSessionOpens(endpoint, c, limits, window.hooks());
+                const ServerShare share = shareOf(window, r);
+                openRuns.push_back({"KRPalvelin", "open", std::move(r), share});
+            }
         }
         afterLoad = server.status();
     }
+    const std::vector<CallRow> calls = medianRuns(runs);
+    const std::vector<CallRow> opens = medianRuns(openRuns);
 
     // Idle sessions on a fresh server process.
     std::vector<IdleFigure> idle;
@@ -327,34 +387,16 @@ int runBenchmark(const Options& options)
         }
     }
 
-    // nginx with the same requests.
-    std::string nginxNote;
-    if (options.withNginx) {
-        try {
-            progress("starting nginx");
-            NginxServer nginx(options.nginx, dir.path());
-            nginxNote = std::to_string(nginx.workers()) + " worker processes";
-            ServerWindow window{[&] { return nginx.cpuTimes(); }, [&] { return nginx.contextSwitches(); }};
-            for (const unsigned c : options.concurrency) {
-                progress("nginx with " + std::to_string(c) + " connections");
-                PhaseResult r = generator.runCalls({nginx.port(), false}, ping, c, limits, window.hooks());
-                const ServerShare share = shareOf(window, r);
-                calls.push_back({"nginx", "return 200", std::move(r), share});
-            }
-        } catch (const std::exception& e) {
-            nginxNote = std::string("not measured: ") + e.what();
-        }
-    }
-
     // The report.
     std::printf("## Machine\n\n");
     std::printf("- date: %s\n", machine.date.c_str());
     std::printf("- CPU: %s, %u cores online\n", machine.cpuModel.c_str(), machine.cores);
     std::printf("- memory: %.1f GiB; kernel: %s\n", machine.memoryGiB, machine.kernel.c_str());
     std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
-    std::printf("- load generator: %u thread(s), %lld s counted per phase after %lld ms warm-up\n",
-                generator.threads(), static_cast<long long>(options.duration.count() / 1000),
-                static_cast<long long>(options.warmup.count()));
+    std::printf("- load generator: %u thread(s) in this process; every phase %u times, %s s counted after %s s "
+                "warm-up; the tables show the run with the median rate\n",
+                generator.threads(), options.repeat, fixed(options.duration.count() / 1000.0, 1).c_str(),
+                fixed(options.warmup.count() / 1000.0, 1).c_str());
     const unsigned defaultWorkers = krp::ServerContainerOptions{}.workerThreads;
     std::printf("- server: TServerContainer1 in its own process, %u request worker threads%s, %u I/O threads, "
                 "event log and client registry on a Qt main thread\n",
@@ -370,14 +412,17 @@ int runBenchmark(const Options& options)
                 afterLoad["log"], afterLoad["clients"], afterLoad["pending"], afterLoad["sessions"]);
 
     std::printf("\n## Session opening (new TCP connection, full TLS handshake, POST /api/v1/session through both gates)\n\n");
-    std::printf("| Parallel clients | Opens/s | p50 ms | p99 ms | Errors | Server CPU (cores) | "
+    std::printf("| Parallel clients | Opens/s | Runs' range opens/s | p50 ms | p99 ms | Errors | Server CPU (cores) | "
                 "Server CPU µs/open (user + kernel) | Generator CPU (cores) |\n");
-    std::printf("|---:|---:|---:|---:|---|---:|---:|---:|\n");
-    for (const auto& [r, share] : opens)
-        std::printf("| %u | %s | %s | %s | %s | %s | %s | %s |\n", r.concurrency, thousands(r.rate()).c_str(),
+    std::printf("|---:|---:|---:|---:|---:|---|---:|---:|---:|\n");
+    for (const auto& row : opens) {
+        const auto& r = row.result;
+        std::printf("| %u | %s | %s–%s | %s | %s | %s | %s | %s | %s |\n", r.concurrency, thousands(r.rate()).c_str(),
+                    thousands(row.minRate).c_str(), thousands(row.maxRate).c_str(),
                     fixed(r.percentileMs(50), 3).c_str(), fixed(r.percentileMs(99), 3).c_str(),
-                    errorsText(r).c_str(), fixed(share.cores, 2).c_str(), cpuPerOp(share, 0).c_str(),
+                    errorsText(r).c_str(), fixed(row.share.cores, 2).c_str(), cpuPerOp(row.share, 0).c_str(),
                     fixed(r.generatorCores(), 2).c_str());
+    }
     std::printf("\nEach opening is followed by DELETE /api/v1/session and the connection's close (not timed, "
                 "but part of every cycle).\n");
 
