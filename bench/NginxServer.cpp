@@ -8,6 +8,7 @@
 
 #include <signal.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -36,6 +37,20 @@ bool accepts(std::uint16_t port)
     return !ec;
 }
 
+// What `nginx -V` says about how it was built (it writes to standard error).
+std::string buildOptions(const std::string& program)
+{
+    std::string text;
+    const std::string command = "'" + program + "' -V 2>&1";
+    if (std::FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, p))
+            text.append(buffer, n);
+        ::pclose(p);
+    }
+    return text;
+}
+
 std::string readText(const std::filesystem::path& file)
 {
     std::ifstream in(file);
@@ -49,10 +64,20 @@ std::string readText(const std::filesystem::path& file)
 NginxServer::NginxServer(const std::string& program, const std::filesystem::path& directory)
     : directory_(directory / "nginx")
 {
-    std::filesystem::create_directories(directory_ / "body");
+    std::filesystem::create_directories(directory_);
     port_ = freeLoopbackPort();
     const auto d = directory_.string();
     const auto certificates = directory.string();
+
+    // nginx creates the temporary directories of every module it was built with when it
+    // starts; they go into our directory, not the system's.
+    std::string temporaryPaths = "  client_body_temp_path " + d + "/body;\n";
+    const std::string built = buildOptions(program);
+    for (const std::string module : {"proxy", "fastcgi", "uwsgi", "scgi"}) {
+        if (built.find("--without-http_" + module + "_module") == std::string::npos)
+            temporaryPaths += "  " + module + "_temp_path " + d + "/" + module + ";\n";
+    }
+
     std::ofstream conf(directory_ / "nginx.conf");
     conf << "daemon off;\n"
             "master_process on;\n"
@@ -62,7 +87,7 @@ NginxServer::NginxServer(const std::string& program, const std::filesystem::path
             "events { worker_connections 4096; }\n"
             "http {\n"
             "  access_log off;\n"
-            "  client_body_temp_path " << d << "/body;\n"
+         << temporaryPaths <<
             "  keepalive_timeout 65s;\n"
             "  keepalive_requests 100000000;\n"
             "  server {\n"
