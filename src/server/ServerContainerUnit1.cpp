@@ -72,6 +72,7 @@ void TServerContainer1::start()
     o.certificateFile = certificateFile_.toStdString();
     o.keyFile = keyFile_.toStdString();
     o.workerThreads = options_.workerThreads;
+    o.maxConnections = options_.maxConnections;
     DSHTTPService1.start(o);
 }
 

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@ struct ServerContainerOptions {
     // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
     // TServerMethods1. Tests put methods of their own in front of those.
     MethodDispatcher methods;
+    std::size_t maxConnections = 512;  // open client connections; further ones are closed at once
 };
 
 class TServerContainer1 {

@@ -12,8 +12,8 @@
 #include <boost/beast/ssl.hpp>
 
 #include <algorithm>
-#include <array>
 #include <optional>
+#include <vector>
 
 namespace krp::transport {
 
@@ -31,6 +31,7 @@ constexpr auto shutdownTimeout = std::chrono::seconds(2);
 // After an answer that ends the connection, what the client still sends is read and dropped
 // for a moment, so that closing does not reset the connection before it has read the answer.
 constexpr auto lingerTimeout = std::chrono::seconds(2);
+constexpr std::size_t drainBufferSize = 16 * 1024;
 
 bool isHttpParseError(const beast::error_code& ec)
 {
@@ -65,11 +66,16 @@ public:
         : core_(core), stream_(std::move(socket), core.tls)
     {
         beast::error_code ec;
-        const auto remote = beast::get_lowest_layer(stream_).socket().remote_endpoint(ec);
+        auto& accepted = beast::get_lowest_layer(stream_).socket();
+        const auto remote = accepted.remote_endpoint(ec);
         if (!ec) {
             remoteAddress_ = remoteAddressText(remote.address());
             remotePort_ = remote.port();
         }
+        // Answers and handshake messages go out at once: without this, a small write that
+        // follows another not yet acknowledged (the handshake's last messages, an answer) waits
+        // for the client's delayed acknowledgement, some 40 ms on Linux.
+        accepted.set_option(tcp::no_delay(true), ec);
     }
 
     ~HttpsConnection() override { core_.remove(this); }
@@ -282,6 +288,7 @@ private:
         beast::error_code ignored;
         lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
         lingerUntil_ = std::chrono::steady_clock::now() + lingerTimeout;
+        drainBuffer_.resize(drainBufferSize);
         drain();
     }
 
@@ -307,7 +314,8 @@ private:
     std::string remoteAddress_;
     std::uint16_t remotePort_ = 0;
     std::chrono::steady_clock::time_point lingerUntil_;
-    std::array<char, 16 * 1024> drainBuffer_{};
+    // Only a closing connection needs it; an open one does not carry it around.
+    std::vector<char> drainBuffer_;
 };
 
 }  // namespace

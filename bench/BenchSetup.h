@@ -1,0 +1,39 @@
+#pragma once
+// What the benchmark's server needs in its directory: a self-signed certificate of the kind the
+// service ships with (RSA 2048, test.pem / test.key) and a small SQLite ERP database holding the
+// access code and one ERP user, so that both gates of a session opening run for real.
+#include <filesystem>
+#include <string>
+
+namespace krp::bench {
+
+// The client side of the gates: what every benchmark session sends.
+struct BenchAccount {
+    static constexpr const char* application = "Kairanet";
+    // 24 characters, none more than 4 times.
+    static constexpr const char* accessCode = "Vk7pQ2rLx9Tm4Wz8Nc3Hb6Jd";
+    static constexpr const char* user = "BENCH";
+    static constexpr const char* password = "penkki-2024";
+};
+
+// Writes test.pem and test.key (unencrypted PEM) for CN=localhost, IP 127.0.0.1.
+void writeSelfSignedCertificate(const std::filesystem::path& directory);
+
+// Creates `file` (replacing it) with the tables ASETUS (ASETUS, ARVO) and MYYJAPER
+// (MP_KAYTTAJATUNNUS, MP_SALASANA) filled for BenchAccount.
+void createBenchDatabase(const std::filesystem::path& file);
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDirectory {
+public:
+    explicit TempDirectory(const std::string& prefix);
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace krp::bench
