@@ -4,6 +4,44 @@
 // locale the process was started with ("Łódź" -> "Lódz" needs the combining-letter tables).
 #include "platform/AnsiCodePage.h"
 
+#ifdef _WIN32
+// On Windows the system's own ANSI code page does the work: WideCharToMultiByte maps what the
+// code page cannot hold to a best-fit letter, or to "?".
+#include <windows.h>
+
+namespace krp::platform {
+
+QByteArray toAnsi(const QString& text)
+{
+    if (text.isEmpty())
+        return {};
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    QByteArray out(n, Qt::Uninitialized);
+    WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+QString fromAnsi(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.constData(), static_cast<int>(bytes.size()), nullptr, 0);
+    QString out(n, Qt::Uninitialized);
+    MultiByteToWideChar(CP_ACP, 0, bytes.constData(), static_cast<int>(bytes.size()),
+                        reinterpret_cast<wchar_t*>(out.data()), n);
+    return out;
+}
+
+QString throughAnsiCodePage(const QString& text)
+{
+    return fromAnsi(toAnsi(text));
+}
+
+}  // namespace krp::platform
+
+#else
+
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -106,3 +144,5 @@ QString throughAnsiCodePage(const QString& text)
 }
 
 }  // namespace krp::platform
+
+#endif  // _WIN32
