@@ -6,7 +6,7 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
 
-#include <array>
+#include <vector>
 
 namespace krp::test {
 
@@ -86,18 +86,22 @@ void RawTlsClient::abort()
     impl_->stream->lowest_layer().close(ignored);
 }
 
-std::string RawTlsClient::readUntilClosed(std::chrono::milliseconds limit)
+namespace {
+
+// Reads until `enough(received)` holds, the server closes, or `limit` passes.
+template <class Impl, class Enough>
+std::string readUntil(Impl& impl, std::chrono::milliseconds limit, Enough enough)
 {
     std::string received;
     const auto until = std::chrono::steady_clock::now() + limit;
-    impl_->closed = false;
-    std::array<char, 64 * 1024> buffer;
-    while (std::chrono::steady_clock::now() < until) {
+    impl.closed = false;
+    std::vector<char> buffer(64 * 1024);
+    while (!enough(received) && std::chrono::steady_clock::now() < until) {
         boost::system::error_code ec;
         std::size_t n = 0;
-        const bool done = impl_->run(
+        const bool done = impl.run(
             [&](auto handler) {
-                impl_->stream->async_read_some(
+                impl.stream->async_read_some(
                     net::buffer(buffer), [&, handler](boost::system::error_code e, std::size_t k) {
                         n = k;
                         handler(e);
@@ -108,41 +112,24 @@ std::string RawTlsClient::readUntilClosed(std::chrono::milliseconds limit)
         if (!done)
             break;
         if (ec) {
-            impl_->closed = true;
+            impl.closed = true;
             break;
         }
     }
     return received;
 }
 
+}  // namespace
+
+std::string RawTlsClient::readUntilClosed(std::chrono::milliseconds limit)
+{
+    return readUntil(*impl_, limit, [](const std::string&) { return false; });
+}
+
 std::string RawTlsClient::readHead(std::chrono::milliseconds limit)
 {
-    std::string received;
-    const auto until = std::chrono::steady_clock::now() + limit;
-    impl_->closed = false;
-    std::array<char, 16 * 1024> buffer;
-    while (received.find("\r\n\r\n") == std::string::npos &&
-           std::chrono::steady_clock::now() < until) {
-        boost::system::error_code ec;
-        std::size_t n = 0;
-        const bool done = impl_->run(
-            [&](auto handler) {
-                impl_->stream->async_read_some(
-                    net::buffer(buffer), [&, handler](boost::system::error_code e, std::size_t k) {
-                        n = k;
-                        handler(e);
-                    });
-            },
-            ec, std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
-        received.append(buffer.data(), n);
-        if (!done)
-            break;
-        if (ec) {
-            impl_->closed = true;
-            break;
-        }
-    }
-    return received;
+    return readUntil(*impl_, limit,
+                     [](const std::string& received) { return received.find("\r\n\r\n") != std::string::npos; });
 }
 
 bool RawTlsClient::closedByServer() const
