@@ -245,10 +245,9 @@ void writeNumber(JsonWriter& writer, double value, std::string_view what)
     writer.RawValue(text->data(), text->size(), rapidjson::kNumberType);
 }
 
-template <class T>
-void writeRecord(JsonWriter& w, const T& record, int& nextId)
+// {"type": typeName, "id": next number, "fields": { ... the caller writes the fields.
+static void beginTransferObject(JsonWriter& w, const std::string& typeName, int& nextId)
 {
-    const std::string typeName = recordTypeName<T>();
     w.StartObject();
     w.Key("type");
     w.String(typeName.data(), static_cast<rapidjson::SizeType>(typeName.size()));
@@ -256,6 +255,12 @@ void writeRecord(JsonWriter& w, const T& record, int& nextId)
     w.Int(nextId++);
     w.Key("fields");
     w.StartObject();
+}
+
+template <class T>
+void writeRecord(JsonWriter& w, const T& record, int& nextId)
+{
+    beginTransferObject(w, recordTypeName<T>(), nextId);
     for (const auto& field : RecordClass<T>::fields) {
         w.Key(field.name);
         writeFieldValue(w, record, field);
@@ -267,14 +272,7 @@ void writeRecord(JsonWriter& w, const T& record, int& nextId)
 template <class T>
 void writeList(JsonWriter& w, const TObjectList<T>& list, int& nextId)
 {
-    const std::string typeName = listTypeName<T>();
-    w.StartObject();
-    w.Key("type");
-    w.String(typeName.data(), static_cast<rapidjson::SizeType>(typeName.size()));
-    w.Key("id");
-    w.Int(nextId++);
-    w.Key("fields");
-    w.StartObject();
+    beginTransferObject(w, listTypeName<T>(), nextId);
     w.Key("FOwnsObjects");
     w.Bool(true);
     w.Key("FListHelper");
