@@ -186,38 +186,35 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
     return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
 }
 
-HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::string& method)
+HttpResponse RemoteEndpoint::inCallersSession(const HttpRequest& request,
+                                              const std::function<HttpResponse(TServerMethods1&)>& work)
 {
     const std::string token = bearerToken(request);
     if (token.empty())
         return unauthorized("No session: send Authorization: Bearer <session id>.");
     try {
-        return sessions_.call(token, [&](session::Session& s) {
-            auto module = s.objectAs<TServerMethods1>();
-            const protocol::CallResult r = methods_(*module, method, request.body, DSServer1Error);
-            return HttpResponse::json(r.status, r.body);
-        });
+        return sessions_.call(token, [&](session::Session& s) { return work(*s.objectAs<TServerMethods1>()); });
     } catch (const session::SessionNotFound&) {
         return unauthorized("The session is unknown, has ended or has expired.");
     }
 }
 
+HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::string& method)
+{
+    return inCallersSession(request, [&](TServerMethods1& module) {
+        const protocol::CallResult r = methods_(module, method, request.body, DSServer1Error);
+        return HttpResponse::json(r.status, r.body);
+    });
+}
+
 HttpResponse RemoteEndpoint::fetchProvider(const HttpRequest& request, const std::string& provider)
 {
-    const std::string token = bearerToken(request);
-    if (token.empty())
-        return unauthorized("No session: send Authorization: Bearer <session id>.");
-    try {
-        return sessions_.call(token, [&](session::Session& s) {
-            auto module = s.objectAs<TServerMethods1>();
-            db::Query* query = module->provider(QString::fromStdString(provider));
-            if (!query)
-                return HttpResponse::error(404, "No provider named \"" + provider + "\".");
-            return HttpResponse::json(200, protocol::queryTableJson(*query));
-        });
-    } catch (const session::SessionNotFound&) {
-        return unauthorized("The session is unknown, has ended or has expired.");
-    }
+    return inCallersSession(request, [&](TServerMethods1& module) {
+        db::Query* query = module.provider(QString::fromStdString(provider));
+        if (!query)
+            return HttpResponse::error(404, "No provider named \"" + provider + "\".");
+        return HttpResponse::json(200, protocol::queryTableJson(*query));
+    });
 }
 
 HttpResponse RemoteEndpoint::closeSession(const HttpRequest& request)

@@ -43,6 +43,10 @@ private:
     transport::HttpResponse callMethod(const transport::HttpRequest& request, const std::string& method);
     transport::HttpResponse fetchProvider(const transport::HttpRequest& request, const std::string& provider);
     transport::HttpResponse closeSession(const transport::HttpRequest& request);
+    // Runs `work` on the module of the session named by the request's bearer id, in that
+    // session's turn; 401 when there is no such open session.
+    transport::HttpResponse inCallersSession(const transport::HttpRequest& request,
+                                             const std::function<transport::HttpResponse(TServerMethods1&)>& work);
 
     session::SessionManager& sessions_;
     ServiceContext& service_;
