@@ -114,6 +114,16 @@ private:
         readHeader();
     }
 
+    // A read that failed: a body over the limit is answered 413, a malformed request 400; a
+    // broken or timed-out connection gets no answer.
+    void answerReadError(beast::error_code ec)
+    {
+        if (ec == http::error::body_limit)
+            return replyAndClose(tooLarge());
+        if (isHttpParseError(ec))
+            replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
+    }
+
     void readHeader()
     {
         parser_.emplace();
@@ -131,13 +141,8 @@ private:
             return shutdown();
         if (ec == http::error::header_limit)
             return replyAndClose(HttpResponse::error(431, "Pyynnön otsakkeet ovat liian suuret."));
-        if (ec == http::error::body_limit)
-            return replyAndClose(tooLarge());
-        if (ec) {
-            if (isHttpParseError(ec))
-                replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
-            return;
-        }
+        if (ec)
+            return answerReadError(ec);
 
         const auto& request = parser_->get();
         const auto coding = parseContentEncoding(request[http::field::content_encoding]);
@@ -177,13 +182,8 @@ private:
 
     void onReadBody(beast::error_code ec, std::size_t)
     {
-        if (ec == http::error::body_limit)
-            return replyAndClose(tooLarge());
-        if (ec) {
-            if (isHttpParseError(ec))
-                replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
-            return;
-        }
+        if (ec)
+            return answerReadError(ec);
         dispatchRequest();
     }
 
