@@ -4,6 +4,7 @@
 #include "methods/MethodSupport.h"
 #include "methods/QueryCloser.h"
 #include "methods/ServerMethodsUnit1.h"
+#include "methods/TextFailure.h"
 
 namespace krp {
 
@@ -99,9 +100,7 @@ QString TServerMethods1::Asiakashaku(const QString& nimihaku)
         sqlAsiakashaku.open();
         return QString();
     } catch (const std::exception& e) {
-        const QString result = QStringLiteral("Asiakashaku epäonnistui. Syy: ") + messageOf(e);
-        logFailure(QStringLiteral(" Asiakashaku: "), result);
-        return result;
+        return reportTextFailure(QStringLiteral("Asiakashaku epäonnistui. Syy: "), QStringLiteral(" Asiakashaku: "), e);
     }
 }
 
