@@ -19,13 +19,19 @@ class Connection {
 public:
     virtual ~Connection() = default;
 
-    // Runs one statement. Throws Error; an Error whose isLinkLost() is true marks the
-    // connection broken.
+    // Runs one statement within the statement limit of the settings. Throws Error; an Error
+    // whose isLinkLost() is true marks the connection broken, and an Error that left the
+    // statement's fate on the server open carries mayHaveRun().
     virtual StatementOutcome run(const QString& sql, const std::vector<Value>& params) = 0;
 
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+    // False while a transaction is open (or the link cannot tell).
+    virtual bool inAutoCommit() = 0;
+    // Asks the server whether the link still works, without running a statement. False marks
+    // the connection broken; a driver that cannot tell answers true.
+    virtual bool alive() = 0;
 
     // Drops the link and makes a new one with the same settings (throws Error on failure).
     virtual void reconnect() = 0;
@@ -33,6 +39,8 @@ public:
     virtual void breakLink() = 0;
 
     bool broken() const { return broken_; }
+    // Its state is unknown: the pool closes it instead of lending it again.
+    void markBroken() { broken_ = true; }
 
 protected:
     bool broken_ = false;

@@ -3,6 +3,14 @@
 
 namespace krp::db {
 
+// How long the database may take, in seconds (asetukset.ini, [Tietokanta]). Each wait of the
+// database layer ends at its limit with a failure that names the limit.
+struct Limits {
+    int connectSeconds = 10;    // Yhteyden_aikaraja: connecting and logging in
+    int statementSeconds = 30;  // Lauseen_aikaraja: one statement, COMMIT included
+    int poolWaitSeconds = 10;   // Yhteysjonon_aikaraja: waiting for a free pooled connection
+};
+
 // What the window's database field and type selection turn into.
 //   "host port"            -> the ERP's solidDB through its ANSI ODBC driver
 //   "sqlite:PATH"          -> the embedded SQLite database file
@@ -19,6 +27,8 @@ struct ConnectionSettings {
 
     QString sqlitePath;          // Sqlite: absolute path of the database file
     QString odbcConnectionString;  // Odbc: as typed after "odbc:"
+
+    Limits limits;
 
     // The ODBC connection string handed to the driver manager (SolidOdbc and Odbc).
     QString odbcConnectString() const;

@@ -5,12 +5,15 @@
 // is open on the calling thread.
 #include "ConnectionSettings.h"
 #include "Error.h"
+#include "Value.h"
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace krp::db {
 
-class Connection;  // one live link to the database (internal, db/Connection.h)
+class Connection;         // one live link to the database (internal, db/Connection.h)
+struct StatementOutcome;  // rows or count of one statement (db/Connection.h)
 
 class Database {
 public:
@@ -19,8 +22,9 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Connects the first connection (throws Error with the driver's message on failure).
-    // Opening an open database closes it first.
+    // Connects the first connection (throws Error with the driver's message on failure,
+    // isConnectFailure()). Opening an open database closes it first. The settings' limits hold
+    // for every connection of the pool.
     void open(const ConnectionSettings& settings);
     // Closes every pooled connection; statements after this fail with "not connected".
     // A statement running at that moment finishes; its connection is closed afterwards.
@@ -29,14 +33,20 @@ public:
     ConnectionSettings settings() const;
 
     // Runs `work` with a connection of the pool leased to the calling thread. Nested calls on
-    // the same thread (and every Query inside `work`) reuse the same connection. When `work`
-    // fails because the link was lost, the connection is replaced by a fresh one and `work`
-    // runs once more; this happens in the outermost call only, and never inside a Transaction
-    // (its earlier statements died with the link, so the failure is reported instead).
+    // the same thread (and every Query inside `work`) reuse the same connection. A connection
+    // whose state is unknown afterwards (lost link, transaction left open and not rolled back)
+    // is closed instead of going back to the pool.
     void withConnection(const std::function<void(Connection&)>& work);
 
+    // Runs one statement (the Query's way in). Each statement reaches the server at most once:
+    // after a lost link it is sent again on a fresh connection only when it certainly never
+    // got there, or when it only reads, and never inside a Transaction or a nested lease. A
+    // write or COMMIT whose fate is unknown fails with outcomeUnknown() ("tulos epävarma"). A
+    // statement over its limit fails with a text that names the limit.
+    StatementOutcome runStatement(const QString& sql, const std::vector<Value>& params);
+
     // At most this many connections are open at once; a statement beyond waits for a free
-    // one. Default 32.
+    // one, at most the settings' pool wait. Default 32.
     void setMaxConnections(int count);
 
     // Test aid: breaks the link of every idle pooled connection behind the pool's back, as a

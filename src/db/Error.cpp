@@ -35,3 +35,39 @@ bool Error::isLinkLost() const
 }
 
 }  // namespace krp::db
+
+namespace krp::db {
+
+Error Error::sentToServer() const
+{
+    Error e = *this;
+    e.mayHaveRun_ = true;
+    return e;
+}
+
+Error Error::connectFailed() const
+{
+    Error e = *this;
+    e.connectFailure_ = true;
+    return e;
+}
+
+Error Error::explained(const std::string& explanation) const
+{
+    Error e(explanation + what(), sqlState_, nativeCode_);
+    e.mayHaveRun_ = mayHaveRun_;
+    e.outcomeUnknown_ = outcomeUnknown_;
+    e.connectFailure_ = connectFailure_;
+    return e;
+}
+
+Error Error::withUnknownOutcome() const
+{
+    if (outcomeUnknown_)
+        return *this;
+    Error e = explained(kUnknownOutcomeText);
+    e.outcomeUnknown_ = true;
+    return e;
+}
+
+}  // namespace krp::db

@@ -10,8 +10,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <QRegularExpression>
+
 #include <cstring>
 #include <list>
+#include <optional>
 
 namespace krp::db {
 namespace {
@@ -80,10 +83,14 @@ QDateTime fromTimestamp(const SQL_TIMESTAMP_STRUCT& t)
 
 class Statement {
 public:
-    Statement(SQLHDBC dbc, const Codec& codec) : codec_(codec)
+    Statement(SQLHDBC dbc, const Codec& codec, int timeoutSeconds) : codec_(codec)
     {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_)))
             throw diagnostics(SQL_HANDLE_DBC, dbc, codec_, "Allocating an ODBC statement failed");
+        // The driver's own statement limit; a driver without one is bounded by the link's
+        // read timeout (see connectString()).
+        SQLSetStmtAttr(stmt_, SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
     }
     ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, stmt_); }
     Statement(const Statement&) = delete;
@@ -149,8 +156,12 @@ public:
               "Binding a parameter failed");
     }
 
+    // True once the statement has been handed to the server.
+    bool sent() const { return sent_; }
+
     StatementOutcome execute()
     {
+        sent_ = true;
         check(SQLExecute(stmt_), "Executing the statement failed");
         StatementOutcome out;
         SQLSMALLINT columns = 0;
@@ -260,6 +271,7 @@ private:
     SQLHSTMT stmt_ = SQL_NULL_HSTMT;
     const Codec& codec_;
     QByteArray text_;
+    bool sent_ = false;
     std::list<Buffer> buffers_;  // stable addresses for the bound parameters
 };
 
@@ -273,15 +285,19 @@ public:
 
     StatementOutcome run(const QString& sql, const std::vector<Value>& params) override
     {
+        std::optional<Statement> st;
         try {
-            Statement st(hdbc(), codec_);
-            st.prepare(sql);
+            st.emplace(hdbc(), codec_, settings_.limits.statementSeconds);
+            st->prepare(sql);
             for (std::size_t i = 0; i < params.size(); ++i)
-                st.bind(static_cast<SQLUSMALLINT>(i + 1), params[i]);
-            return st.execute();
+                st->bind(static_cast<SQLUSMALLINT>(i + 1), params[i]);
+            return st->execute();
         } catch (const Error& e) {
-            if (e.isLinkLost())
+            // After a lost link or a driver's timeout the link's state is unknown.
+            if (e.isLinkLost() || e.isTimeout())
                 broken_ = true;
+            if (st && st->sent())
+                throw e.sentToServer();
             throw;
         }
     }
@@ -289,6 +305,28 @@ public:
     void begin() override { guarded([this] { session_->begin(); }); }
     void commit() override { guarded([this] { session_->commit(); }); }
     void rollback() override { guarded([this] { session_->rollback(); }); }
+
+    bool alive() override
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        if (!session_ || broken_)
+            return false;
+        try {
+            if (SQL_SUCCEEDED(SQLGetConnectAttr(hdbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+                dead == SQL_CD_TRUE)
+                broken_ = true;
+        } catch (const Error&) {
+            // hdbc() found the link closed and marked it
+        }
+        return !broken_;
+    }
+
+    bool inAutoCommit() override
+    {
+        SQLULEN mode = SQL_AUTOCOMMIT_OFF;
+        return SQL_SUCCEEDED(SQLGetConnectAttr(hdbc(), SQL_ATTR_AUTOCOMMIT, &mode, 0, nullptr)) &&
+               mode == SQL_AUTOCOMMIT_ON;
+    }
 
     void reconnect() override
     {
@@ -300,9 +338,36 @@ public:
     void breakLink() override { session_->close(); }
 
 private:
+    // The settings' connection string. MariaDB's and MySQL's drivers take their limits from
+    // it: the connect limit for connecting and logging in, the statement limit for every read
+    // and write on the link, so that a server that stops answering cannot hold a call longer.
+    QString connectString() const
+    {
+        QString cs = settings_.odbcConnectString();
+        static const QRegularExpression mariaDb(QStringLiteral("DRIVER\\s*=\\s*\\{?[^;]*(MariaDB|MySQL)"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        if (!cs.contains(mariaDb))
+            return cs;
+        const std::pair<const char*, int> limits[] = {
+            {"CONN_TIMEOUT", settings_.limits.connectSeconds},
+            {"READ_TIMEOUT", settings_.limits.statementSeconds},
+            {"WRITE_TIMEOUT", settings_.limits.statementSeconds},
+        };
+        for (const auto& [key, seconds] : limits) {
+            const QRegularExpression given(QStringLiteral("(^|;)\\s*%1\\s*=").arg(QLatin1String(key)),
+                                           QRegularExpression::CaseInsensitiveOption);
+            if (seconds > 0 && !cs.contains(given)) {
+                if (!cs.isEmpty() && !cs.endsWith(QLatin1Char(';')))
+                    cs += QLatin1Char(';');
+                cs += QStringLiteral("%1=%2;").arg(QLatin1String(key)).arg(seconds);
+            }
+        }
+        return cs;
+    }
+
     void open()
     {
-        const QByteArray connectString = codec_.encode(settings_.odbcConnectString());
+        const QByteArray connectString = codec_.encode(this->connectString());
         try {
             // Never a login dialog: a missing or wrong account is an error, not a prompt.
             soci::connection_parameters parameters(soci::odbc, connectString.toStdString());

@@ -94,8 +94,7 @@ void Query::open()
 {
     close();
     const std::vector<Value> values = boundValues();
-    StatementOutcome outcome;
-    db_.withConnection([&](Connection& c) { outcome = c.run(statement_.text, values); });
+    StatementOutcome outcome = db_.runStatement(statement_.text, values);
     result_ = std::move(outcome.rows);
     current_ = 0;
     open_ = true;
@@ -105,9 +104,7 @@ long long Query::execute()
 {
     close();
     const std::vector<Value> values = boundValues();
-    long long affected = -1;
-    db_.withConnection([&](Connection& c) { affected = c.run(statement_.text, values).rowsAffected; });
-    return affected;
+    return db_.runStatement(statement_.text, values).rowsAffected;
 }
 
 void Query::close()

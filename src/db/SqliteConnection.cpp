@@ -11,10 +11,14 @@
 #include <soci/soci-backend.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 namespace krp::db {
 namespace {
 
-constexpr int kBusyTimeoutSeconds = 10;
+using Clock = std::chrono::steady_clock;
 
 std::string sqlStateOf(int extendedCode)
 {
@@ -23,7 +27,8 @@ std::string sqlStateOf(int extendedCode)
         return "23000";
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return "HYT00";
+    case SQLITE_INTERRUPT:
+        return "HYT00";  // waited or ran until the statement's deadline
     default:
         return "HY000";
     }
@@ -116,6 +121,7 @@ public:
     StatementOutcome run(const QString& sql, const std::vector<Value>& params) override
     {
         sqlite3* db = handle();
+        startDeadline(settings_.limits.statementSeconds);
         const QByteArray text = sqlite::translate(sql).toUtf8();
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &st, nullptr) !=
@@ -169,6 +175,8 @@ public:
         if (sqlite3_get_autocommit(handle()) == 0)
             plain("ROLLBACK");
     }
+    bool alive() override { return session_ && nativeSqliteHandle(*session_); }
+    bool inAutoCommit() override { return sqlite3_get_autocommit(handle()) != 0; }
 
     void reconnect() override
     {
@@ -187,8 +195,7 @@ private:
             throw Error("The SQLite database file is not named (sqlite:PATH)");
         if (!QFileInfo(path).isFile())
             throw Error("SQLite database file not found: " + path.toStdString());
-        const std::string params = "db=\"" + path.toStdString() +
-                                   "\" timeout=" + std::to_string(kBusyTimeoutSeconds);
+        const std::string params = "db=\"" + path.toStdString() + "\"";
         try {
             session_ = openSqliteSession(params);
         } catch (const soci::soci_error& e) {
@@ -196,6 +203,11 @@ private:
         }
         sqlite3* db = handle();
         sqlite3_extended_result_codes(db, 1);
+        // One deadline per statement bounds both the wait for another writer's lock and the
+        // statement's own work.
+        sqlite3_busy_handler(db, &SqliteConnection::waitWhileBusy, this);
+        sqlite3_progress_handler(db, kProgressSteps, &SqliteConnection::pastDeadline, this);
+        startDeadline(settings_.limits.connectSeconds);
         sqlite::registerFunctions(db);
         if (journalMode() != "wal")
             plain("PRAGMA journal_mode=WAL");  // once per file: the mode is kept in the file
@@ -227,9 +239,33 @@ private:
         return db;
     }
 
+    void startDeadline(int seconds)
+    {
+        deadline_ = seconds > 0 ? Clock::now() + std::chrono::seconds(seconds) : Clock::time_point::max();
+    }
+
+    // Busy handler: waits a little and tries again until the deadline.
+    static int waitWhileBusy(void* self, int attempts)
+    {
+        const auto deadline = static_cast<SqliteConnection*>(self)->deadline_;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return 0;
+        const auto pause = std::chrono::milliseconds(std::min(50, 1 + attempts * 5));
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        return 1;
+    }
+
+    // Progress handler: a nonzero answer interrupts the statement.
+    static int pastDeadline(void* self)
+    {
+        return Clock::now() >= static_cast<SqliteConnection*>(self)->deadline_ ? 1 : 0;
+    }
+
     void plain(const char* sql)
     {
         sqlite3* db = handle();
+        startDeadline(settings_.limits.statementSeconds);
         char* message = nullptr;
         if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
             const std::string text = message ? message : sqlite3_errmsg(db);
@@ -269,8 +305,11 @@ private:
             fail(db);
     }
 
+    static constexpr int kProgressSteps = 1000;  // virtual machine steps between checks
+
     ConnectionSettings settings_;
     std::unique_ptr<soci::session> session_;
+    Clock::time_point deadline_ = Clock::time_point::max();
 };
 
 }  // namespace
