@@ -5,6 +5,12 @@ namespace krp {
 namespace {
 const QString kTietokanta = QStringLiteral("Tietokanta");
 const QString kPalvelu = QStringLiteral("Palvelu");
+
+int seconds(const IniFile& ini, const QString& key, int defaultValue)
+{
+    const int value = ini.readInteger(kTietokanta, key, defaultValue);
+    return value >= 1 ? value : defaultValue;
+}
 }  // namespace
 
 Asetukset lueAsetukset(const IniFile& ini)
@@ -15,6 +21,10 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.tietokannanTyyppi = ini.readInteger(kPalvelu, QStringLiteral("Tietokannan_tyyppi"), 1);
     a.sisaisenSelvityksenErikoiskasittely =
         ini.readBool(kPalvelu, QStringLiteral("Sisaisen_selvityksen_erikoiskasittely"), false);
+    const db::Limits defaults;
+    a.aikarajat.connectSeconds = seconds(ini, QStringLiteral("Yhteyden_aikaraja"), defaults.connectSeconds);
+    a.aikarajat.statementSeconds = seconds(ini, QStringLiteral("Lauseen_aikaraja"), defaults.statementSeconds);
+    a.aikarajat.poolWaitSeconds = seconds(ini, QStringLiteral("Yhteysjonon_aikaraja"), defaults.poolWaitSeconds);
     return a;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The window's settings in asetukset.ini: which database, which type of it, which port.
 #include "IniFile.h"
+#include "db/ConnectionSettings.h"
 
 #include <QString>
 
@@ -13,9 +14,12 @@ struct Asetukset {
     QString portti;               // [Palvelu] Portti, the text of the port field
     int tietokannanTyyppi = 1;    // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
     bool sisaisenSelvityksenErikoiskasittely = false;  // [Palvelu] Sisaisen_selvityksen_erikoiskasittely
+    // [Tietokanta] Yhteyden_aikaraja, Lauseen_aikaraja, Yhteysjonon_aikaraja: seconds, each
+    // at least 1 (a missing, unreadable or smaller value gives the default).
+    db::Limits aikarajat;
 };
 
-// Reads the four keys (a missing key gives the default above).
+// Reads the keys (a missing key gives the default above).
 Asetukset lueAsetukset(const IniFile& ini);
 
 // Writes Verkkonimi, Portti and Tietokannan_tyyppi in this order, each at once; a failing write

@@ -25,6 +25,7 @@ void DatabaseConnection::beforeConnect(const QString& tietokanta, int tietokanna
     else if (tietokannanTyyppi == 1)
         odbcDriver_ = QString::fromLatin1(db::kSolidDb100Driver);
     settings_ = db::parseDatabaseField(tietokanta, odbcDriver_, programDir_);
+    settings_.limits = limits_;
 }
 
 void DatabaseConnection::open(const QString& tietokanta, int tietokannanTyyppi)

@@ -30,6 +30,9 @@ public:
     void close();
     bool isOpen() const;
 
+    // The limits of the next connect (asetukset.ini).
+    void setLimits(const db::Limits& limits) { limits_ = limits; }
+
     const QString& odbcDriver() const { return odbcDriver_; }
     const db::ConnectionSettings& settings() const { return settings_; }
     db::Database& database() { return *database_; }
@@ -46,6 +49,7 @@ private:
     QString programDir_;
     QString odbcDriver_ = QString::fromLatin1(db::kSolidDb7Driver);
     db::ConnectionSettings settings_;
+    db::Limits limits_;
     std::unique_ptr<db::Database> database_;
     std::unique_ptr<db::Query> kysely_;
 };

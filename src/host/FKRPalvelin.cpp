@@ -58,7 +58,12 @@ void placeLabel(QLabel* label, int left, int top)
 }  // namespace
 
 TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
-    : QWidget(parent), database_(withSeparator(configDir)), controller_(database_)
+    : QWidget(parent),
+      database_(withSeparator(configDir)),
+      controller_(database_),
+      startRetry_([this] { controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(),
+                                               edPortti->text()); },
+                  [this] { guarded([this] { startRetry_.tryNow(); }); })
 {
     setObjectName(QStringLiteral("frmKRPalvelin"));
     setWindowTitle(kAlkuotsikko);
@@ -216,6 +221,7 @@ void TfrmKRPalvelin::LataaAsetukset()
     edPortti->setText(a.portti);
     rbgTietokannanTyyppi->setItemIndex(rajaaTietokannanTyyppi(a.tietokannanTyyppi));
     sisaiseen_selvitykseen_tuoterivien_nimet = a.sisaisenSelvityksenErikoiskasittely;
+    database_.setLimits(a.aikarajat);
 }
 
 void TfrmKRPalvelin::TallennaAsetukset()
@@ -247,13 +253,14 @@ void TfrmKRPalvelin::PaivitaYhteysnakyma(const QStringList& lines, int kairanetY
 void TfrmKRPalvelin::FormShow()
 {
     if (ServiceController::kaynnistyykoAutomaattisesti(cbxTietokanta->currentText(), edPortti->text()))
-        butKaynnistaClick();
+        startRetry_.begin();
 }
 
 void TfrmKRPalvelin::FormClose() { TallennaAsetukset(); }
 
 void TfrmKRPalvelin::butKaynnistaClick()
 {
+    startRetry_.end();  // the operator's own start reports its failure in a message box
     try {
         controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(), edPortti->text());
     } catch (const DatabaseConnectError& e) {
@@ -268,6 +275,7 @@ void TfrmKRPalvelin::butKaynnistaClick()
 
 void TfrmKRPalvelin::butPysaytaClick()
 {
+    startRetry_.end();
     controller_.stop();
     ApplicationEvents1Idle();
 }
@@ -286,7 +294,7 @@ void TfrmKRPalvelin::ApplicationEvents1Idle()
     enable(edPortti, !started);
     enable(cbxTietokanta, !started);
     enable(rbgTietokannanTyyppi, !started);
-    enable(butPysayta, started);
+    enable(butPysayta, started || startRetry_.isRetrying());
 }
 
 void TfrmKRPalvelin::guarded(const std::function<void()>& action)
@@ -313,6 +321,7 @@ void TfrmKRPalvelin::closeEvent(QCloseEvent* event)
 {
     // A settings file that cannot be written is reported; the window closes all the same, so
     // the operator is never kept from ending the program.
+    startRetry_.end();
     guarded([this] { FormClose(); });
     event->accept();
 }

@@ -6,6 +6,7 @@
 #include "DatabaseConnection.h"
 #include "IniFile.h"
 #include "ServiceController.h"
+#include "StartRetry.h"
 
 #include <QWidget>
 #include <QStringList>
@@ -75,10 +76,12 @@ public:
     DatabaseConnection& FDYhteysPaaruutu() { return database_; }
     db::Query& FDKysely() { return database_.kysely(); }
     ServiceController& controller() { return controller_; }
+    // The automatic start's retries while the database does not open.
+    StartRetry& startRetry() { return startRetry_; }
 
     // Handlers, as the operator's actions and the window's events run them. Errors that escape
     // an action are shown in a message box by the action's caller (see guarded()).
-    void FormShow();           // automatic start
+    void FormShow();           // automatic start: retried while the database does not open
     void FormClose();          // saves the settings
     void butKaynnistaClick();
     void butPysaytaClick();
@@ -112,6 +115,7 @@ private:
 
     DatabaseConnection database_;
     ServiceController controller_;
+    StartRetry startRetry_;
     std::function<void()> onRegistryReset_;
 
     QStringList pendingLogLines_;

@@ -189,6 +189,26 @@ TEST_F(IniFileTest, SpecialHandlingFlagIsReadNeverWritten)
     EXPECT_TRUE(readAll(path()).contains("Sisaisen_selvityksen_erikoiskasittely=0x1"));
 }
 
+TEST_F(IniFileTest, DatabaseLimitsAreReadWithWorkingDefaults)
+{
+    struct Case {
+        const char* text;
+        int connect, statement, poolWait;
+    };
+    const Case cases[] = {
+        {"", 10, 30, 10},
+        {"[Tietokanta]\nYhteyden_aikaraja=3\nLauseen_aikaraja=5\nYhteysjonon_aikaraja=7\n", 3, 5, 7},
+        {"[Tietokanta]\nYhteyden_aikaraja=0\nLauseen_aikaraja=-4\nYhteysjonon_aikaraja=x\n", 10, 30, 10},
+    };
+    for (const Case& c : cases) {
+        writeAll(path(), c.text);
+        const db::Limits l = lueAsetukset(ini()).aikarajat;
+        EXPECT_EQ(l.connectSeconds, c.connect) << c.text;
+        EXPECT_EQ(l.statementSeconds, c.statement) << c.text;
+        EXPECT_EQ(l.poolWaitSeconds, c.poolWait) << c.text;
+    }
+}
+
 TEST(TietokannanTyyppi, StoredIndexIsClampedForTheRadioGroup)
 {
     const std::pair<int, int> cases[] = {{5, 1}, {2, 1}, {1, 1}, {0, 0}, {-1, -1}, {-3, -1}};

@@ -436,6 +436,85 @@ TEST_F(WindowTest, ControlsAreEnabledByTheServiceState)
     EXPECT_EQ(state(), running);
 }
 
+// The automatic start keeps trying while the database does not open: no message box, one log
+// line for many failures, serving as soon as the database is there.
+TEST_F(WindowTest, AutomaticStartRetriesUntilTheDatabaseOpens)
+{
+    erp.createStandard(QStringLiteral("Routala Oy"));
+    const QString later = dir.filePath(QStringLiteral("myohemmin/erp.sqlite"));
+    writeAll(iniPath(), QStringLiteral("[Tietokanta]\nVerkkonimi=sqlite:%1\n[Palvelu]\nPortti=14002\n").arg(later).toUtf8());
+    TfrmKRPalvelin& w = create();
+    w.startRetry().setIntervals(std::chrono::milliseconds(20), std::chrono::hours(1));
+    w.show();
+    ASSERT_TRUE(test::processEventsUntil([&] { return w.startRetry().failures() >= 5; }));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(service.started);
+    runUntilIdle();
+    EXPECT_TRUE(w.butPysayta->isEnabled());  // the operator can end the retries
+    auto linesWith = [&](const char* part) {
+        return log.lines().filter(QString::fromUtf8(part)).size();
+    };
+    EXPECT_EQ(linesWith("Yritetään uudelleen"), 1);
+
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(later).path()));
+    ASSERT_TRUE(QFile::copy(erp.path(), later));
+    ASSERT_TRUE(test::processEventsUntil([&] { return service.started; }));
+    EXPECT_FALSE(w.startRetry().isRetrying());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Routala mobiilipalvelu - Routala Oy"));
+    EXPECT_EQ(linesWith("Tietokantayhteys avautui"), 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Failures of a long outage are logged at most once per log interval.
+TEST_F(WindowTest, LongOutageIsLoggedAtMostOncePerInterval)
+{
+    writeAll(iniPath(), "[Tietokanta]\nVerkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n[Palvelu]\nPortti=14002\n");
+    TfrmKRPalvelin& w = create();
+    w.startRetry().setIntervals(std::chrono::milliseconds(10), std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    w.show();
+    ASSERT_TRUE(test::processEventsUntil([&] { return w.startRetry().failures() >= 60; }));
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const qsizetype logged = log.lines().filter(QStringLiteral("Tietokantaan ei")).size();
+    EXPECT_GE(logged, 1);
+    EXPECT_LE(logged, 1 + static_cast<qsizetype>(elapsed / 0.3));
+    EXPECT_LT(logged, w.startRetry().failures());
+    w.butPysaytaClick();
+}
+
+// The operator's Stop, Start and closing the window each end the retries; a Start pressed
+// by the operator shows its failure in the message box.
+TEST_F(WindowTest, OperatorsActionsEndTheRetries)
+{
+    writeAll(iniPath(), "[Tietokanta]\nVerkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n[Palvelu]\nPortti=14002\n");
+    struct Case {
+        const char* action;
+        std::function<void(TfrmKRPalvelin&)> run;
+        std::size_t boxes;
+    };
+    const Case cases[] = {
+        {"stop", [](TfrmKRPalvelin& w) { w.butPysayta->click(); }, 0},
+        {"start", [](TfrmKRPalvelin& w) { w.butKaynnista->click(); }, 1},
+        {"close", [](TfrmKRPalvelin& w) { w.close(); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        boxes.clear();
+        TfrmKRPalvelin& w = create();
+        w.startRetry().setIntervals(std::chrono::milliseconds(10), std::chrono::hours(1));
+        w.show();
+        ASSERT_TRUE(test::processEventsUntil([&] { return w.startRetry().failures() >= 2; }));
+        runUntilIdle();
+        c.run(w);
+        EXPECT_FALSE(w.startRetry().isRetrying());
+        const int failures = w.startRetry().failures();
+        QTest::qWait(100);
+        EXPECT_EQ(w.startRetry().failures(), failures);
+        EXPECT_EQ(boxes.size(), c.boxes);
+        window.reset();
+    }
+}
+
 TEST_F(WindowTest, LogLinesAppearInTheLogMemo)
 {
     TfrmKRPalvelin& w = create();

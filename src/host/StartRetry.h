@@ -1,0 +1,44 @@
+#pragma once
+// The automatic start that keeps trying: while the database does not open, the start is tried
+// again every 10 seconds, and the service starts serving as soon as the database opens. The
+// failure is logged when it first happens and then at most once a minute, so that an outage
+// of hours does not flood the event log. Ends with the operator's Stop, Start or closing.
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace krp {
+
+class StartRetry : public QObject {
+public:
+    // `attempt` tries the start and throws DatabaseConnectError while the database does not
+    // open (anything else it throws ends the retries and reaches the caller). `onDue` runs a
+    // retry that has come due: it calls tryNow() the way the window runs its actions.
+    StartRetry(std::function<void()> attempt, std::function<void()> onDue);
+
+    // The first try, now; on a database failure the retries begin.
+    void begin();
+    // One try; see begin(). Does nothing after end().
+    void tryNow();
+    // No more tries.
+    void end();
+    bool isRetrying() const { return retrying_; }
+    // Failed tries since begin().
+    int failures() const { return failures_; }
+
+    // Default 10 s between tries, a log line at most once a minute.
+    void setIntervals(std::chrono::milliseconds retry, std::chrono::milliseconds logEvery);
+
+private:
+    std::function<void()> attempt_;
+    QTimer timer_;
+    std::chrono::milliseconds retryInterval_{10000};
+    std::chrono::milliseconds logInterval_{60000};
+    std::chrono::steady_clock::time_point lastLogged_{};
+    int failures_ = 0;
+    bool retrying_ = false;
+};
+
+}  // namespace krp
