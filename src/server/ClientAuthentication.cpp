@@ -53,8 +53,16 @@ void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db
     TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + p.sovellus
                  + QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress
                  + QStringLiteral(". Protokolla: ") + channel.protocol);
-    TarkistaPaasykoodi(FDKysely, p.saatu_paasykoodi);
-    TarkistaOhjelmanKirjautumistiedot(FDKysely, p.saatu_kayttajatunnus, p.saatu_salasana);
+    try {
+        TarkistaPaasykoodi(FDKysely, p.saatu_paasykoodi);
+        TarkistaOhjelmanKirjautumistiedot(FDKysely, p.saatu_kayttajatunnus, p.saatu_salasana);
+    } catch (const db::Error& e) {
+        if (!e.isUnavailable())
+            throw;
+        appendStampedLineLocked(QStringLiteral("Yhteyspyyntöä ei voitu tarkistaa, koska tietokanta ei vastaa: ")
+                                + QString::fromUtf8(e.what()));
+        throw DatabaseUnavailable(e.what());
+    }
 }
 
 void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)

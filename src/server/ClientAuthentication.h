@@ -14,6 +14,14 @@ public:
     explicit ConnectRefused(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
 
+// The connect event could not run its checks because the database does not answer (a lost
+// link, a limit, no connection): nothing was refused, the client may try again later. The
+// message is the database layer's text.
+class DatabaseUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Connect properties as the client sent them; an absent one reads as the empty text.
 struct ConnectProperties {
     QString sovellus;              // "Application"
@@ -33,7 +41,8 @@ struct ChannelInfo {
 bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password);
 
 // Logs the connect line, then runs both checks on `FDKysely` (the window's shared query).
-// Throws ConnectRefused, or the database error, to refuse the client.
+// Throws ConnectRefused, or the database error, to refuse the client; DatabaseUnavailable
+// when the database does not answer.
 void DSServer1Connect(const ConnectProperties& properties, const ChannelInfo& channel, db::Query& FDKysely);
 
 // Each holds the window lock for its whole run and throws to refuse.

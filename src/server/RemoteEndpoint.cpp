@@ -22,6 +22,8 @@ namespace {
 constexpr std::string_view kSessionPath = "/api/v1/session";
 constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
 constexpr std::string_view kProvidersPrefix = "/api/v1/providers/";
+// When a client may try to open its session again while the database does not answer.
+constexpr const char* kDatabaseRetryAfterSeconds = "10";
 
 HttpResponse unauthorized(std::string_view message)
 {
@@ -179,6 +181,11 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
         });
     } catch (const session::SessionNotFound&) {
         return HttpResponse::error(503, "The service is stopping.");
+    } catch (const DatabaseUnavailable& e) {
+        sessions_.close(*session);
+        HttpResponse r = HttpResponse::error(503, e.what());  // not a refusal: try again later
+        r.headers.emplace_back("Retry-After", kDatabaseRetryAfterSeconds);
+        return r;
     } catch (const std::exception& e) {
         sessions_.close(*session);
         return HttpResponse::error(403, e.what());
