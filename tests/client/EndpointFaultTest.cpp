@@ -7,7 +7,11 @@
 #include "support/TestDatabases.h"
 #include "types/UTyypit.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+
+#include <csignal>
+#include <fstream>
 
 #include <atomic>
 #include <chrono>
@@ -252,6 +256,59 @@ TEST_F(EndpointFaultTest, FrozenDatabaseFailsCallsAtTheLimitAndRecovers)
     }
     EXPECT_EQ(answer, R"({"result":""})");
     EXPECT_LT(secondsSince(start), 10.0);
+}
+
+// The program started headless while the database is down keeps running and trying; once the
+// database is back it serves within 15 s, without a restart.
+TEST(HeadlessFaultTest, StartWithTheDatabaseDownServesOnceItIsBack)
+{
+    if (!mariaDbServerControllable())
+        GTEST_SKIP() << mariaDbServerSkipMessage();
+    constexpr int port = 15811;
+    TestCertificate certificate;  // its directory is the program's configuration directory
+    std::ofstream(certificate.directory() / "asetukset.ini")
+        << "[Tietokanta]\nVerkkonimi=odbc:" << qgetenv("KRP_TEST_ODBC").toStdString()
+        << "\nYhteyden_aikaraja=2\n[Palvelu]\nPortti=" << port << "\n";
+
+    StoppedMariaDb stopped;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(KRP_PROGRAM),
+                  {QStringLiteral("--config-dir"), QString::fromStdString(certificate.directory().string())});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    QByteArray output;
+    for (int i = 0; i < 200 && !output.contains("Yritetään uudelleen"); ++i) {
+        program.waitForReadyRead(100);
+        output += program.readAll();
+    }
+    EXPECT_TRUE(output.contains("Yritetään uudelleen")) << output.toStdString();
+    EXPECT_EQ(program.state(), QProcess::Running);
+
+    stopped.start();
+    const auto back = Clock::now();
+    client::KrpClientOptions options;
+    options.transport.port = port;
+    options.transport.caFile = certificate.certificateFile();
+    options.transport.verifyPeer = true;
+    bool serving = false;
+    while (!serving && secondsSince(back) < 20) {
+        try {
+            client::KrpClient c(options);
+            c.openSession({"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"});
+            c.closeSession();
+            serving = true;
+        } catch (const client::KrpError&) {
+            program.waitForReadyRead(250);
+            output += program.readAll();
+        }
+    }
+    EXPECT_TRUE(serving) << output.toStdString();
+    EXPECT_LT(secondsSince(back), 15.0);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    EXPECT_TRUE(program.waitForFinished(30000));
 }
 
 }  // namespace
