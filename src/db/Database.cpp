@@ -29,13 +29,14 @@ bool reachedLimit(Clock::time_point start, int limitSeconds)
     return Clock::now() - start + kLimitSlack >= std::chrono::seconds(limitSeconds);
 }
 
-// Opens a connection; a failure is marked as a failure to connect and, when it took the whole
-// connect limit, names that limit.
-std::unique_ptr<Connection> connectWithinLimit(const ConnectionSettings& s)
+// Runs `connecting` (a connect or a reconnect); a failure is marked as a failure to connect
+// and, when it took the whole connect limit, names that limit.
+template <typename F>
+auto withinConnectLimit(const ConnectionSettings& s, F connecting)
 {
     const auto start = Clock::now();
     try {
-        return connect(s);
+        return connecting();
     } catch (const Error& e) {
         Error failure = e.connectFailed();
         if (reachedLimit(start, s.limits.connectSeconds))
@@ -46,20 +47,14 @@ std::unique_ptr<Connection> connectWithinLimit(const ConnectionSettings& s)
     }
 }
 
-// Makes a new link for a broken connection; a failure is a failure to connect.
+std::unique_ptr<Connection> connectWithinLimit(const ConnectionSettings& s)
+{
+    return withinConnectLimit(s, [&] { return connect(s); });
+}
+
 void reconnectWithinLimit(Connection& c, const ConnectionSettings& s)
 {
-    const auto start = Clock::now();
-    try {
-        c.reconnect();
-    } catch (const Error& e) {
-        Error failure = e.connectFailed();
-        if (reachedLimit(start, s.limits.connectSeconds))
-            failure = failure.explained(text(QStringLiteral(
-                "Tietokantaan ei saatu yhteyttä aikarajassa (Yhteyden_aikaraja = %1 s). Syy: ")
-                                                 .arg(s.limits.connectSeconds)));
-        throw failure;
-    }
+    withinConnectLimit(s, [&] { c.reconnect(); });
 }
 
 QString statementLimitText(int seconds)
