@@ -1,7 +1,7 @@
 #include "StartRetry.h"
 
 #include "ServiceController.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
 namespace krp {
 

@@ -5,7 +5,7 @@
 
 #include "support/MariaDbServer.h"
 #include "support/TestDatabases.h"
-#include "types/UTyypit.h"
+#include "credentials/Palvelintunnukset.h"
 
 #include <QProcess>
 #include <QRegularExpression>
