@@ -104,10 +104,11 @@ bool TServerContainer1::isDrained() const
 
 void TServerContainer1::finishStop()
 {
+    const auto ms = options_.stopDeadline.count();
+    const QString deadline = ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
     for (const std::string& call : endpoint_.runningCalls())
-        TekstiLokiin(QStringLiteral("Pysäytys: kutsu ei valmistunut %1 sekunnissa ja katkaistiin: %2")
-                         .arg(std::chrono::duration_cast<std::chrono::seconds>(options_.stopDeadline).count())
-                         .arg(QString::fromStdString(call)));
+        TekstiLokiin(QStringLiteral("Pysäytys: kutsu ei valmistunut määräajassa (%1) ja katkaistiin: %2")
+                         .arg(deadline, QString::fromStdString(call)));
     DSHTTPService1.stop();
     sessions_->closeAll();
     sessions_->waitForEvents();
