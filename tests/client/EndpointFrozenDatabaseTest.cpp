@@ -70,7 +70,7 @@ TEST_P(EndpointFrozenDatabaseTest, CallsThatNeedNoDatabaseGoOnWhileItIsFrozen)
     auto fast = warehouseClient();
     fast->call("MonivaiheinenTuotehaku", R"([0, "6417000100014"])");
     const std::string rows = fast->provider("dspTuotelista").text;
-    ASSERT_NE(rows.find("6417000100014"), std::string::npos) << rows;
+    ASSERT_NE(rows.find("JP-1001"), std::string::npos) << rows;
     auto closing = warehouseClient();
 
     // More sessions than workers, each with a call that waits for the frozen database.

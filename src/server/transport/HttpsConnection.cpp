@@ -150,6 +150,9 @@ private:
         if (ec)
             return answerReadError(ec);
 
+        // From here the request counts as arrived: a draining stop waits for its answer.
+        answering_ = true;
+        ++core_.inFlight;
         const auto& request = parser_->get();
         const auto coding = parseContentEncoding(request[http::field::content_encoding]);
         if (!coding)
@@ -217,8 +220,6 @@ private:
         request.remotePort = remotePort_;
 
         lowest().expires_never();  // the handler may take its time; the client waits
-        answering_ = true;
-        ++core_.inFlight;
         Respond respond = [self = shared_from_this(), version = message.version(),
                            keepAlive = message.keep_alive(),
                            acceptEncoding = std::string(message[http::field::accept_encoding])](
@@ -330,7 +331,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     ContentCoding requestCoding_ = ContentCoding::Identity;
-    bool answering_ = false;  // a request handed to the handler, its answer not yet written
+    bool answering_ = false;  // a request's headers read, its answer not yet written
     std::string remoteAddress_;
     std::uint16_t remotePort_ = 0;
     std::chrono::steady_clock::time_point lingerUntil_;

@@ -73,7 +73,7 @@ public:
     // Nothing happens when stopped.
     void stopAccepting();
 
-    // Requests read and handed to the handler whose answers have not yet been written (or
+    // Requests whose headers have been read and whose answers have not yet been written (or
     // whose connection has not yet gone); 0 when stopped.
     std::size_t requestsInFlight() const;
 
