@@ -1,6 +1,6 @@
 // SIGTERM to the real krpalvelin while staging writes run: each of them is answered and
 // its rows are in the database once; what arrives during the stop is refused and not done.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "TestCertificate.h"
 
 #include "client/KrpClient.h"
