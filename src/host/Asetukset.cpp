@@ -28,6 +28,19 @@ Asetukset lueAsetukset(const IniFile& ini)
     return a;
 }
 
+PalvelunRajat luePalvelunRajat(const IniFile& ini)
+{
+    PalvelunRajat r;
+    const auto read = [&ini](const char* key, int defaultValue, int least) {
+        const int value = ini.readInteger(kPalvelu, QString::fromLatin1(key), defaultValue);
+        return value < least ? defaultValue : value;
+    };
+    r.istuntojaEnintaan = read("Istuntoja_enintaan", r.istuntojaEnintaan, 1);
+    r.odottaviaKutsujaIstunnossa = read("Odottavia_kutsuja_istunnossa", r.odottaviaKutsujaIstunnossa, 0);
+    r.pysaytyksenAikarajaSekuntia = read("Pysaytyksen_aikaraja", r.pysaytyksenAikarajaSekuntia, 0);
+    return r;
+}
+
 void tallennaAsetukset(IniFile& ini, const QString& verkkonimi, const QString& portti, int tietokannanTyyppi)
 {
     ini.writeString(kTietokanta, QStringLiteral("Verkkonimi"), verkkonimi);
