@@ -3,8 +3,8 @@
 #include "MessageBox.h"
 #include "RadioGroup.h"
 #include "RemoteService.h"
-#include "host/log/DailyLogFile.h"
-#include "host/log/EventLog.h"
+#include "log/DailyLogFile.h"
+#include "log/EventLog.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>

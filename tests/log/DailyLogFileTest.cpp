@@ -1,13 +1,13 @@
 // The event log's daily file: appending, a new file each day, old days removed, failures said
 // once in the log.
-#include "QtTestApp.h"
-#include "TempDir.h"
-#include "host/log/DailyLogFile.h"
-#include "host/log/EventLog.h"
+#include "support/QtTestApp.h"
+#include "log/DailyLogFile.h"
+#include "log/EventLog.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -15,6 +15,19 @@
 using namespace krp;
 
 namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
 
 class DailyLogFileTest : public ::testing::Test {
 protected:
@@ -43,16 +56,16 @@ TEST_F(DailyLogFileTest, LinesGoToTheDaysFileInOrderAndANewDayStartsANewFile)
     EXPECT_EQ(f->write({QStringLiteral("huomenna")}), QString());
     EXPECT_EQ(filesThere(), (QStringList{QStringLiteral("krpalvelin-2026-12-10.log"),
                                          QStringLiteral("krpalvelin-2026-12-11.log")}));
-    EXPECT_EQ(test::readAll(f->fileNameFor({2026, 12, 10})), QByteArray("eka\ntoka \xc3\xa4\xc3\xa4\nkolmas\n"));
-    EXPECT_EQ(test::readAll(f->fileNameFor({2026, 12, 11})), QByteArray("huomenna\n"));
+    EXPECT_EQ(readAll(f->fileNameFor({2026, 12, 10})), QByteArray("eka\ntoka \xc3\xa4\xc3\xa4\nkolmas\n"));
+    EXPECT_EQ(readAll(f->fileNameFor({2026, 12, 11})), QByteArray("huomenna\n"));
 }
 
 TEST_F(DailyLogFileTest, AnExistingFileOfTheDayIsAppendedTo)
 {
     QDir().mkpath(logDir());
-    test::writeAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log")), "aiempi\n");
+    writeAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log")), "aiempi\n");
     file(14)->write({QStringLiteral("uusi")});
-    EXPECT_EQ(test::readAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log"))),
+    EXPECT_EQ(readAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log"))),
               QByteArray("aiempi\nuusi\n"));
 }
 
@@ -62,9 +75,9 @@ TEST_F(DailyLogFileTest, OnlyTheNewestDaysAreKeptAndOtherFilesAreLeftAlone)
     const QStringList others = {QStringLiteral("krpalvelin-huomio.log"), QStringLiteral("muistiinpanot.txt"),
                                 QStringLiteral("krpalvelin-2026-12-01.log.bak")};
     for (const QString& name : others)
-        test::writeAll(QDir(logDir()).filePath(name), "x");
+        writeAll(QDir(logDir()).filePath(name), "x");
     for (int back = 1; back <= 10; ++back)
-        test::writeAll(QDir(logDir()).filePath(
+        writeAll(QDir(logDir()).filePath(
                            today.addDays(-back).toString(QStringLiteral("'krpalvelin-'yyyy-MM-dd'.log'"))),
                        "x");
     struct Case {
@@ -91,7 +104,7 @@ TEST_F(DailyLogFileTest, OnlyTheNewestDaysAreKeptAndOtherFilesAreLeftAlone)
 
 TEST_F(DailyLogFileTest, AFailureIsSaidOnceInTheLogAndWritingResumesWhenPossible)
 {
-    test::writeAll(logDir(), "tiedosto, ei hakemisto");  // the directory cannot be created
+    writeAll(logDir(), "tiedosto, ei hakemisto");  // the directory cannot be created
     EventLog log;
     log.setLogFile(file(14));
     log.appendLine(QStringLiteral("a"));
@@ -106,7 +119,7 @@ TEST_F(DailyLogFileTest, AFailureIsSaidOnceInTheLogAndWritingResumesWhenPossible
     QFile::remove(logDir());
     log.appendLine(QStringLiteral("c"));
     EXPECT_EQ(log.lineCount(), 4);
-    EXPECT_EQ(test::readAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log"))), QByteArray("c\n"));
+    EXPECT_EQ(readAll(QDir(logDir()).filePath(QStringLiteral("krpalvelin-2026-12-10.log"))), QByteArray("c\n"));
 }
 
 }  // namespace
