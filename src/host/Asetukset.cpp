@@ -5,6 +5,9 @@ namespace krp {
 namespace {
 const QString kTietokanta = QStringLiteral("Tietokanta");
 const QString kPalvelu = QStringLiteral("Palvelu");
+const QString kLoki = QStringLiteral("Loki");
+
+int positiveOr(int value, int defaultValue) { return value >= 1 ? value : defaultValue; }
 }  // namespace
 
 Asetukset lueAsetukset(const IniFile& ini)
@@ -15,6 +18,13 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.tietokannanTyyppi = ini.readInteger(kPalvelu, QStringLiteral("Tietokannan_tyyppi"), 1);
     a.sisaisenSelvityksenErikoiskasittely =
         ini.readBool(kPalvelu, QStringLiteral("Sisaisen_selvityksen_erikoiskasittely"), false);
+    const Asetukset defaults;
+    a.lokinRivimaara = positiveOr(ini.readInteger(kLoki, QStringLiteral("Rivimaara"), defaults.lokinRivimaara),
+                                  defaults.lokinRivimaara);
+    a.lokihakemisto = ini.readString(kLoki, QStringLiteral("Hakemisto"), QString());
+    a.lokinSailytyspaivat = positiveOr(
+        ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
+        defaults.lokinSailytyspaivat);
     return a;
 }
 
