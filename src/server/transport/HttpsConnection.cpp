@@ -132,6 +132,10 @@ private:
 
     void readHeader()
     {
+        // Between requests a kept-alive connection holds no read buffer unless the client has
+        // already sent more.
+        if (buffer_.size() == 0)
+            buffer_.shrink_to_fit();
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(core_.options.maxHeaderBytes));
         parser_->body_limit(core_.options.maxBodyBytes);
