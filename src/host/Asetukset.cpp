@@ -5,18 +5,15 @@ namespace krp {
 namespace {
 const QString kTietokanta = QStringLiteral("Tietokanta");
 const QString kPalvelu = QStringLiteral("Palvelu");
-<<<<<<< HEAD
 
 int seconds(const IniFile& ini, const QString& key, int defaultValue)
 {
     const int value = ini.readInteger(kTietokanta, key, defaultValue);
     return value >= 1 ? value : defaultValue;
 }
-=======
 const QString kLoki = QStringLiteral("Loki");
 
 int positiveOr(int value, int defaultValue) { return value >= 1 ? value : defaultValue; }
->>>>>>> main
 }  // namespace
 
 Asetukset lueAsetukset(const IniFile& ini)
@@ -27,12 +24,10 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.tietokannanTyyppi = ini.readInteger(kPalvelu, QStringLiteral("Tietokannan_tyyppi"), 1);
     a.sisaisenSelvityksenErikoiskasittely =
         ini.readBool(kPalvelu, QStringLiteral("Sisaisen_selvityksen_erikoiskasittely"), false);
-<<<<<<< HEAD
     const db::Limits defaults;
     a.aikarajat.connectSeconds = seconds(ini, QStringLiteral("Yhteyden_aikaraja"), defaults.connectSeconds);
     a.aikarajat.statementSeconds = seconds(ini, QStringLiteral("Lauseen_aikaraja"), defaults.statementSeconds);
     a.aikarajat.poolWaitSeconds = seconds(ini, QStringLiteral("Yhteysjonon_aikaraja"), defaults.poolWaitSeconds);
-=======
     const Asetukset defaults;
     a.lokinRivimaara = positiveOr(ini.readInteger(kLoki, QStringLiteral("Rivimaara"), defaults.lokinRivimaara),
                                   defaults.lokinRivimaara);
@@ -40,7 +35,6 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.lokinSailytyspaivat = positiveOr(
         ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
         defaults.lokinSailytyspaivat);
->>>>>>> main
     return a;
 }
 

@@ -15,17 +15,14 @@ struct Asetukset {
     QString portti;               // [Palvelu] Portti, the text of the port field
     int tietokannanTyyppi = 1;    // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
     bool sisaisenSelvityksenErikoiskasittely = false;  // [Palvelu] Sisaisen_selvityksen_erikoiskasittely
-<<<<<<< HEAD
     // [Tietokanta] Yhteyden_aikaraja, Lauseen_aikaraja, Yhteysjonon_aikaraja: seconds, each
     // at least 1 (a missing, unreadable or smaller value gives the default).
     db::Limits aikarajat;
-=======
 
     // The event log. Read only; an operator sets them by editing the file.
     int lokinRivimaara = 100000;       // [Loki] Rivimaara: lines kept in the window and in memory (below 1: the default)
     QString lokihakemisto;             // [Loki] Hakemisto: directory of the daily log files; empty: no file
     int lokinSailytyspaivat = 14;      // [Loki] Sailytettavat_paivat: days of log files kept (below 1: the default)
->>>>>>> main
 };
 
 // The service's limits, [Palvelu] keys; a missing or unusable value gives the default.

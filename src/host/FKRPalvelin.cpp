@@ -226,9 +226,7 @@ void TfrmKRPalvelin::LataaAsetukset()
     edPortti->setText(a.portti);
     rbgTietokannanTyyppi->setItemIndex(rajaaTietokannanTyyppi(a.tietokannanTyyppi));
     sisaiseen_selvitykseen_tuoterivien_nimet = a.sisaisenSelvityksenErikoiskasittely;
-<<<<<<< HEAD
     database_.setLimits(a.aikarajat);
-=======
 
     // The event log keeps the newest lines, in the window and in memory alike.
     memYhteydet->setMaximumBlockCount(a.lokinRivimaara);
@@ -240,7 +238,6 @@ void TfrmKRPalvelin::LataaAsetukset()
         const QString dir = QDir(QFileInfo(Ini_->fileName()).absolutePath()).absoluteFilePath(a.lokihakemisto);
         log->setLogFile(std::make_unique<DailyLogFile>(dir, a.lokinSailytyspaivat));
     }
->>>>>>> main
 }
 
 void TfrmKRPalvelin::TallennaAsetukset()
