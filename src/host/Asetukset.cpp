@@ -24,10 +24,10 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.tietokannanTyyppi = ini.readInteger(kPalvelu, QStringLiteral("Tietokannan_tyyppi"), 1);
     a.sisaisenSelvityksenErikoiskasittely =
         ini.readBool(kPalvelu, QStringLiteral("Sisaisen_selvityksen_erikoiskasittely"), false);
-    const db::Limits defaults;
-    a.aikarajat.connectSeconds = seconds(ini, QStringLiteral("Yhteyden_aikaraja"), defaults.connectSeconds);
-    a.aikarajat.statementSeconds = seconds(ini, QStringLiteral("Lauseen_aikaraja"), defaults.statementSeconds);
-    a.aikarajat.poolWaitSeconds = seconds(ini, QStringLiteral("Yhteysjonon_aikaraja"), defaults.poolWaitSeconds);
+    const db::Limits rajat;
+    a.aikarajat.connectSeconds = seconds(ini, QStringLiteral("Yhteyden_aikaraja"), rajat.connectSeconds);
+    a.aikarajat.statementSeconds = seconds(ini, QStringLiteral("Lauseen_aikaraja"), rajat.statementSeconds);
+    a.aikarajat.poolWaitSeconds = seconds(ini, QStringLiteral("Yhteysjonon_aikaraja"), rajat.poolWaitSeconds);
     const Asetukset defaults;
     a.lokinRivimaara = positiveOr(ini.readInteger(kLoki, QStringLiteral("Rivimaara"), defaults.lokinRivimaara),
                                   defaults.lokinRivimaara);
