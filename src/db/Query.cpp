@@ -1,6 +1,7 @@
 #include "db/Query.h"
 
 #include "db/Connection.h"
+#include "metrics/Metrics.h"
 
 namespace krp::db {
 namespace {
@@ -95,6 +96,7 @@ void Query::open()
     close();
     const std::vector<Value> values = boundValues();
     StatementOutcome outcome;
+    const metrics::StatementScope counted;
     db_.withConnection([&](Connection& c) { outcome = c.run(statement_.text, values); });
     result_ = std::move(outcome.rows);
     current_ = 0;
@@ -106,6 +108,7 @@ long long Query::execute()
     close();
     const std::vector<Value> values = boundValues();
     long long affected = -1;
+    const metrics::StatementScope counted;
     db_.withConnection([&](Connection& c) { affected = c.run(statement_.text, values).rowsAffected; });
     return affected;
 }

@@ -126,11 +126,22 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
     : sessions_(sessions),
       service_(service),
       windowQuery_(std::move(windowQuery)),
-      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod))
+      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
+      operations_(sessions, service)
 {
 }
 
 HttpResponse RemoteEndpoint::handle(const HttpRequest& request)
+{
+    if (auto answer = operations_.handle(request))
+        return std::move(*answer);
+    const auto started = std::chrono::steady_clock::now();
+    HttpResponse response = route(request);
+    OperationsEndpoint::count(request, response, started);
+    return response;
+}
+
+HttpResponse RemoteEndpoint::route(const HttpRequest& request)
 {
     const std::string_view path = pathOf(request.target);
     if (path == kSessionPath) {

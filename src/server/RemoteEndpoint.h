@@ -6,7 +6,10 @@
 //   POST   /api/v1/methods/{Method}   one published method in the caller's session
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
+//
+// and, without credentials, the health, metrics and description paths (OperationsEndpoint).
 #include "server/ServiceContext.h"
+#include "server/operations/OperationsEndpoint.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
@@ -38,7 +41,10 @@ public:
     // Runs on a transport worker thread; may block on the database.
     transport::HttpResponse handle(const transport::HttpRequest& request);
 
+    OperationsEndpoint& operations() { return operations_; }
+
 private:
+    transport::HttpResponse route(const transport::HttpRequest& request);
     transport::HttpResponse openSession(const transport::HttpRequest& request);
     transport::HttpResponse callMethod(const transport::HttpRequest& request, const std::string& method);
     transport::HttpResponse fetchProvider(const transport::HttpRequest& request, const std::string& provider);
@@ -52,6 +58,7 @@ private:
     ServiceContext& service_;
     std::function<db::Query&()> windowQuery_;
     MethodDispatcher methods_;
+    OperationsEndpoint operations_;
 };
 
 // The server's error event: logs "Server: Tapahtui virhe: " and the message.

@@ -1,6 +1,7 @@
 #include "EventLog.h"
 
 #include "DateTimeText.h"
+#include "metrics/Metrics.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -71,6 +72,7 @@ void EventLog::appendOnMainThread(const QString& text)
         lines_ += parts;
     }
     for (const QString& line : parts) {
+        metrics::counters().logLineAppended();
         if (echo_) {
             const QByteArray bytes = line.toUtf8();
             std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
