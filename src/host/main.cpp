@@ -7,6 +7,7 @@
 #include "ServerContainerService.h"
 #include "host/log/EventLog.h"
 #include "platform/Platform.h"
+#include "platform/ServiceNotify.h"
 
 #include <QApplication>
 #include <QDir>
@@ -72,6 +73,7 @@ int main(int argc, char* argv[])
         }
         window.show();
         rc = app.exec();
+        krp::platform::notifyStopping();
 
         // The service ends with the program: stop it before its container goes.
         if (container->isStarted())
