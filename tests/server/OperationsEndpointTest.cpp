@@ -7,6 +7,7 @@
 #include "methods/PublishedMethods.h"
 #include "server/RemoteEndpoint.h"
 #include "server/operations/OpenApiDocument.h"
+#include "types/RecordFields.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -55,7 +56,7 @@ TEST_P(OperationsEndpointTest, HealthIsOkWhileTheDatabaseAnswersAndUnavailableWh
     EXPECT_EQ(ok.body, R"({"status":"ok"})");
     EXPECT_EQ(ok.header("Content-Type"), "application/json");
 
-    database.close();
+    EndpointFixture::database.close();
     const auto down = get("/api/v1/health");
     EXPECT_EQ(down.status, 503);
     EXPECT_EQ(down.body, R"({"status":"unavailable","reason":"the database connection is not open"})");
@@ -67,7 +68,7 @@ TEST_P(OperationsEndpointTest, HealthAnswersWithinItsDeadlineWhileTheDatabaseSer
     if (GetParam() != Backend::MariaDb)
         GTEST_SKIP() << "freezing needs a database server process";
     // The server process behind this connection, from its pid file.
-    db::Query q(database);
+    db::Query q(EndpointFixture::database);
     q.addLine(QStringLiteral("SELECT @@pid_file AS F"));
     q.open();
     QFile pidFile(q.fieldByName(QStringLiteral("F")).asText());
@@ -111,6 +112,7 @@ TEST_P(OperationsEndpointTest, ScrapeCountsCallsSessionsAndStatementsAndPassesPr
         EXPECT_EQ(http.request("POST", "/api/v1/session", "{}", {{"Authorization", "Basic eDp5"}}).status, 401);
     }
 
+    ASSERT_GE(waitForLog(QStringLiteral("OnUserAuthenticate: OK")), 0);  // log lines reach the log
     const auto scraped = get("/metrics");
     ASSERT_EQ(scraped.status, 200);
     EXPECT_EQ(scraped.header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
@@ -119,14 +121,14 @@ TEST_P(OperationsEndpointTest, ScrapeCountsCallsSessionsAndStatementsAndPassesPr
     const auto delta = [&](const std::string& series) {
         return sample(after, series) - std::max(0.0, sample(before, series));
     };
-    EXPECT_EQ(delta(R"(krpalvelin_method_calls_total{method="Ping",outcome="ok"})"), 1);
-    EXPECT_EQ(delta(R"(krpalvelin_method_calls_total{method="Ping",outcome="bad_arguments"})"), 1);
-    EXPECT_EQ(delta(R"(krpalvelin_method_calls_total{method="(other)",outcome="unknown_method"})"), 1);
-    EXPECT_EQ(delta(R"(krpalvelin_method_call_duration_seconds_count{method="Ping"})"), 2);
-    EXPECT_EQ(sample(after, R"(krpalvelin_method_call_duration_seconds_bucket{method="Ping",le="+Inf"})"),
-              sample(after, R"(krpalvelin_method_call_duration_seconds_count{method="Ping"})"));
+    EXPECT_EQ(delta(R"m(krpalvelin_method_calls_total{method="Ping",outcome="ok"})m"), 1);
+    EXPECT_EQ(delta(R"m(krpalvelin_method_calls_total{method="Ping",outcome="bad_arguments"})m"), 1);
+    EXPECT_EQ(delta(R"m(krpalvelin_method_calls_total{method="(other)",outcome="unknown_method"})m"), 1);
+    EXPECT_EQ(delta(R"m(krpalvelin_method_call_duration_seconds_count{method="Ping"})m"), 2);
+    EXPECT_EQ(sample(after, R"m(krpalvelin_method_call_duration_seconds_bucket{method="Ping",le="+Inf"})m"),
+              sample(after, R"m(krpalvelin_method_call_duration_seconds_count{method="Ping"})m"));
     EXPECT_EQ(delta("krpalvelin_sessions_opened_total"), 1);
-    EXPECT_EQ(delta(R"(krpalvelin_sessions_refused_total{reason="credentials"})"), 1);
+    EXPECT_EQ(delta(R"m(krpalvelin_sessions_refused_total{reason="credentials"})m"), 1);
     EXPECT_EQ(sample(after, "krpalvelin_sessions_open"), 1);
     EXPECT_GE(sample(after, "krpalvelin_connections_open"), 1);
     EXPECT_GE(delta("krpalvelin_database_statements_total"), 2);  // the connect event's two checks
@@ -234,6 +236,36 @@ TEST(OpenApiDescription, NamesExactlyThePublishedMethodsAndProviders)
     for (const auto& p : enumeration.GetArray())
         providers.emplace_back(p.GetString());
     EXPECT_EQ(providers, TServerMethods1::providerNames());
+}
+
+// Every record class's fields, in order and with their JSON type, as the record reader knows
+// them.
+TEST(OpenApiDescription, RecordSchemasHoldTheFieldsOfTheRecordClasses)
+{
+    rapidjson::Document doc;
+    doc.Parse(openApiJson().data(), openApiJson().size());
+    ASSERT_FALSE(doc.HasParseError());
+    const auto& schemas = doc["components"]["schemas"];
+    const auto check = [&](const char* name, const auto& fields) {
+        const std::string key = std::string(name) + "Fields";
+        ASSERT_TRUE(schemas.HasMember(key.c_str())) << key;
+        std::vector<std::pair<std::string, std::string>> described;
+        for (auto it = schemas[key.c_str()]["properties"].MemberBegin();
+             it != schemas[key.c_str()]["properties"].MemberEnd(); ++it)
+            described.emplace_back(it->name.GetString(), it->value["type"].GetString());
+        std::vector<std::pair<std::string, std::string>> known;
+        for (const auto& f : fields) {
+            // QString, int8, int16, int32, double (also the date-time numbers)
+            static const char* const types[] = {"string", "integer", "integer", "integer", "number"};
+            known.emplace_back(f.name, types[f.member.index()]);
+        }
+        EXPECT_EQ(described, known) << name;
+        const std::string type = std::string("UTyypit.") + name;
+        EXPECT_EQ(schemas[name]["properties"]["type"]["const"].GetString(), type);
+    };
+#define KRP_CHECK_RECORD(R) check(types::detail::RecordClass<types::R>::name, types::detail::RecordClass<types::R>::fields);
+    KRP_FOR_EACH_RECORD_CLASS(KRP_CHECK_RECORD)
+#undef KRP_CHECK_RECORD
 }
 
 }  // namespace
