@@ -10,7 +10,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/krpalvelin.sysusers
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/asetukset.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/krpalvelin)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/protocol.md
               ${PROJECT_SOURCE_DIR}/docs/openapi.yaml
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/krpalvelin)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME krpalvelin)
