@@ -1,6 +1,6 @@
 #include "server/RemoteEndpoint.h"
 
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/protocol/TableObject.h"

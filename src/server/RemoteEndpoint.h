@@ -8,7 +8,7 @@
 //   DELETE /api/v1/session            ends the caller's session
 //
 // and, without credentials, the health, metrics and description paths (OperationsEndpoint).
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "server/operations/OperationsEndpoint.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"

@@ -1,7 +1,7 @@
 // The program under a service manager: with NOTIFY_SOCKET set it reports "odottaa
 // tietokantaa" while it opens the database, READY=1 with "palvelee" only once it listens, and
 // STOPPING=1 when asked to stop. The test plays systemd's part with a datagram socket.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "TestCertificate.h"
 
 #include "client/transport/HttpsClient.h"

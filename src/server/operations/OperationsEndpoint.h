@@ -6,7 +6,7 @@
 //   GET /api/v1/openapi.json  the OpenAPI description of the protocol
 //
 // None needs credentials. Also counts the answers of session openings and method calls.
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "server/operations/HealthCheck.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
