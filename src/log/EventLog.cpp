@@ -1,5 +1,6 @@
 #include "EventLog.h"
 
+#include "DailyLogFile.h"
 #include "DateTimeText.h"
 #include "metrics/Metrics.h"
 
@@ -7,6 +8,7 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -18,7 +20,18 @@ std::atomic<EventLog*> g_instance{nullptr};
 QMutex g_instanceMutex;
 EventLog* g_ownedInstance = nullptr;  // created on demand, lives to the end of the process
 
-QString stamped(const QString& message) { return nowText() + QStringLiteral(": ") + message; }
+QString stamped(const QString& timeText, const QString& message) { return timeText + QStringLiteral(": ") + message; }
+
+void echo(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines) {
+        bytes += line.toUtf8();
+        bytes += '\n';
+    }
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -39,60 +52,133 @@ bool EventLog::onMainThread() const
 void EventLog::appendLine(const QString& line)
 {
     if (onMainThread()) {
-        appendOnMainThread(line);
+        appendOnMainThread(splitLines(line));
         return;
     }
-    QMetaObject::invokeMethod(this, [this, line] { appendOnMainThread(line); }, Qt::QueuedConnection);
+    handOver({line, false});
 }
 
 void EventLog::appendStamped(const QString& message)
 {
     if (onMainThread()) {
-        appendOnMainThread(stamped(message));
+        appendOnMainThread(splitLines(stamped(nowText(), message)));
         return;
     }
-    // The time is taken when the main thread runs the task, not now.
-    QMetaObject::invokeMethod(this, [this, message] { appendOnMainThread(stamped(message)); },
-                              Qt::QueuedConnection);
+    // The time is taken when the main thread appends the line, not now.
+    handOver({message, true});
+}
+
+void EventLog::handOver(HandedLine line)
+{
+    bool first;
+    {
+        QMutexLocker lock(&handMutex_);
+        first = handed_.empty();
+        handed_.push_back(std::move(line));
+    }
+    // One queued call takes everything handed over until it runs, so a burst of lines wakes
+    // the main thread once.
+    if (first)
+        QMetaObject::invokeMethod(this, &EventLog::appendHandedOver, Qt::QueuedConnection);
+}
+
+void EventLog::appendHandedOver()
+{
+    std::vector<HandedLine> batch;
+    {
+        QMutexLocker lock(&handMutex_);
+        batch.swap(handed_);
+    }
+    if (batch.empty())
+        return;
+    QString timeText;  // the moment the main thread runs the hand-over, taken once for it
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(batch.size()));
+    for (HandedLine& h : batch) {
+        if (h.stamp) {
+            if (timeText.isNull())
+                timeText = nowText();
+            lines += splitLines(stamped(timeText, h.text));
+        } else {
+            lines += splitLines(h.text);
+        }
+    }
+    appendOnMainThread(std::move(lines));
 }
 
 QStringList EventLog::splitLines(const QString& text)
 {
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return {text};
     QString normalised = text;
     normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return normalised.split(QLatin1Char('\n'));
 }
 
-void EventLog::appendOnMainThread(const QString& text)
+void EventLog::appendOnMainThread(QStringList lines)
 {
-    const QStringList parts = splitLines(text);
     {
         QMutexLocker lock(&mutex_);
-        lines_ += parts;
+        lines_.insert(lines_.end(), lines.cbegin(), lines.cend());
+        appended_ += lines.size();
+        trimToLimit();
     }
-    for (const QString& line : parts) {
-        metrics::counters().logLineAppended();
-        if (echo_) {
-            const QByteArray bytes = line.toUtf8();
-            std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-            std::fputc('\n', stdout);
-            std::fflush(stdout);
+    metrics::counters().logLinesAppended(static_cast<std::uint64_t>(lines.size()));
+    if (echo_)
+        echo(lines);
+    if (file_) {
+        const QString failure = file_->write(lines);
+        if (!failure.isEmpty()) {
+            // Said once per failing stretch, in the log itself (not in the file).
+            const QStringList note{stamped(nowText(), failure)};
+            {
+                QMutexLocker lock(&mutex_);
+                lines_.push_back(note.front());
+                ++appended_;
+                trimToLimit();
+            }
+            if (echo_)
+                echo(note);
+            Q_EMIT linesAppended(lines);
+            Q_EMIT linesAppended(note);
+            return;
         }
-        Q_EMIT lineAppended(line);
     }
+    Q_EMIT linesAppended(lines);
 }
+
+void EventLog::trimToLimit()
+{
+    if (lines_.size() > static_cast<size_t>(limit_))
+        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(lines_.size() - limit_));
+}
+
+void EventLog::setLineLimit(int limit)
+{
+    QMutexLocker lock(&mutex_);
+    limit_ = std::max(1, limit);
+    trimToLimit();
+}
+
+void EventLog::setLogFile(std::unique_ptr<DailyLogFile> file) { file_ = std::move(file); }
 
 QStringList EventLog::lines() const
 {
     QMutexLocker lock(&mutex_);
-    return lines_;
+    return QStringList(lines_.cbegin(), lines_.cend());
 }
 
 int EventLog::lineCount() const
 {
     QMutexLocker lock(&mutex_);
     return static_cast<int>(lines_.size());
+}
+
+qint64 EventLog::appendedCount() const
+{
+    QMutexLocker lock(&mutex_);
+    return appended_;
 }
 
 EventLog* EventLog::instance()
@@ -130,7 +216,7 @@ void appendLogLine(const QString& line) { EventLog::instance()->appendLine(line)
 void appendStampedLineLocked(const QString& message)
 {
     QMutexLocker lock(&windowLock());
-    EventLog::instance()->appendLine(stamped(message));
+    EventLog::instance()->appendLine(stamped(nowText(), message));
 }
 
 }  // namespace krp

@@ -73,7 +73,7 @@ public:
     void connectionOpened() { connections_.fetch_add(1, std::memory_order_relaxed); }
     void connectionClosed() { connections_.fetch_sub(1, std::memory_order_relaxed); }
     void statementFinished(bool failed);
-    void logLineAppended() { logLines_.fetch_add(1, std::memory_order_relaxed); }
+    void logLinesAppended(std::uint64_t count) { logLines_.fetch_add(count, std::memory_order_relaxed); }
 
     // The exposition text (Prometheus text format 0.0.4).
     std::string writeExposition(const ScrapeGauges& gauges) const;

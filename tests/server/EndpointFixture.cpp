@@ -17,6 +17,7 @@ namespace {
 struct TestMethods {
     TServerMethods1& module;
     Overlap& overlap;
+    Gate& gate;
 
     QString KaikuTeksti(const QString& text) { return text; }
     types::TTyo KaikuTyo(const std::optional<types::TTyo>& tyo) { return tyo.value_or(types::TTyo{}); }
@@ -46,6 +47,15 @@ struct TestMethods {
         --overlap.running;
         return tag;
     }
+    std::int32_t Portti(std::int32_t tag)
+    {
+        std::unique_lock lock(gate.mutex);
+        ++gate.waiting;
+        gate.changed.notify_all();
+        gate.changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate.open; });
+        --gate.waiting;
+        return tag;
+    }
 };
 
 const protocol::MethodRegistry<TestMethods>& testMethods()
@@ -59,6 +69,7 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
         r.add("Virhe", &TestMethods::Virhe, {"viesti"});
         r.add("AvaaTuotelista", &TestMethods::AvaaTuotelista, {"n"});
         r.add("Vuoro", &TestMethods::Vuoro, {"tag"});
+        r.add("Portti", &TestMethods::Portti, {"tag"});
         return r;
     }();
     return registry;
@@ -101,17 +112,7 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
     context.ping = [this](const QString& s, const QString& id) { registry->postPing(s, id); };
     context.sovellusSuljetaan = [this](const QString& s, const QString& id) { registry->postSovellusSuljetaan(s, id); };
 
-    ServerContainerOptions options;
-    options.address = "127.0.0.1";
-    options.workerThreads = 4;
-    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
-                             const protocol::MethodErrorHandler& onError) {
-        if (testMethods().contains(method)) {
-            TestMethods test{module, overlap};
-            return testMethods().call(test, method, body, onError);
-        }
-        return callPublishedMethod(module, method, body, onError);
-    };
+    const ServerContainerOptions options = containerOptions();
     container = std::make_unique<TServerContainer1>(
         context, [this]() -> db::Query& { return *windowQuery; },
         QString::fromStdString(certificate.directory().string()), options);
@@ -121,6 +122,7 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
 
 EndpointFixture::~EndpointFixture()
 {
+    gate.release();
     container->stop();
     container.reset();
     pumpBriefly(50);  // lines handed over by the last sessions
@@ -201,6 +203,35 @@ int EndpointFixture::waitForLog(const QString& message, int from)
     int index = -1;
     pumpUntil([&] { return (index = findLog(message, from)) >= 0; });
     return index;
+}
+
+ServerContainerOptions EndpointFixture::containerOptions()
+{
+    ServerContainerOptions options;
+    options.address = "127.0.0.1";
+    options.workerThreads = 4;
+    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
+                             const protocol::MethodErrorHandler& onError) {
+        if (testMethods().contains(method)) {
+            TestMethods test{module, overlap, gate};
+            return testMethods().call(test, method, body, onError);
+        }
+        return callPublishedMethod(module, method, body, onError);
+    };
+    return options;
+}
+
+void EndpointFixture::replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust)
+{
+    container->stop();
+    container.reset();
+    ServerContainerOptions options = containerOptions();
+    adjust(options);
+    container = std::make_unique<TServerContainer1>(
+        context, [this]() -> db::Query& { return *windowQuery; },
+        QString::fromStdString(certificate.directory().string()), options);
+    container->setPort(0);
+    container->start();
 }
 
 void EndpointFixture::restartContainer()

@@ -10,6 +10,7 @@
 //   Virhe(message)                             raises an error with that message
 //   AvaaTuotelista(n)                          leaves n rows of TUOTTEET open in sqlTuotelista
 //   Vuoro(tag) -> integer                      a slow call that counts overlapping calls
+//   Portti(tag) -> integer                     waits until the test opens `gate` (10 s at most)
 #include "TestCertificate.h"
 #include "host/SqliteErp.h"
 
@@ -26,6 +27,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <memory>
 
@@ -40,6 +43,26 @@ inline const QString kSalasana = QStringLiteral("Salainen1");
 struct Overlap {
     std::atomic<int> running{0};
     std::atomic<int> most{0};
+};
+
+// Holds Portti calls until the test opens it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int waiting = 0;  // Portti calls inside
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+    // Waits until `count` Portti calls are inside (5 s at most).
+    bool waitForInside(int count)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return waiting >= count; });
+    }
 };
 
 class EndpointFixture : public ::testing::Test {
@@ -74,6 +97,8 @@ protected:
     int waitForLog(const QString& message, int from = 0);
 
     void restartContainer();
+    // A new container with these options (the test methods stay), started on a free port.
+    void replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust);
 
     QTemporaryDir dir;
     SqliteErp erp;
@@ -85,10 +110,12 @@ protected:
     int viewUpdates = 0;
     TestCertificate certificate;
     Overlap overlap;
+    Gate gate;
     std::unique_ptr<TServerContainer1> container;
 
 private:
     void start(const db::ConnectionSettings& erpDatabase);
+    ServerContainerOptions containerOptions();
     int logStart_ = 0;
 };
 

@@ -152,8 +152,8 @@ TEST_P(OperationsEndpointTest, ScrapeCountsCallsSessionsAndStatementsAndPassesPr
 
 TEST_P(OperationsEndpointTest, MetricsAreReadFromLoopbackOrListedAddressesOnly)
 {
-    RemoteEndpoint endpoint(container->sessions(), context, [this]() -> db::Query& { return *windowQuery; });
-    endpoint.operations().setMetricsReaders(addressList("192.0.2.10, 2001:db8::7"));
+    OperationsEndpoint endpoint(container->sessions(), context);
+    endpoint.setMetricsReaders(addressList("192.0.2.10, 2001:db8::7"));
     struct Case {
         const char* address;
         int status;
@@ -166,7 +166,7 @@ TEST_P(OperationsEndpointTest, MetricsAreReadFromLoopbackOrListedAddressesOnly)
         r.method = "GET";
         r.target = "/metrics";
         r.remoteAddress = c.address;
-        EXPECT_EQ(endpoint.handle(r).status, c.status) << c.address;
+        EXPECT_EQ(endpoint.handle(r)->status, c.status) << c.address;
     }
 }
 

@@ -120,6 +120,27 @@ HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
     return r;
 }
 
+bool OperationsEndpoint::isOperatorPath(const HttpRequest& request)
+{
+    const std::string_view path = pathOf(request.target);
+    return path == kHealthPath || path == kMetricsPath || path == kOpenApiPath;
+}
+
+transport::Respond OperationsEndpoint::counting(const HttpRequest& request, transport::Respond respond)
+{
+    const std::string_view path = pathOf(request.target);
+    if (request.method != "POST" || (path != kSessionPath && path.substr(0, kMethodsPrefix.size()) != kMethodsPrefix))
+        return respond;
+    HttpRequest head;
+    head.method = request.method;
+    head.target = request.target;
+    return [head = std::move(head), started = std::chrono::steady_clock::now(),
+            respond = std::move(respond)](HttpResponse response) {
+        count(head, response, started);
+        respond(std::move(response));
+    };
+}
+
 void OperationsEndpoint::count(const HttpRequest& request, const HttpResponse& response,
                                std::chrono::steady_clock::time_point started)
 {

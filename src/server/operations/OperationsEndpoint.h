@@ -28,7 +28,12 @@ public:
     // The answer when the request is for one of the paths above; nothing otherwise.
     std::optional<transport::HttpResponse> handle(const transport::HttpRequest& request);
 
-    // Counts a finished session opening or method call (any other request is left alone).
+    // Whether the request is for one of the paths above.
+    static bool isOperatorPath(const transport::HttpRequest& request);
+
+    // `respond`, counting the answer of a session opening or method call on its way (any other
+    // request passes unchanged).
+    static transport::Respond counting(const transport::HttpRequest& request, transport::Respond respond);
     static void count(const transport::HttpRequest& request, const transport::HttpResponse& response,
                       std::chrono::steady_clock::time_point started);
 
