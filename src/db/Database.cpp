@@ -276,6 +276,16 @@ void Database::setMaxConnections(int count)
     impl_->maxConnections = std::max(1, count);
 }
 
+Database::PoolUse Database::poolUse() const
+{
+    std::lock_guard lock(impl_->mutex);
+    PoolUse use;
+    use.open = impl_->open ? impl_->total : 0;
+    use.leased = impl_->open ? impl_->total - static_cast<int>(impl_->idle.size()) : 0;
+    use.max = impl_->maxConnections;
+    return use;
+}
+
 void Database::simulateLostLinkForTesting()
 {
     std::lock_guard lock(impl_->mutex);

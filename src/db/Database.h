@@ -49,6 +49,14 @@ public:
     // one, at most the settings' pool wait. Default 32.
     void setMaxConnections(int count);
 
+    // How the pool is used now (for the metrics).
+    struct PoolUse {
+        int open = 0;    // connections open, idle or leased
+        int leased = 0;  // in use by a statement or transaction
+        int max = 0;
+    };
+    PoolUse poolUse() const;
+
     // Test aid: breaks the link of every idle pooled connection behind the pool's back, as a
     // restart of the database server would.
     void simulateLostLinkForTesting();

@@ -1,6 +1,7 @@
 #include "db/Query.h"
 
 #include "db/Connection.h"
+#include "metrics/Metrics.h"
 
 namespace krp::db {
 namespace {
@@ -94,6 +95,7 @@ void Query::open()
 {
     close();
     const std::vector<Value> values = boundValues();
+    const metrics::StatementScope counted;
     StatementOutcome outcome = db_.runStatement(statement_.text, values);
     result_ = std::move(outcome.rows);
     current_ = 0;
@@ -104,6 +106,7 @@ long long Query::execute()
 {
     close();
     const std::vector<Value> values = boundValues();
+    const metrics::StatementScope counted;
     return db_.runStatement(statement_.text, values).rowsAffected;
 }
 

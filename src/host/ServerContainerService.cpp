@@ -13,6 +13,9 @@ ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QSt
     context_.sovellusSuljetaan = [this](const QString& sovellus, const QString& clientid) {
         registry_.postSovellusSuljetaan(sovellus, clientid);
     };
+    // [Palvelu] Metriikan_lukijat: addresses besides loopback that may read GET /metrics.
+    options.metricsReaders = addressList(
+        window.Ini().readString(QStringLiteral("Palvelu"), QStringLiteral("Metriikan_lukijat"), QString()).toStdString());
     container_ = std::make_unique<TServerContainer1>(context_, [&window]() -> db::Query& { return window.FDKysely(); },
                                                      certificateDir, options);
     // Stop empties the registry and its view; clients that vanished without saying goodbye

@@ -1,6 +1,7 @@
 #include "ServiceController.h"
 
 #include "DatabaseConnection.h"
+#include "platform/ServiceNotify.h"
 
 namespace krp {
 
@@ -28,6 +29,7 @@ bool ServiceController::start(const QString& tietokanta, int tietokannanTyyppi, 
 {
     if (service_->isStarted())
         return false;
+    platform::notifyStatus("odottaa tietokantaa");
     try {
         database_.open(tietokanta, tietokannanTyyppi);
     } catch (const std::exception& e) {
@@ -35,6 +37,7 @@ bool ServiceController::start(const QString& tietokanta, int tietokannanTyyppi, 
     }
     const int port = porttinumero(portti);
     service_->start(port);
+    platform::notifyReady("palvelee");  // only now does the service listen
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "ServerContainerService.h"
 #include "log/EventLog.h"
 #include "platform/Platform.h"
+#include "platform/ServiceNotify.h"
 
 #include <QApplication>
 #include <QDir>
@@ -80,6 +81,7 @@ int main(int argc, char* argv[])
         }
         window.show();
         rc = app.exec();
+        krp::platform::notifyStopping();
 
         // The service ends with the program: stop it before its container goes.
         if (container->isStarted())

@@ -2,6 +2,7 @@
 
 #include "DailyLogFile.h"
 #include "DateTimeText.h"
+#include "metrics/Metrics.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -123,6 +124,7 @@ void EventLog::appendOnMainThread(QStringList lines)
         appended_ += lines.size();
         trimToLimit();
     }
+    metrics::counters().logLinesAppended(static_cast<std::uint64_t>(lines.size()));
     if (echo_)
         echo(lines);
     if (file_) {

@@ -144,29 +144,43 @@ void TServerMethods1::SovellusSuljetaan(const QString& sovellus, const QString& 
         context_.sovellusSuljetaan(sovellus, clientid);
 }
 
+namespace {
+
+struct ProviderEntry {
+    const char* name;
+    db::Query TServerMethods1::*query;
+};
+
+const ProviderEntry kProviders[] = {
+    {"dspKysely", &TServerMethods1::FDKysely},
+    {"DSP", &TServerMethods1::FDKysely},
+    {"dspKysely2", &TServerMethods1::FDKysely2},
+    {"dspTuotetiedot", &TServerMethods1::sqlTuotetiedot},
+    {"dspTuotetyypinTuotteet", &TServerMethods1::sqlTuotetyypinTuotteet},
+    {"dspTuotelista", &TServerMethods1::sqlTuotelista},
+    {"dspTuotteenOTrivit", &TServerMethods1::sqlTuotteenOTrivit},
+    {"dspAsiakkaat", &TServerMethods1::sqlAsiakashaku},
+    {"dspTyomaarayshaku", &TServerMethods1::sqlTyomaarayshaku},
+    {"dspTyovaihehaku", &TServerMethods1::sqlTyovaihehaku},
+};
+
+}  // namespace
+
 db::Query* TServerMethods1::provider(const QString& name)
 {
-    struct Entry {
-        const char* name;
-        db::Query TServerMethods1::*query;
-    };
-    static const Entry providers[] = {
-        {"dspKysely", &TServerMethods1::FDKysely},
-        {"DSP", &TServerMethods1::FDKysely},
-        {"dspKysely2", &TServerMethods1::FDKysely2},
-        {"dspTuotetiedot", &TServerMethods1::sqlTuotetiedot},
-        {"dspTuotetyypinTuotteet", &TServerMethods1::sqlTuotetyypinTuotteet},
-        {"dspTuotelista", &TServerMethods1::sqlTuotelista},
-        {"dspTuotteenOTrivit", &TServerMethods1::sqlTuotteenOTrivit},
-        {"dspAsiakkaat", &TServerMethods1::sqlAsiakashaku},
-        {"dspTyomaarayshaku", &TServerMethods1::sqlTyomaarayshaku},
-        {"dspTyovaihehaku", &TServerMethods1::sqlTyovaihehaku},
-    };
-    for (const Entry& e : providers) {
+    for (const ProviderEntry& e : kProviders) {
         if (name == QLatin1String(e.name))
             return &(this->*e.query);
     }
     return nullptr;
+}
+
+std::vector<std::string> TServerMethods1::providerNames()
+{
+    std::vector<std::string> names;
+    for (const ProviderEntry& e : kProviders)
+        names.emplace_back(e.name);
+    return names;
 }
 
 }  // namespace krp

@@ -7,6 +7,8 @@
 #include "types/UTyypit.h"
 #include <QString>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace krp {
 
@@ -54,6 +56,8 @@ public:
 
     // The query a named provider serves, or nullptr for a name that is no provider.
     db::Query* provider(const QString& name);
+    // The names of the providers, in the order of the table.
+    static std::vector<std::string> providerNames();
 
     // Session user and password, as the last TarkistaKayttooikeus left them.
     const QString& kayttajatunnus() const { return FKayttajatunnus; }

@@ -1,17 +1,15 @@
 #include "Platform.h"
 
+#include "platform/ProgramPath.h"
+#include "platform/StopRequest.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 
-#ifdef _WIN32
-#include <windows.h>
-#include <iterator>
-#else
+#ifndef _WIN32
 #include <QSocketNotifier>
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -43,49 +41,24 @@ void runTerminationHandler()
 
 QString programDirectory()
 {
-    QString exe;
-#ifdef _WIN32
-    wchar_t buf[32768];
-    const DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
-    if (n > 0 && n < std::size(buf))
-        exe = QString::fromWCharArray(buf, static_cast<int>(n));
-#else
-    exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-#endif
-    if (exe.isEmpty() && QCoreApplication::instance())
+    const std::filesystem::path dir = executableDirectory();
+    if (!dir.empty())
+        return withTrailingSeparator(QDir::fromNativeSeparators(QString::fromStdU16String(dir.u16string())));
+    if (QCoreApplication::instance())
         return withTrailingSeparator(QCoreApplication::applicationDirPath());
-    if (exe.isEmpty())
-        return withTrailingSeparator(QDir::currentPath());
-    return withTrailingSeparator(QFileInfo(exe).absolutePath());
+    return withTrailingSeparator(QDir::currentPath());
 }
 
 #ifdef _WIN32
-
-namespace {
-
-BOOL WINAPI consoleControlHandler(DWORD type)
-{
-    switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        // Runs on a thread of its own: hand the request to the main thread.
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, &runTerminationHandler, Qt::QueuedConnection);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-}  // namespace
 
 void onTerminationRequest(std::function<void()> onTerminate)
 {
     terminationHandler() = std::move(onTerminate);
-    SetConsoleCtrlHandler(consoleControlHandler, TRUE);
+    // The console handler runs on a thread of its own: hand the request to the main thread.
+    onStopRequest([] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, &runTerminationHandler, Qt::QueuedConnection);
+    });
 }
 
 #else
@@ -95,12 +68,10 @@ namespace {
 // Self-pipe: the signal handler only writes one byte; the main thread's event loop reads it.
 int g_pipe[2] = {-1, -1};
 
-extern "C" void onSignal(int)
+void writeWakeByte()
 {
-    const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
-    errno = saved;
 }
 
 }  // namespace
@@ -125,13 +96,7 @@ void onTerminationRequest(std::function<void()> onTerminate)
         if (requested)
             runTerminationHandler();
     });
-
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    onStopRequest(&writeWakeByte);
 }
 
 #endif

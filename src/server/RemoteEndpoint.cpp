@@ -145,7 +145,8 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
       blocking_(std::move(blocking)),
       methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
       busyLog_(&TekstiLokiin),
-      sessionCapLog_(&TekstiLokiin)
+      sessionCapLog_(&TekstiLokiin),
+      operations_(sessions, service)
 {
 }
 
@@ -173,6 +174,13 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
 {
     if (stopping_)
         return respond(serviceStopping());
+    if (OperationsEndpoint::isOperatorPath(request)) {
+        // Health may wait up to its deadline for the database: on a worker.
+        auto operatorRequest = std::make_shared<HttpRequest>(std::move(request));
+        return onWorker(operatorRequest->target,
+                        [this, operatorRequest] { return *operations_.handle(*operatorRequest); }, std::move(respond));
+    }
+    respond = OperationsEndpoint::counting(request, std::move(respond));
     const std::string_view path = pathOf(request.target);
     if (path == kSessionPath) {
         if (request.method == "POST")

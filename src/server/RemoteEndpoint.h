@@ -13,7 +13,10 @@
 //   POST   /api/v1/methods/{Method}   one published method in the caller's session
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
+//
+// and, without credentials, the health, metrics and description paths (OperationsEndpoint).
 #include "methods/ServiceContext.h"
+#include "server/operations/OperationsEndpoint.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
@@ -70,6 +73,8 @@ public:
     // Methods that never touch the database: they run on the I/O thread.
     static bool runsWithoutDatabase(std::string_view method);
 
+    OperationsEndpoint& operations() { return operations_; }
+
 private:
     using Work = std::function<transport::HttpResponse(session::Session&, TServerMethods1&)>;
 
@@ -98,6 +103,7 @@ private:
 
     LogThrottle busyLog_;
     LogThrottle sessionCapLog_;
+    OperationsEndpoint operations_;
 };
 
 // 503 "Palvelu pysäytetään" with Retry-After: the answer to requests during a stop.

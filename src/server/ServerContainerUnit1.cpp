@@ -49,6 +49,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
 {
     certificateFile_ = withSeparator(certificateDir) + QStringLiteral("test.pem");
     keyFile_ = withSeparator(certificateDir) + QStringLiteral("test.key");
+    endpoint_.operations().setMetricsReaders(options_.metricsReaders);
     DataModuleCreate();
 }
 

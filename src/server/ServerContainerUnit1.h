@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace krp {
 
@@ -30,6 +32,8 @@ struct ServerContainerOptions {
     // TServerMethods1. Tests put methods of their own in front of those.
     MethodDispatcher methods;
     std::size_t maxConnections = 512;  // open client connections; further ones are closed at once
+    // Addresses besides loopback that may read GET /metrics.
+    std::vector<std::string> metricsReaders;
 };
 
 class TServerContainer1 {

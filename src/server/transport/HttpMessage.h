@@ -29,6 +29,7 @@ struct HttpResponse {
     int status = 200;
     std::string body;     // JSON text; empty for 204
     HeaderList headers;   // extra headers such as WWW-Authenticate
+    std::string contentType = "application/json";  // of a body that is not empty
 
     static HttpResponse json(int status, std::string body);
     // {"error": message} with the message escaped as a JSON string.

@@ -271,7 +271,7 @@ private:
         wire->result(static_cast<unsigned>(r.status));
         wire->set(http::field::server, "KRPalvelin");
         if (!r.body.empty())
-            wire->set(http::field::content_type, "application/json");
+            wire->set(http::field::content_type, r.contentType);
         for (const auto& [name, value] : r.headers)
             if (!isForbiddenHeader(name, value))
                 wire->insert(name, value);

@@ -3,6 +3,7 @@
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 #include "server/transport/TlsServerContext.h"
+#include "metrics/Metrics.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -33,13 +34,15 @@ bool ServerCore::add(const std::shared_ptr<Connection>& connection)
     if (closing_ || connections_.size() >= options.maxConnections)
         return false;
     connections_.emplace(connection.get(), connection);
+    metrics::counters().connectionOpened();
     return true;
 }
 
 void ServerCore::remove(const Connection* connection)
 {
     std::lock_guard lock(mutex_);
-    connections_.erase(connection);
+    if (connections_.erase(connection) > 0)
+        metrics::counters().connectionClosed();
 }
 
 void ServerCore::refuseNew()

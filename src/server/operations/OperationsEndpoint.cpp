@@ -1,0 +1,164 @@
+#include "server/operations/OperationsEndpoint.h"
+
+#include "db/Database.h"
+#include "methods/PublishedMethods.h"
+#include "metrics/Metrics.h"
+#include "server/operations/OpenApiDocument.h"
+
+#include <algorithm>
+
+namespace krp {
+
+using transport::HttpRequest;
+using transport::HttpResponse;
+
+namespace {
+
+constexpr std::string_view kHealthPath = "/api/v1/health";
+constexpr std::string_view kMetricsPath = "/metrics";
+constexpr std::string_view kOpenApiPath = "/api/v1/openapi.json";
+constexpr std::string_view kSessionPath = "/api/v1/session";
+constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
+
+std::string_view pathOf(std::string_view target)
+{
+    const auto q = target.find('?');
+    return q == std::string_view::npos ? target : target.substr(0, q);
+}
+
+// An IPv4 address as an IPv6 client's text shows it ("::ffff:10.0.0.1") compares as IPv4.
+std::string withoutMappedPrefix(const std::string& address)
+{
+    constexpr std::string_view mapped = "::ffff:";
+    if (address.size() > mapped.size() && address.find('.') != std::string::npos &&
+        std::equal(mapped.begin(), mapped.end(), address.begin(),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); }))
+        return address.substr(mapped.size());
+    return address;
+}
+
+}  // namespace
+
+bool isLoopbackAddress(const std::string& address)
+{
+    const std::string a = withoutMappedPrefix(address);
+    return a.rfind("127.", 0) == 0 || a == "::1";
+}
+
+std::vector<std::string> addressList(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::string current;
+    for (const char c : text + ",") {
+        if (c == ',' || c == ';' || c == ' ' || c == '\t') {
+            if (!current.empty())
+                out.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    return out;
+}
+
+OperationsEndpoint::OperationsEndpoint(session::SessionManager& sessions, ServiceContext& service)
+    : sessions_(sessions), service_(service)
+{
+    std::vector<std::string> names;
+    for (const protocol::MethodInfo& m : publishedMethods().methods())
+        names.push_back(m.name);
+    metrics::counters().declareMethods(names);
+}
+
+std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& request)
+{
+    const std::string_view path = pathOf(request.target);
+    if (path != kHealthPath && path != kMetricsPath && path != kOpenApiPath)
+        return std::nullopt;
+    if (request.method != "GET")
+        return HttpResponse::error(405, std::string(path) + " is read with GET.");
+    if (path == kHealthPath)
+        return health();
+    if (path == kMetricsPath)
+        return metrics(request);
+    return HttpResponse::json(200, std::string(openApiJson()));
+}
+
+HttpResponse OperationsEndpoint::health()
+{
+    const HealthStatus status = healthCheck_.check(service_.database);
+    if (status.ok)
+        return HttpResponse::json(200, "{\"status\":\"ok\"}");
+    HttpResponse r = HttpResponse::json(
+        503, "{\"status\":\"unavailable\",\"reason\":" + transport::jsonQuoted(status.reason) + "}");
+    r.headers.emplace_back("Retry-After", "5");
+    return r;
+}
+
+HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
+{
+    const std::string peer = withoutMappedPrefix(request.remoteAddress);
+    const bool allowed = isLoopbackAddress(peer) ||
+                         std::any_of(metricsReaders_.begin(), metricsReaders_.end(),
+                                     [&](const std::string& a) { return withoutMappedPrefix(a) == peer; });
+    if (!allowed)
+        return HttpResponse::error(403, "The metrics are read from loopback or from an address the settings list.");
+
+    metrics::ScrapeGauges gauges;
+    gauges.openSessions = static_cast<std::int64_t>(sessions_.size());
+    if (service_.database) {
+        gauges.databaseOpen = service_.database->isOpen();
+        const db::Database::PoolUse pool = service_.database->poolUse();
+        gauges.poolConnections = pool.open;
+        gauges.poolLeased = pool.leased;
+        gauges.poolMax = pool.max;
+    }
+    HttpResponse r;
+    r.status = 200;
+    r.body = metrics::counters().writeExposition(gauges);
+    r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    return r;
+}
+
+bool OperationsEndpoint::isOperatorPath(const HttpRequest& request)
+{
+    const std::string_view path = pathOf(request.target);
+    return path == kHealthPath || path == kMetricsPath || path == kOpenApiPath;
+}
+
+transport::Respond OperationsEndpoint::counting(const HttpRequest& request, transport::Respond respond)
+{
+    const std::string_view path = pathOf(request.target);
+    if (request.method != "POST" || (path != kSessionPath && path.substr(0, kMethodsPrefix.size()) != kMethodsPrefix))
+        return respond;
+    HttpRequest head;
+    head.method = request.method;
+    head.target = request.target;
+    return [head = std::move(head), started = std::chrono::steady_clock::now(),
+            respond = std::move(respond)](HttpResponse response) {
+        count(head, response, started);
+        respond(std::move(response));
+    };
+}
+
+void OperationsEndpoint::count(const HttpRequest& request, const HttpResponse& response,
+                               std::chrono::steady_clock::time_point started)
+{
+    const std::string_view path = pathOf(request.target);
+    auto& c = metrics::counters();
+    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix && request.method == "POST") {
+        c.callFinished(path.substr(kMethodsPrefix.size()), response.status, std::chrono::steady_clock::now() - started);
+        return;
+    }
+    if (path != kSessionPath || request.method != "POST")
+        return;
+    switch (response.status) {
+    case 200: c.sessionOpened(); break;
+    case 401: c.sessionRefused(metrics::SessionRefusal::Credentials); break;
+    case 403: c.sessionRefused(metrics::SessionRefusal::Access); break;
+    case 429: case 503: c.sessionRefused(metrics::SessionRefusal::Unavailable); break;
+    default: c.sessionRefused(metrics::SessionRefusal::BadRequest); break;
+    }
+}
+
+}  // namespace krp

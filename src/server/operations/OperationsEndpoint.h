@@ -1,0 +1,55 @@
+#pragma once
+// The paths for operators and tools, beside the protocol's four:
+//
+//   GET /api/v1/health        200 {"status":"ok"} or 503 {"status":"unavailable","reason":...}
+//   GET /metrics              Prometheus text; loopback and the listed readers only (403)
+//   GET /api/v1/openapi.json  the OpenAPI description of the protocol
+//
+// None needs credentials. Also counts the answers of session openings and method calls.
+#include "methods/ServiceContext.h"
+#include "server/operations/HealthCheck.h"
+#include "server/session/SessionManager.h"
+#include "server/transport/HttpMessage.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace krp {
+
+class OperationsEndpoint {
+public:
+    OperationsEndpoint(session::SessionManager& sessions, ServiceContext& service);
+
+    // Addresses besides loopback that may read /metrics ("192.168.1.20", "::1", ...).
+    void setMetricsReaders(std::vector<std::string> addresses) { metricsReaders_ = std::move(addresses); }
+
+    // The answer when the request is for one of the paths above; nothing otherwise.
+    std::optional<transport::HttpResponse> handle(const transport::HttpRequest& request);
+
+    // Whether the request is for one of the paths above.
+    static bool isOperatorPath(const transport::HttpRequest& request);
+
+    // `respond`, counting the answer of a session opening or method call on its way (any other
+    // request passes unchanged).
+    static transport::Respond counting(const transport::HttpRequest& request, transport::Respond respond);
+    static void count(const transport::HttpRequest& request, const transport::HttpResponse& response,
+                      std::chrono::steady_clock::time_point started);
+
+private:
+    transport::HttpResponse health();
+    transport::HttpResponse metrics(const transport::HttpRequest& request);
+
+    session::SessionManager& sessions_;
+    ServiceContext& service_;
+    HealthCheck healthCheck_;
+    std::vector<std::string> metricsReaders_;
+};
+
+// Whether `address` ("127.0.0.5", "::1", "::ffff:127.0.0.1") is a loopback address.
+bool isLoopbackAddress(const std::string& address);
+// The comma- or blank-separated addresses of a settings value, each trimmed.
+std::vector<std::string> addressList(const std::string& text);
+
+}  // namespace krp
