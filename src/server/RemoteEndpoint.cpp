@@ -78,6 +78,23 @@ std::string bearerToken(const HttpRequest& request)
     return token;
 }
 
+// The value of the request's Idempotency-Key header; nothing when it has none.
+std::optional<std::string_view> idempotencyKey(const HttpRequest& request)
+{
+    for (const auto& [name, value] : request.headers) {
+        if (name.size() == 15 && startsWithNoCase(name, "Idempotency-Key"))
+            return std::string_view(value);
+    }
+    return std::nullopt;
+}
+
+HttpResponse replayed(const session::IdempotencyStore::Answer& answer)
+{
+    HttpResponse r = HttpResponse::json(answer.status, answer.body);
+    r.headers.emplace_back("Idempotent-Replayed", "true");
+    return r;
+}
+
 // The connect properties of the session request's body; nothing when the body is not a JSON
 // object of texts (the message says what is wrong).
 std::optional<ConnectProperties> connectProperties(const std::string& body, std::string& error)
@@ -201,8 +218,23 @@ HttpResponse RemoteEndpoint::inCallersSession(const HttpRequest& request,
 
 HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::string& method)
 {
+    using session::IdempotencyStore;
+    const auto key = idempotencyKey(request);
+    if (key && !IdempotencyStore::validKey(*key))
+        return HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :");
     return inCallersSession(request, [&](TServerMethods1& module) {
+        // A keyed call answered before in this session is not run again.
+        IdempotencyStore& kept = session::Session::current()->idempotencyStore();
+        if (key) {
+            const auto found = kept.find(*key, method, request.body);
+            if (found.match == IdempotencyStore::Match::Other)
+                return HttpResponse::error(422, "This Idempotency-Key was used for another call (another method or body).");
+            if (found.match == IdempotencyStore::Match::Same)
+                return replayed(*found.answer);
+        }
         const protocol::CallResult r = methods_(module, method, request.body, DSServer1Error);
+        if (key)
+            kept.remember(*key, method, request.body, {r.status, r.body});
         return HttpResponse::json(r.status, r.body);
     });
 }
