@@ -46,6 +46,11 @@ struct TestMethods {
         --overlap.running;
         return tag;
     }
+    std::int32_t Odota(std::int32_t ms)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return ++overlap.odotaRuns;
+    }
 };
 
 const protocol::MethodRegistry<TestMethods>& testMethods()
@@ -59,6 +64,7 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
         r.add("Virhe", &TestMethods::Virhe, {"viesti"});
         r.add("AvaaTuotelista", &TestMethods::AvaaTuotelista, {"n"});
         r.add("Vuoro", &TestMethods::Vuoro, {"tag"});
+        r.add("Odota", &TestMethods::Odota, {"ms"});
         return r;
     }();
     return registry;
