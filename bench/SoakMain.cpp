@@ -6,8 +6,9 @@
 //
 //   krp-soak                               10 minutes, 16 clients, 174 calls/s
 //   krp-soak --duration 60 --stall-ms 500  a minute, calls over 500 ms count as stalled
-//   krp-soak --dump-stacks DIR             while a request is stalled, the server's thread stacks
-//                                          (gdb) go to DIR/stall-SECONDS.txt
+//   krp-soak --dump-threads DIR            while a request is stalled, what every server thread
+//                                          waits for (from /proc, without stopping the server)
+//                                          goes to DIR/stall-SECONDS.txt
 //   krp-soak serve DIR ...                 the server process it starts for itself
 //
 // The server runs in a child process (as in krp-bench) on the demo ERP database in SQLite, made
@@ -23,6 +24,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -43,7 +46,7 @@ struct SoakOptions {
     double callsPerSecond = 174;
     double stallMs = 1000;
     unsigned serverWorkers = 0;
-    std::string dumpStacks;  // directory for gdb's thread stacks during stalls; empty: none
+    std::string dumpThreads;  // directory for the server's thread states during stalls; empty: none
 };
 
 const char* const kUsage =
@@ -53,7 +56,7 @@ const char* const kUsage =
     "  --rate CALLS          requests per second of all clients together (174)\n"
     "  --stall-ms MS         a call slower than this counts as stalled (1000)\n"
     "  --server-workers N    request worker threads of the server (the container's default)\n"
-    "  --dump-stacks DIR     gdb's stacks of every server thread while a request is stalled\n";
+    "  --dump-threads DIR    what each server thread waits for while a request is stalled\n";
 
 SoakOptions parseOptions(int argc, char** argv)
 {
@@ -70,7 +73,7 @@ SoakOptions parseOptions(int argc, char** argv)
         else if (a == "--rate") o.callsPerSecond = std::stod(value());
         else if (a == "--stall-ms") o.stallMs = std::stod(value());
         else if (a == "--server-workers") o.serverWorkers = static_cast<unsigned>(std::stoul(value()));
-        else if (a == "--dump-stacks") o.dumpStacks = value();
+        else if (a == "--dump-threads") o.dumpThreads = value();
         else throw std::runtime_error("unknown option " + a + "\n" + kUsage);
     }
     if (o.clients == 0 || o.callsPerSecond <= 0 || o.durationSeconds <= 0)
@@ -236,33 +239,60 @@ private:
     std::atomic<What> inFlight_{Open};
 };
 
-// While some request has been in flight for half the stall limit, dumps the stacks of every
-// server thread with gdb (at most one dump in 10 s) and notes which requests were waiting.
+std::string firstLine(const std::filesystem::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Every thread of `pid`: its name, state (R running, S sleeping, D in the disk), the kernel
+// function it sleeps in and its system call (number and arguments). Read from /proc: the server
+// is not stopped (a debugger attaching would stall it for seconds).
+std::string threadStates(pid_t pid)
+{
+    std::string out;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+        const std::string stat = firstLine(task.path() / "stat");
+        const auto close = stat.rfind(')');
+        const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+        out += task.path().filename().string() + " " + firstLine(task.path() / "comm") + " " + state +
+               " wchan=" + firstLine(task.path() / "wchan") + " syscall=" + firstLine(task.path() / "syscall") + "\n";
+    }
+    return out;
+}
+
+// While some request has been in flight for half the stall limit, writes what every server
+// thread is doing (every 200 ms while it lasts) and which requests were waiting.
 void watchForStalls(const SoakOptions& options, pid_t server, const Shared& shared,
                     const std::vector<std::unique_ptr<Terminal>>& terminals)
 {
     double lastDump = -1e9;
     while (Clock::now() < shared.end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const double now = std::chrono::duration<double>(Clock::now() - shared.begin).count();
         std::string waiting;
         for (const auto& t : terminals) {
             const double since = t->inFlightSince();
             if (since >= 0 && (now - since) * 1000 >= options.stallMs / 2)
-                waiting += std::string(waiting.empty() ? "" : ", ") + kWhat[t->inFlight()] + " " +
-                           std::to_string(static_cast<int>((now - since) * 1000)) + " ms";
+                waiting += std::string(kWhat[t->inFlight()]) + " " +
+                           std::to_string(static_cast<int>((now - since) * 1000)) + " ms\n";
         }
-        if (waiting.empty() || now - lastDump < 10)
+        if (waiting.empty() || now - lastDump < 0.2)
             continue;
         lastDump = now;
         char name[64];
         std::snprintf(name, sizeof name, "/stall-%07.2f.txt", now);
-        const std::string file = options.dumpStacks + name;
-        std::fprintf(stderr, "krp-soak: %.2f s: stalled: %s; stacks to %s\n", now, waiting.c_str(), file.c_str());
-        const std::string command = "gdb -p " + std::to_string(server) +
-                                    " -batch -ex 'thread apply all bt' >'" + file + "' 2>&1";
-        if (std::system(command.c_str()) != 0)
-            std::fprintf(stderr, "krp-soak: gdb failed (see %s)\n", file.c_str());
+        std::ofstream out(options.dumpThreads + name);
+        out << "waiting:\n" << waiting << "\nserver threads:\n" << threadStates(server) << "\nload: "
+            << firstLine("/proc/loadavg") << "\n";
+        for (const char* kind : {"cpu", "io", "memory"}) {
+            std::ifstream pressure(std::string("/proc/pressure/") + kind);
+            out << kind << " pressure:\n" << pressure.rdbuf();
+        }
     }
 }
 
@@ -326,7 +356,7 @@ void report(const SoakOptions& options, std::vector<Sample> samples, double seco
             continue;
         const double to = s.startS + s.ms / 1000.0;
         if (stalls.empty() || s.startS > stalls.back().to)
-            stalls.push_back({s.startS, to});
+            stalls.push_back(Stall{s.startS, to, 0, {}, 0});
         Stall& stall = stalls.back();
         stall.to = std::max(stall.to, to);
         ++stall.calls;
@@ -372,7 +402,7 @@ int runSoak(const SoakOptions& options)
     for (auto& t : terminals)
         threads.emplace_back([&t] { t->run(); });
     std::thread watchdog;
-    if (!options.dumpStacks.empty())
+    if (!options.dumpThreads.empty())
         watchdog = std::thread([&] { watchForStalls(options, server.pid(), shared, terminals); });
     std::thread progress([&] {
         while (Clock::now() < shared.end) {
