@@ -216,7 +216,7 @@ private:
         std::string acceptEncoding(message[http::field::accept_encoding]);
 
         lowest().expires_never();  // the handler may take its time; the client waits
-        net::post(core_.workers, [self = shared_from_this(), request = std::move(request),
+        core_.workers.post([self = shared_from_this(), request = std::move(request),
                                   acceptEncoding = std::move(acceptEncoding), reply,
                                   coding = requestCoding_]() mutable {
             reply.encoded = runRequest(self->core_.handler, self->core_.options, request, coding,

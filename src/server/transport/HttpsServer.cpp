@@ -24,7 +24,7 @@ ServerCore::ServerCore(HttpsServerOptions options_, Handler handler_,
     : options(std::move(options_)),
       handler(std::move(handler_)),
       tls(std::move(tls_)),
-      workers(options.workerThreads == 0 ? 1 : options.workerThreads)
+      workers(options.workerThreads)
 {
 }
 

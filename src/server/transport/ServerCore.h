@@ -1,11 +1,11 @@
 #pragma once
 // Inside the HTTPS server: what the listener and the connections share while it runs.
 #include "server/transport/HttpsServer.h"
+#include "server/transport/WorkerPool.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <memory>
 #include <mutex>
@@ -28,7 +28,7 @@ public:
     const HttpsServerOptions options;
     const Handler handler;
     boost::asio::ssl::context tls;
-    boost::asio::thread_pool workers;
+    WorkerPool workers;
 
     // Registers a new connection; false when the server is stopping or full.
     bool add(const std::shared_ptr<Connection>& connection);
