@@ -146,4 +146,12 @@ unsigned NginxServer::workers() const
     return static_cast<unsigned>(childrenOf(process_->pid()).size());
 }
 
+long NginxServer::rssKiB() const
+{
+    long total = memoryOf(process_->pid()).rssKiB;
+    for (const pid_t worker : childrenOf(process_->pid()))
+        total += memoryOf(worker).rssKiB;
+    return total;
+}
+
 }  // namespace krp::bench

@@ -24,6 +24,8 @@ public:
     CpuTimes cpuTimes() const;
     long long contextSwitches() const;
     unsigned workers() const;
+    // Resident memory of the master and its workers now.
+    long rssKiB() const;
 
 private:
     std::filesystem::path directory_;

@@ -1,5 +1,6 @@
 #pragma once
-// The window's settings in asetukset.ini: which database, which type of it, which port.
+// The window's settings in asetukset.ini: which database, which type of it, which port, and
+// how much of the event log is kept.
 #include "IniFile.h"
 
 #include <QString>
@@ -13,9 +14,22 @@ struct Asetukset {
     QString portti;               // [Palvelu] Portti, the text of the port field
     int tietokannanTyyppi = 1;    // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
     bool sisaisenSelvityksenErikoiskasittely = false;  // [Palvelu] Sisaisen_selvityksen_erikoiskasittely
+
+    // The event log. Read only; an operator sets them by editing the file.
+    int lokinRivimaara = 100000;       // [Loki] Rivimaara: lines kept in the window and in memory (below 1: the default)
+    QString lokihakemisto;             // [Loki] Hakemisto: directory of the daily log files; empty: no file
+    int lokinSailytyspaivat = 14;      // [Loki] Sailytettavat_paivat: days of log files kept (below 1: the default)
 };
 
-// Reads the four keys (a missing key gives the default above).
+// The service's limits, [Palvelu] keys; a missing or unusable value gives the default.
+struct PalvelunRajat {
+    int istuntojaEnintaan = 10'000;        // Istuntoja_enintaan: open sessions (1 or more)
+    int odottaviaKutsujaIstunnossa = 8;    // Odottavia_kutsuja_istunnossa: calls of one session waiting (0 or more)
+    int pysaytyksenAikarajaSekuntia = 30;  // Pysaytyksen_aikaraja: seconds a stop waits for calls in flight (0 or more)
+};
+PalvelunRajat luePalvelunRajat(const IniFile& ini);
+
+// Reads the keys (a missing key gives the default above).
 Asetukset lueAsetukset(const IniFile& ini);
 
 // Writes Verkkonimi, Portti and Tietokannan_tyyppi in this order, each at once; a failing write

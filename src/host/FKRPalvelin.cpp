@@ -3,12 +3,14 @@
 #include "MessageBox.h"
 #include "RadioGroup.h"
 #include "RemoteService.h"
-#include "host/log/EventLog.h"
+#include "log/DailyLogFile.h"
+#include "log/EventLog.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +30,7 @@ const QString kOtsikko = QStringLiteral("Routala mobiilipalvelu");
 constexpr int kLeveys = 668;
 constexpr int kKorkeus = 458;
 constexpr int kMuistionKorkeus = 174;
+constexpr int kLokinNayttovali = 50;  // ms from a line's arrival to its showing, at most
 
 // Installation's database endpoints offered in the drop-down ("host port").
 const QStringList kTietokannat = {
@@ -81,14 +84,15 @@ TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
             PaivitaYhteysnakyma({}, 0);
     };
 
-    // The event log: lines are shown in batches, after the pending hand-overs have run.
+    // The event log: lines are shown in batches, at most every kLokinNayttovali ms, so that a
+    // busy server redraws the view a few times a second and not for every line.
     EventLog* log = EventLog::instance();
     const QStringList earlier = log->lines();
     if (!earlier.isEmpty())
         memYhteydet->appendPlainText(earlier.join(QLatin1Char('\n')));
-    connect(log, &EventLog::lineAppended, this, &TfrmKRPalvelin::onLogLine);
+    connect(log, &EventLog::linesAppended, this, &TfrmKRPalvelin::onLogLines);
     logFlushTimer_.setSingleShot(true);
-    logFlushTimer_.setInterval(0);
+    logFlushTimer_.setInterval(kLokinNayttovali);
     connect(&logFlushTimer_, &QTimer::timeout, this, &TfrmKRPalvelin::flushLogView);
 
     // ApplicationEvents1: the idle notification is the moment the event loop runs out of work.
@@ -165,8 +169,9 @@ void TfrmKRPalvelin::createControls()
         memo->setReadOnly(true);  // the program writes them; the operator reads and copies
         memo->setTabChangesFocus(true);
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-        memo->setMaximumBlockCount(0);  // the log is never trimmed
     }
+    memYhteysnakyma->setMaximumBlockCount(0);  // one line per client, rebuilt as a whole
+    memYhteydet->setMaximumBlockCount(EventLog::kDefaultLineLimit);  // the oldest lines go first
     layoutMemos();
 
     connect(butKaynnista, &QPushButton::clicked, this, [this] { guarded([this] { butKaynnistaClick(); }); });
@@ -216,6 +221,17 @@ void TfrmKRPalvelin::LataaAsetukset()
     edPortti->setText(a.portti);
     rbgTietokannanTyyppi->setItemIndex(rajaaTietokannanTyyppi(a.tietokannanTyyppi));
     sisaiseen_selvitykseen_tuoterivien_nimet = a.sisaisenSelvityksenErikoiskasittely;
+
+    // The event log keeps the newest lines, in the window and in memory alike.
+    memYhteydet->setMaximumBlockCount(a.lokinRivimaara);
+    EventLog* log = EventLog::instance();
+    log->setLineLimit(a.lokinRivimaara);
+    if (a.lokihakemisto.isEmpty()) {
+        log->setLogFile(nullptr);
+    } else {
+        const QString dir = QDir(QFileInfo(Ini_->fileName()).absolutePath()).absoluteFilePath(a.lokihakemisto);
+        log->setLogFile(std::make_unique<DailyLogFile>(dir, a.lokinSailytyspaivat));
+    }
 }
 
 void TfrmKRPalvelin::TallennaAsetukset()
@@ -317,9 +333,13 @@ void TfrmKRPalvelin::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TfrmKRPalvelin::onLogLine(const QString& line)
+void TfrmKRPalvelin::onLogLines(const QStringList& lines)
 {
-    pendingLogLines_.append(line);
+    pendingLogLines_.append(lines);
+    // Lines the view would drop at once need not be joined first.
+    const qsizetype excess = pendingLogLines_.size() - memYhteydet->maximumBlockCount();
+    if (memYhteydet->maximumBlockCount() > 0 && excess > 0)
+        pendingLogLines_.remove(0, excess);
     if (!logFlushTimer_.isActive())
         logFlushTimer_.start();
 }

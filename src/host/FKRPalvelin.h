@@ -91,8 +91,8 @@ public:
     // window's caption, and the program goes on.
     void guarded(const std::function<void()>& action);
 
-    // Shows log lines that arrived since the last flush (normally done right after the
-    // pending hand-overs are processed).
+    // Shows the log lines that arrived since the last showing (a timer does it shortly after
+    // the first of them arrives).
     void flushLogView();
 
 protected:
@@ -104,7 +104,7 @@ private:
     void FormCreate();
     void createControls();
     void layoutMemos();
-    void onLogLine(const QString& line);
+    void onLogLines(const QStringList& lines);
 
     QString FYritys;
     std::unique_ptr<IniFile> Ini_;

@@ -1,11 +1,13 @@
 // krpalvelin: the application server's program. Creates the main window, then the server
 // container, and runs the message loop until the window closes.
+#include "Asetukset.h"
 #include "FKRPalvelin.h"
+#include "IniFile.h"
 #include "MessageBox.h"
 #include "ProgramOptions.h"
 #include "RemoteService.h"
 #include "ServerContainerService.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "platform/Platform.h"
 
 #include <QApplication>
@@ -21,7 +23,13 @@ namespace {
 // start the service) always finds it in place.
 std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
 {
-    return std::make_unique<krp::ServerContainerService>(window, configDir);
+    const krp::IniFile ini(QDir(configDir).filePath(QLatin1String(krp::kAsetustiedostonNimi)));
+    const krp::PalvelunRajat rajat = krp::luePalvelunRajat(ini);
+    krp::ServerContainerOptions options;
+    options.maxSessions = static_cast<std::size_t>(rajat.istuntojaEnintaan);
+    options.maxWaitingCalls = static_cast<std::size_t>(rajat.odottaviaKutsujaIstunnossa);
+    options.stopDeadline = std::chrono::seconds(rajat.pysaytyksenAikarajaSekuntia);
+    return std::make_unique<krp::ServerContainerService>(window, configDir, options);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "server/ClientAuthentication.h"
 
 #include "db/Query.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "types/UTyypit.h"
 
 #include <QHash>

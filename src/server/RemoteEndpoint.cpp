@@ -1,6 +1,6 @@
 #include "server/RemoteEndpoint.h"
 
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/protocol/TableObject.h"
@@ -79,11 +79,11 @@ std::string bearerToken(const HttpRequest& request)
 }
 
 // The value of the request's Idempotency-Key header; nothing when it has none.
-std::optional<std::string_view> idempotencyKey(const HttpRequest& request)
+std::optional<std::string> idempotencyKey(const HttpRequest& request)
 {
     for (const auto& [name, value] : request.headers) {
         if (name.size() == 15 && startsWithNoCase(name, "Idempotency-Key"))
-            return std::string_view(value);
+            return value;
     }
     return std::nullopt;
 }
@@ -138,39 +138,142 @@ protocol::CallResult callPublishedMethod(TServerMethods1& module, std::string_vi
     return publishedMethods().call(module, method, body, onError);
 }
 
+HttpResponse serviceStopping()
+{
+    HttpResponse r = HttpResponse::error(503, "Palvelu pysäytetään");
+    r.headers.emplace_back("Retry-After", "10");
+    return r;
+}
+
+bool RemoteEndpoint::runsWithoutDatabase(std::string_view method)
+{
+    // Each only stores its arguments or hands work to the window's thread.
+    return method == "Ping" || method == "SovellusSuljetaan" || method == "TarkistaKayttooikeus";
+}
+
 RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                               std::function<db::Query&()> windowQuery, MethodDispatcher methods)
+                               std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
+                               MethodDispatcher methods)
     : sessions_(sessions),
       service_(service),
       windowQuery_(std::move(windowQuery)),
-      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod))
+      blocking_(std::move(blocking)),
+      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
+      busyLog_(&TekstiLokiin),
+      sessionCapLog_(&TekstiLokiin)
 {
 }
 
-HttpResponse RemoteEndpoint::handle(const HttpRequest& request)
+void RemoteEndpoint::resume()
 {
+    stopping_ = false;
+}
+
+void RemoteEndpoint::beginStop()
+{
+    stopping_ = true;
+    sessions_.dropWaitingCalls();  // each is answered 503 by its drop
+}
+
+std::vector<std::string> RemoteEndpoint::runningCalls() const
+{
+    std::lock_guard lock(runningMutex_);
+    std::vector<std::string> calls;
+    for (const auto& [number, label] : running_)
+        calls.push_back(label);
+    return calls;
+}
+
+void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
+{
+    if (stopping_)
+        return respond(serviceStopping());
     const std::string_view path = pathOf(request.target);
     if (path == kSessionPath) {
         if (request.method == "POST")
-            return openSession(request);
+            return openSession(std::move(request), std::move(respond));
         if (request.method == "DELETE")
-            return closeSession(request);
-        return HttpResponse::error(405, "Use POST to open a session and DELETE to close it.");
+            return closeSession(request, respond);
+        return respond(HttpResponse::error(405, "Use POST to open a session and DELETE to close it."));
     }
     if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix) {
         if (request.method != "POST")
-            return HttpResponse::error(405, "Methods are called with POST.");
-        return callMethod(request, std::string(path.substr(kMethodsPrefix.size())));
+            return respond(HttpResponse::error(405, "Methods are called with POST."));
+        std::string method(path.substr(kMethodsPrefix.size()));
+        using session::IdempotencyStore;
+        auto key = idempotencyKey(request);
+        if (key && !IdempotencyStore::validKey(*key))
+            return respond(HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :"));
+        const bool blocking = !runsWithoutDatabase(method);
+        auto work = [this, method, key = std::move(key), body = std::move(request.body)](session::Session& session,
+                                                                                          TServerMethods1& module) {
+            // A keyed call answered before in this session is not run again.
+            IdempotencyStore& kept = session.idempotencyStore();
+            if (key) {
+                const auto found = kept.find(*key, method, body);
+                if (found.match == IdempotencyStore::Match::Other)
+                    return HttpResponse::error(422, "This Idempotency-Key was used for another call (another method or body).");
+                if (found.match == IdempotencyStore::Match::Same)
+                    return replayed(*found.answer);
+            }
+            const protocol::CallResult r = methods_(module, method, body, DSServer1Error);
+            if (key)
+                kept.remember(*key, method, body, {r.status, r.body});
+            return HttpResponse::json(r.status, r.body);
+        };
+        return inCallersSession(request, std::move(method), blocking, std::move(work), std::move(respond));
     }
     if (path.substr(0, kProvidersPrefix.size()) == kProvidersPrefix) {
         if (request.method != "GET")
-            return HttpResponse::error(405, "Providers are read with GET.");
-        return fetchProvider(request, std::string(path.substr(kProvidersPrefix.size())));
+            return respond(HttpResponse::error(405, "Providers are read with GET."));
+        std::string provider(path.substr(kProvidersPrefix.size()));
+        // The rows were read in full when the query opened: no database here.
+        auto work = [provider](session::Session&, TServerMethods1& module) {
+            db::Query* query = module.provider(QString::fromStdString(provider));
+            if (!query)
+                return HttpResponse::error(404, "No provider named \"" + provider + "\".");
+            return HttpResponse::json(200, protocol::queryTableJson(*query));
+        };
+        return inCallersSession(request, provider, false, std::move(work), std::move(respond));
     }
-    return HttpResponse::error(404, "No such path. The paths are /api/v1/session, /api/v1/methods/{Method} and /api/v1/providers/{provider}.");
+    respond(HttpResponse::error(404, "No such path. The paths are /api/v1/session, /api/v1/methods/{Method} and /api/v1/providers/{provider}."));
 }
 
-HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
+void RemoteEndpoint::onWorker(std::string label, std::function<HttpResponse()> work, transport::Respond respond)
+{
+    blocking_([this, label = std::move(label), work = std::move(work), respond = std::move(respond)] {
+        if (stopping_)
+            return respond(serviceStopping());
+        std::uint64_t number = 0;
+        {
+            std::lock_guard lock(runningMutex_);
+            number = nextCall_++;
+            running_.emplace(number, label);
+        }
+        HttpResponse answer;
+        try {
+            answer = work();
+        } catch (const std::exception& e) {
+            answer = HttpResponse::error(500, e.what());
+        } catch (...) {
+            answer = HttpResponse::error(500, "Palvelimen sisäinen virhe.");
+        }
+        {
+            std::lock_guard lock(runningMutex_);
+            running_.erase(number);
+        }
+        respond(std::move(answer));
+    });
+}
+
+void RemoteEndpoint::openSession(HttpRequest&& request, transport::Respond respond)
+{
+    std::string label = "istunnon avaus (" + request.remoteAddress + ")";
+    auto shared = std::make_shared<HttpRequest>(std::move(request));
+    onWorker(std::move(label), [this, shared] { return openSessionNow(*shared); }, std::move(respond));
+}
+
+HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
 {
     // Gate 1: the fixed application credentials.
     const auto credentials = basicCredentials(request);
@@ -184,9 +287,11 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
     if (!properties)
         return HttpResponse::error(400, error);
 
-    // Gate 2: the connect event, run as the new session's first call.
-    std::shared_ptr<session::Session> session = sessions_.create();
+    // Gate 2: the connect event, run as the new session's first call. Every way an opening
+    // can fail is answered here.
+    std::shared_ptr<session::Session> session;
     try {
+        session = sessions_.create();
         sessions_.call(*session, [&](session::Session& s) {
             s.setData("RemoteHost", request.remoteAddress);
             const ChannelInfo channel{QString::fromStdString(request.remoteAddress),
@@ -194,69 +299,92 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
             DSServer1Connect(*properties, channel, windowQuery_());
             s.setObject(std::make_shared<TServerMethods1>(service_));
         });
+    } catch (const session::SessionLimitReached& e) {
+        sessionCapLog_.note(QStringLiteral("Istunnon avaus torjuttiin (503): ") + QString::fromUtf8(e.what()));
+        HttpResponse r = HttpResponse::error(503, std::string(e.what()) + " Yritä hetken kuluttua uudelleen.");
+        r.headers.emplace_back("Retry-After", "30");
+        return r;
     } catch (const session::SessionNotFound&) {
-        return HttpResponse::error(503, "The service is stopping.");
+        return serviceStopping();
     } catch (const std::exception& e) {
         sessions_.close(*session);
         return HttpResponse::error(403, e.what());
     }
+    if (stopping_) {
+        // The stop began during the gates: the session would only be closed again.
+        sessions_.close(*session);
+        return serviceStopping();
+    }
     return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
 }
 
-HttpResponse RemoteEndpoint::inCallersSession(const HttpRequest& request,
-                                              const std::function<HttpResponse(TServerMethods1&)>& work)
+void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string label, bool blocking, Work work,
+                                      transport::Respond respond)
 {
     const std::string token = bearerToken(request);
     if (token.empty())
-        return unauthorized("No session: send Authorization: Bearer <session id>.");
-    try {
-        return sessions_.call(token, [&](session::Session& s) { return work(*s.objectAs<TServerMethods1>()); });
-    } catch (const session::SessionNotFound&) {
-        return unauthorized("The session is unknown, has ended or has expired.");
+        return respond(unauthorized("No session: send Authorization: Bearer <session id>."));
+    std::shared_ptr<session::Session> session = sessions_.find(token);
+    if (!session)
+        return respond(unauthorized("The session is unknown, has ended or has expired."));
+
+    // The call, once its turn has come; ends the turn when answered.
+    auto run = [this, session, work = std::move(work)]() -> HttpResponse {
+        session::CurrentSessionScope scope(session.get());
+        return work(*session, *session->objectAs<TServerMethods1>());
+    };
+    label += " (" + session->data("RemoteHost") + ")";
+    auto start = [this, session, blocking, label, run = std::move(run), respond]() mutable {
+        // Ends the session's turn when it goes: after the call ran, or when the stop came first.
+        struct EndTurn {
+            session::SessionManager& sessions;
+            std::shared_ptr<session::Session> session;
+            ~EndTurn() { sessions.endCall(*session); }
+        };
+        if (!blocking) {
+            HttpResponse answer;
+            {
+                EndTurn end{sessions_, session};
+                try {
+                    answer = run();
+                } catch (const std::exception& e) {
+                    answer = HttpResponse::error(500, e.what());
+                } catch (...) {
+                    answer = HttpResponse::error(500, "Palvelimen sisäinen virhe.");
+                }
+            }
+            return respond(std::move(answer));
+        }
+        auto end = std::make_shared<EndTurn>(sessions_, session);
+        onWorker(label, [end, run = std::move(run)]() mutable { return run(); }, respond);
+    };
+    auto drop = [this, respond] {
+        respond(stopping_ ? serviceStopping() : unauthorized("The session is unknown, has ended or has expired."));
+    };
+    switch (sessions_.requestTurn(*session, std::move(start), std::move(drop))) {
+    case session::SessionManager::Turn::Started:
+    case session::SessionManager::Turn::Queued:
+        return;
+    case session::SessionManager::Turn::Closed:
+        return respond(unauthorized("The session is unknown, has ended or has expired."));
+    case session::SessionManager::Turn::Busy: {
+        busyLog_.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ")
+                      + QString::fromStdString(label));
+        HttpResponse r = HttpResponse::error(429, "Istunnon aiemmat kutsut ovat vielä kesken; yritä hetken kuluttua uudelleen.");
+        r.headers.emplace_back("Retry-After", "1");
+        return respond(std::move(r));
+    }
     }
 }
 
-HttpResponse RemoteEndpoint::callMethod(const HttpRequest& request, const std::string& method)
-{
-    using session::IdempotencyStore;
-    const auto key = idempotencyKey(request);
-    if (key && !IdempotencyStore::validKey(*key))
-        return HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :");
-    return inCallersSession(request, [&](TServerMethods1& module) {
-        // A keyed call answered before in this session is not run again.
-        IdempotencyStore& kept = session::Session::current()->idempotencyStore();
-        if (key) {
-            const auto found = kept.find(*key, method, request.body);
-            if (found.match == IdempotencyStore::Match::Other)
-                return HttpResponse::error(422, "This Idempotency-Key was used for another call (another method or body).");
-            if (found.match == IdempotencyStore::Match::Same)
-                return replayed(*found.answer);
-        }
-        const protocol::CallResult r = methods_(module, method, request.body, DSServer1Error);
-        if (key)
-            kept.remember(*key, method, request.body, {r.status, r.body});
-        return HttpResponse::json(r.status, r.body);
-    });
-}
-
-HttpResponse RemoteEndpoint::fetchProvider(const HttpRequest& request, const std::string& provider)
-{
-    return inCallersSession(request, [&](TServerMethods1& module) {
-        db::Query* query = module.provider(QString::fromStdString(provider));
-        if (!query)
-            return HttpResponse::error(404, "No provider named \"" + provider + "\".");
-        return HttpResponse::json(200, protocol::queryTableJson(*query));
-    });
-}
-
-HttpResponse RemoteEndpoint::closeSession(const HttpRequest& request)
+void RemoteEndpoint::closeSession(const HttpRequest& request, const transport::Respond& respond)
 {
     const std::string token = bearerToken(request);
     if (token.empty() || !sessions_.close(token))
-        return unauthorized("The session is unknown, has ended or has expired.");
+        return respond(unauthorized("The session is unknown, has ended or has expired."));
     HttpResponse r;
     r.status = 204;
-    return r;
+    respond(std::move(r));
 }
 
 }  // namespace krp

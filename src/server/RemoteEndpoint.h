@@ -2,16 +2,31 @@
 // The remote endpoint's request handling: the four paths of the wire protocol, between the
 // transport (plain HTTP requests) and the session's method module. No sockets here.
 //
+// A request arrives on its connection's I/O thread. What never touches the database (Ping,
+// SovellusSuljetaan, TarkistaKayttooikeus, provider fetches of rows already read, closing a
+// session) runs right there when its session's turn comes; what may touch it (every other
+// method, session opening) goes to the worker pool, as many at once as the pool has threads
+// (the database pool's size). A call waiting for its session's turn, or for a worker, holds
+// no thread.
+//
 //   POST   /api/v1/session            both gates; opens a session
 //   POST   /api/v1/methods/{Method}   one published method in the caller's session
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
 
+#include "server/LogThrottle.h"
+
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace krp::db { class Query; }
 
@@ -30,29 +45,63 @@ protocol::CallResult callPublishedMethod(TServerMethods1& module, std::string_vi
 
 class RemoteEndpoint {
 public:
+    // Hands work that may block (on the database) to a worker thread.
+    using BlockingExecutor = std::function<void(std::function<void()> work)>;
+
     // `windowQuery` gives the window's shared query, which both connect checks use under the
     // window lock. `methods` answers method calls; empty: callPublishedMethod.
     RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                   std::function<db::Query&()> windowQuery, MethodDispatcher methods = {});
+                   std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
+                   MethodDispatcher methods = {});
 
-    // Runs on a transport worker thread; may block on the database.
-    transport::HttpResponse handle(const transport::HttpRequest& request);
+    // Called on the connection's I/O thread; never blocks. Answers through `respond`, from
+    // this or a worker thread.
+    void handle(transport::HttpRequest&& request, transport::Respond respond);
+
+    // Serving again after a stop.
+    void resume();
+    // The stop begins: from now on every request, and every call that has not started (also
+    // those waiting for their turn), is answered 503 "Palvelu pysäytetään". Calls running go on.
+    void beginStop();
+    bool isStopping() const { return stopping_; }
+    // The calls running on workers, each as "method (address)".
+    std::vector<std::string> runningCalls() const;
+
+    // Methods that never touch the database: they run on the I/O thread.
+    static bool runsWithoutDatabase(std::string_view method);
 
 private:
-    transport::HttpResponse openSession(const transport::HttpRequest& request);
-    transport::HttpResponse callMethod(const transport::HttpRequest& request, const std::string& method);
-    transport::HttpResponse fetchProvider(const transport::HttpRequest& request, const std::string& provider);
-    transport::HttpResponse closeSession(const transport::HttpRequest& request);
+    using Work = std::function<transport::HttpResponse(session::Session&, TServerMethods1&)>;
+
+    void openSession(transport::HttpRequest&& request, transport::Respond respond);
+    transport::HttpResponse openSessionNow(const transport::HttpRequest& request);
+    void closeSession(const transport::HttpRequest& request, const transport::Respond& respond);
     // Runs `work` on the module of the session named by the request's bearer id, in that
-    // session's turn; 401 when there is no such open session.
-    transport::HttpResponse inCallersSession(const transport::HttpRequest& request,
-                                             const std::function<transport::HttpResponse(TServerMethods1&)>& work);
+    // session's turn (on this thread, or on a worker when `blocking`); 401 when there is no
+    // such open session, 429 when too many of its calls wait.
+    void inCallersSession(const transport::HttpRequest& request, std::string label, bool blocking,
+                          Work work, transport::Respond respond);
+    // Runs `work` on a worker as a call in flight: 503 when the stop began before it started.
+    void onWorker(std::string label, std::function<transport::HttpResponse()> work,
+                  transport::Respond respond);
 
     session::SessionManager& sessions_;
     ServiceContext& service_;
     std::function<db::Query&()> windowQuery_;
+    BlockingExecutor blocking_;
     MethodDispatcher methods_;
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex runningMutex_;
+    std::map<std::uint64_t, std::string> running_;  // calls on workers, by number
+    std::uint64_t nextCall_ = 0;
+
+    LogThrottle busyLog_;
+    LogThrottle sessionCapLog_;
 };
+
+// 503 "Palvelu pysäytetään" with Retry-After: the answer to requests during a stop.
+transport::HttpResponse serviceStopping();
 
 // The server's error event: logs "Server: Tapahtui virhe: " and the message.
 void DSServer1Error(const QString& message);

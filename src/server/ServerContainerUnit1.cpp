@@ -1,8 +1,14 @@
 #include "server/ServerContainerUnit1.h"
 
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QThread>
+#include <boost/asio/post.hpp>
+
+#include <thread>
 #include <stdexcept>
 
 namespace krp {
@@ -20,6 +26,8 @@ session::SessionManagerOptions sessionOptions(const ServerContainerOptions& opti
 {
     session::SessionManagerOptions o;
     o.idleLimit = options.sessionIdleLimit;
+    o.maxSessions = options.maxSessions;
+    o.maxWaitingCalls = options.maxWaitingCalls;
     o.onEventError = [](const std::string& message) { DSServer1Error(QString::fromStdString(message)); };
     return o;
 }
@@ -30,8 +38,14 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
                                      const QString& certificateDir, ServerContainerOptions options)
     : options_(options),
       sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
-      endpoint_(*sessions_, service, std::move(windowQuery), options.methods),
-      DSHTTPService1([this](const transport::HttpRequest& r) { return endpoint_.handle(r); })
+      workers_(options.workerThreads == 0 ? 1 : options.workerThreads),
+      endpoint_(
+          *sessions_, service, std::move(windowQuery),
+          [this](std::function<void()> work) { workers_.post(std::move(work)); },
+          options.methods),
+      DSHTTPService1([this](transport::HttpRequest&& r, transport::Respond respond) {
+          endpoint_.handle(std::move(r), std::move(respond));
+      })
 {
     certificateFile_ = withSeparator(certificateDir) + QStringLiteral("test.pem");
     keyFile_ = withSeparator(certificateDir) + QStringLiteral("test.key");
@@ -41,6 +55,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
 TServerContainer1::~TServerContainer1()
 {
     stop();
+    workers_.join();  // calls cut by the stop's deadline end here
 }
 
 void TServerContainer1::DataModuleCreate()
@@ -71,16 +86,51 @@ void TServerContainer1::start()
     o.port = static_cast<std::uint16_t>(port_);
     o.certificateFile = certificateFile_.toStdString();
     o.keyFile = keyFile_.toStdString();
-    o.workerThreads = options_.workerThreads;
     o.maxConnections = options_.maxConnections;
+    endpoint_.resume();
     DSHTTPService1.start(o);
+}
+
+void TServerContainer1::beginStop()
+{
+    DSHTTPService1.stopAccepting();
+    endpoint_.beginStop();
+}
+
+bool TServerContainer1::isDrained() const
+{
+    return DSHTTPService1.requestsInFlight() == 0;
+}
+
+void TServerContainer1::finishStop()
+{
+    const auto ms = options_.stopDeadline.count();
+    const QString deadline = ms % 1000 == 0 ? QStringLiteral("%1 s").arg(ms / 1000) : QStringLiteral("%1 ms").arg(ms);
+    for (const std::string& call : endpoint_.runningCalls())
+        TekstiLokiin(QStringLiteral("Pysäytys: kutsu ei valmistunut määräajassa (%1) ja katkaistiin: %2")
+                         .arg(deadline, QString::fromStdString(call)));
+    DSHTTPService1.stop();
+    sessions_->closeAll();
+    sessions_->waitForEvents();
 }
 
 void TServerContainer1::stop()
 {
-    DSHTTPService1.stop();
-    sessions_->closeAll();
-    sessions_->waitForEvents();
+    if (!isStarted()) {
+        sessions_->closeAll();
+        sessions_->waitForEvents();
+        return;
+    }
+    beginStop();
+    const auto deadline = std::chrono::steady_clock::now() + options_.stopDeadline;
+    const bool mainThread = QCoreApplication::instance() != nullptr
+                            && QThread::currentThread() == QCoreApplication::instance()->thread();
+    while (!isDrained() && std::chrono::steady_clock::now() < deadline) {
+        if (mainThread)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    finishStop();
 }
 
 }  // namespace krp

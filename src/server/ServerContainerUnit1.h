@@ -2,11 +2,12 @@
 // TServerContainer1: the remote-method server with its HTTPS transport, the session listener
 // and the certificate files. The window starts and stops it; the container never does.
 #include "server/RemoteEndpoint.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpsServer.h"
 
 #include <QString>
+#include "server/transport/WorkerPool.h"
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,12 @@ struct ServerContainerOptions {
     std::string address = "0.0.0.0";
     std::chrono::milliseconds sessionIdleLimit = std::chrono::minutes(20);
     std::chrono::milliseconds sessionCreatedLogDelay{1000};
+    // Threads for what may wait on the database (method calls, session openings): at most
+    // this many calls are inside the database at once; further ones wait without a thread.
     unsigned workerThreads = 16;
+    std::size_t maxSessions = 10'000;       // open sessions; an opening past it gets 503
+    std::size_t maxWaitingCalls = 8;        // calls of one session waiting; the next gets 429
+    std::chrono::milliseconds stopDeadline{30'000};  // how long a stop lets calls in flight finish
     // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
     // TServerMethods1. Tests put methods of their own in front of those.
     MethodDispatcher methods;
@@ -43,8 +49,18 @@ public:
     // DSServer1: start raises an operator-readable error (missing certificate, port in use)
     // and leaves the server stopped; stop ends every client session (each logs its closed
     // line) before it returns.
+    //
+    // The stop: no new connections or sessions; calls not started are answered 503
+    // "Palvelu pysäytetään"; calls in flight finish and their answers are written, up to
+    // stopDeadline (the calls cut by it are named in the log); only then are the connections
+    // and sessions closed. Called on the Qt main thread, stop keeps that thread's events
+    // running while it waits (user input excepted, so that nothing starts or stops meanwhile).
     void start();
     void stop();
+    // The stop in its steps, for callers that wait in their own way.
+    void beginStop();
+    bool isDrained() const;
+    void finishStop();
     bool isStarted() const { return DSHTTPService1.isStarted(); }
 
     session::SessionManager& sessions() { return *sessions_; }
@@ -59,6 +75,7 @@ private:
     QString keyFile_;
     int port_ = 14002;
     std::unique_ptr<session::SessionManager> sessions_;
+    transport::WorkerPool workers_;
     RemoteEndpoint endpoint_;
     transport::HttpsServer DSHTTPService1;
 };

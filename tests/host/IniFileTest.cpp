@@ -189,6 +189,29 @@ TEST_F(IniFileTest, SpecialHandlingFlagIsReadNeverWritten)
     EXPECT_TRUE(readAll(path()).contains("Sisaisen_selvityksen_erikoiskasittely=0x1"));
 }
 
+TEST_F(IniFileTest, EventLogKeysWithTheirDefaults)
+{
+    struct Case {
+        const char* text;
+        int rivimaara;
+        const char* hakemisto;
+        int paivat;
+    };
+    const Case cases[] = {
+        {"", 100000, "", 14},
+        {"[Loki]\nRivimaara=5000\nHakemisto=/var/log/krp\nSailytettavat_paivat=30\n", 5000, "/var/log/krp", 30},
+        {"[Loki]\nRivimaara=0\nSailytettavat_paivat=-2\n", 100000, "", 14},
+        {"[Loki]\nRivimaara=paljon\nSailytettavat_paivat=viikko\n", 100000, "", 14},
+    };
+    for (const Case& c : cases) {
+        writeAll(path(), c.text);
+        const Asetukset a = lueAsetukset(ini());
+        EXPECT_EQ(a.lokinRivimaara, c.rivimaara) << c.text;
+        EXPECT_EQ(a.lokihakemisto, QString::fromUtf8(c.hakemisto)) << c.text;
+        EXPECT_EQ(a.lokinSailytyspaivat, c.paivat) << c.text;
+    }
+}
+
 TEST(TietokannanTyyppi, StoredIndexIsClampedForTheRadioGroup)
 {
     const std::pair<int, int> cases[] = {{5, 1}, {2, 1}, {1, 1}, {0, 0}, {-1, -1}, {-3, -1}};

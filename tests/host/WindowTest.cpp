@@ -1,12 +1,12 @@
 // The main window: controls, settings, captions, start and stop, enabling, event log view.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "SqliteErp.h"
 #include "TempDir.h"
 #include "host/FKRPalvelin.h"
 #include "host/MessageBox.h"
 #include "host/RadioGroup.h"
 #include "host/RemoteService.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
 #include <gtest/gtest.h>
 
@@ -465,6 +465,26 @@ TEST_F(WindowTest, HundredThousandLogLinesAreAllKeptAndTheWindowAnswers)
     // The window still takes the operator's input.
     QTest::mouseClick(w.butTallennaAsetukset, Qt::LeftButton);
     EXPECT_TRUE(QFile::exists(iniPath()));
+}
+
+TEST_F(WindowTest, TheLogKeepsTheNewestLinesOfTheSettingAndWritesTheDailyFile)
+{
+    writeAll(iniPath(), "[Loki]\nRivimaara=3\nHakemisto=loki\nSailytettavat_paivat=2\n");
+    TfrmKRPalvelin& w = create();
+    std::thread worker([] {
+        for (int i = 0; i < 5; ++i)
+            appendLogLine(QStringLiteral("rivi %1").arg(i));
+    });
+    worker.join();
+    appendLogLine(QStringLiteral("rivi 5"));  // handed over lines come later than this one
+    ASSERT_TRUE(test::processEventsUntil([&] { return log.appendedCount() == 6; }));
+    w.flushLogView();
+    EXPECT_EQ(w.memYhteydet->toPlainText(), QStringLiteral("rivi 2\nrivi 3\nrivi 4"));
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("rivi 2"), QStringLiteral("rivi 3"), QStringLiteral("rivi 4")}));
+    // The file keeps every line; a relative directory is taken from the settings file's.
+    const QString file =
+        dir.filePath(QStringLiteral("loki/krpalvelin-%1.log").arg(QDate::currentDate().toString(Qt::ISODate)));
+    EXPECT_EQ(readAll(file), QByteArray("rivi 5\nrivi 0\nrivi 1\nrivi 2\nrivi 3\nrivi 4\n"));
 }
 
 TEST_F(WindowTest, OnlyOneWindowInstanceIsPublished)

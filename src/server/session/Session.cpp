@@ -78,7 +78,7 @@ bool Session::isOpen() const
 std::size_t Session::pendingCalls() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->pending;
+    return state_->waiting.size() + (state_->running ? 1 : 0);
 }
 
 void Session::scheduleOnce(std::chrono::milliseconds delay, std::function<void(Session&)> event)

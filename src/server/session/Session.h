@@ -65,4 +65,16 @@ private:
     IdempotencyStore idempotency_;
 };
 
+// Makes `session` the current session of this thread until the scope ends.
+class CurrentSessionScope {
+public:
+    explicit CurrentSessionScope(Session* session);
+    ~CurrentSessionScope();
+    CurrentSessionScope(const CurrentSessionScope&) = delete;
+    CurrentSessionScope& operator=(const CurrentSessionScope&) = delete;
+
+private:
+    Session* previous_;
+};
+
 }  // namespace krp::session

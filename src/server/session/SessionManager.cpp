@@ -5,7 +5,11 @@
 
 #include <boost/asio/post.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -103,6 +107,9 @@ void SessionManager::removeListener(ListenerId id)
 
 std::shared_ptr<Session> SessionManager::create()
 {
+    if (impl_->options.maxSessions > 0 && size() >= impl_->options.maxSessions)
+        throw SessionLimitReached("Avoimia istuntoja on jo enimmäismäärä " +
+                                  std::to_string(impl_->options.maxSessions) + ".");
     auto state = std::make_unique<Session::State>(*this, net::make_strand(impl_->pool));
     std::shared_ptr<Session> session;
     for (;;) {
@@ -110,6 +117,9 @@ std::shared_ptr<Session> SessionManager::create()
         std::lock_guard lock(impl_->mutex);
         if (impl_->sessions.contains(id))
             continue;  // 192 random bits: practically never
+        if (impl_->options.maxSessions > 0 && impl_->sessions.size() >= impl_->options.maxSessions)
+            throw SessionLimitReached("Avoimia istuntoja on jo enimmäismäärä " +
+                                      std::to_string(impl_->options.maxSessions) + ".");
         session.reset(new Session(id, std::move(state)));
         impl_->sessions.emplace(std::move(id), session);
         break;
@@ -160,7 +170,7 @@ void SessionManager::closeIdle()
     const auto limit = impl_->options.idleLimit;
     for (const auto& session : open)
         closeIf(*session, [&](const Session::State& state) {
-            return state.pending == 0 && now - state.lastUsed >= limit;
+            return !state.running && state.waiting.empty() && now - state.lastUsed >= limit;
         });
 }
 
@@ -170,16 +180,19 @@ bool SessionManager::closeIf(Session& session,
     auto& state = *session.state_;
     bool postNow = false;
     std::vector<std::shared_ptr<net::steady_timer>> timers;
+    std::deque<Session::State::WaitingCall> dropped;
     {
         std::lock_guard lock(state.mutex);
         if (!state.open || !condition(state))
             return false;
         state.open = false;
         timers.swap(state.timers);
+        dropped.swap(state.waiting);  // waiting calls give up
         postNow = !state.running;
         state.closedEventDue = state.running;
-        state.turn.notify_all();  // waiting calls give up
     }
+    for (auto& call : dropped)
+        call.drop();
     if (!timers.empty())
         net::post(state.strand, [timers = std::move(timers)] {
             for (const auto& timer : timers)
@@ -211,58 +224,121 @@ std::chrono::milliseconds SessionManager::idleLimit() const
     return impl_->options.idleLimit;
 }
 
-void SessionManager::runSerial(Session& session, const std::function<void()>& work)
+SessionManager::Turn SessionManager::requestTurn(Session& session, std::function<void()> start,
+                                                 std::function<void()> drop)
 {
-    if (Session::current() == &session) {  // a call within a call of the same session
-        work();
-        return;
-    }
     auto& state = *session.state_;
     {
-        std::unique_lock lock(state.mutex);
+        std::lock_guard lock(state.mutex);
         if (!state.open)
-            throw SessionNotFound("Istunto on päättynyt.");
-        const std::uint64_t ticket = state.nextTicket++;
-        ++state.pending;
-        state.turn.wait(lock, [&] { return state.serving == ticket || !state.open; });
-        if (!state.open) {
-            --state.pending;
-            throw SessionNotFound("Istunto on päättynyt.");
+            return Turn::Closed;
+        if (state.running) {
+            if (state.waiting.size() >= impl_->options.maxWaitingCalls)
+                return Turn::Busy;
+            state.waiting.push_back({std::move(start), std::move(drop)});
+            return Turn::Queued;
         }
         state.running = true;
         state.lastUsed = Clock::now();
     }
-    {
-        std::lock_guard lock(impl_->activityMutex);
-        ++impl_->runningCalls;
-    }
-    struct Leave {
-        SessionManager& manager;
-        Session& session;
-        ~Leave() { manager.leaveCall(session); }
-    } leave{*this, session};
-    CurrentSessionScope scope(&session);
-    work();
+    beginCall();
+    start();
+    return Turn::Started;
 }
 
-void SessionManager::leaveCall(Session& session)
+void SessionManager::beginCall()
+{
+    std::lock_guard lock(impl_->activityMutex);
+    ++impl_->runningCalls;
+}
+
+void SessionManager::endCall(Session& session)
 {
     auto& state = *session.state_;
+    std::function<void()> next;
     bool postClosed = false;
     {
         std::lock_guard lock(state.mutex);
-        state.running = false;
-        ++state.serving;
-        --state.pending;
         state.lastUsed = Clock::now();
-        postClosed = std::exchange(state.closedEventDue, false);
-        state.turn.notify_all();
+        if (!state.waiting.empty()) {
+            next = std::move(state.waiting.front().start);
+            state.waiting.pop_front();
+        } else {
+            state.running = false;
+            postClosed = std::exchange(state.closedEventDue, false);
+        }
+    }
+    if (next) {
+        next();  // the turn passes on; the count of running calls stays
+        return;
     }
     if (postClosed)
         postClosedEvent(session);
     std::lock_guard lock(impl_->activityMutex);
     if (--impl_->runningCalls == 0)
         impl_->activityDone.notify_all();
+}
+
+void SessionManager::dropWaitingCalls()
+{
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const auto& [id, session] : impl_->sessions)
+            open.push_back(session);
+    }
+    for (const auto& session : open) {
+        std::deque<Session::State::WaitingCall> dropped;
+        {
+            std::lock_guard lock(session->state_->mutex);
+            dropped.swap(session->state_->waiting);
+        }
+        for (auto& call : dropped)
+            call.drop();
+    }
+}
+
+void SessionManager::runSerial(Session& session, const std::function<void()>& work)
+{
+    if (Session::current() == &session) {  // a call within a call of the same session
+        work();
+        return;
+    }
+    // The turn is waited for on this thread.
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool turn = false;
+        bool dropped = false;
+    } wait;
+    const auto signal = [&wait](bool Wait::*flag) {
+        std::lock_guard lock(wait.mutex);
+        wait.*flag = true;
+        wait.changed.notify_all();
+    };
+    switch (requestTurn(
+        session, [&] { signal(&Wait::turn); }, [&] { signal(&Wait::dropped); })) {
+    case Turn::Closed:
+        throw SessionNotFound("Istunto on päättynyt.");
+    case Turn::Busy:
+        throw SessionBusy("Istunnon kutsuja odottaa jo enimmäismäärä.");
+    case Turn::Started:
+    case Turn::Queued:
+        break;
+    }
+    {
+        std::unique_lock lock(wait.mutex);
+        wait.changed.wait(lock, [&] { return wait.turn || wait.dropped; });
+        if (wait.dropped)
+            throw SessionNotFound("Istunto on päättynyt.");
+    }
+    struct Leave {
+        SessionManager& manager;
+        Session& session;
+        ~Leave() { manager.endCall(session); }
+    } leave{*this, session};
+    CurrentSessionScope scope(&session);
+    work();
 }
 
 void SessionManager::postClosedEvent(Session& session)

@@ -11,8 +11,10 @@
 //   sessions.close(id);                            // closed event; later calls throw SessionNotFound
 //
 // Calls of one session run one after the other in the order they arrived; calls of different
-// sessions run at the same time on the callers' threads. A session that has had no call for
-// the idle limit is closed by the manager.
+// sessions run at the same time. A call waiting for its session's turn holds no thread when it
+// asks with requestTurn() (call() is its blocking form, which waits on the caller's thread). At
+// most `maxWaitingCalls` calls of one session wait; at most `maxSessions` sessions are open.
+// A session that has had no call for the idle limit is closed by the manager.
 #include "server/session/Session.h"
 
 #include <chrono>
@@ -35,7 +37,21 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The cap of open sessions is reached: no session was created.
+class SessionLimitReached : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// As many calls of the session already wait for their turn as may.
+class SessionBusy : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct SessionManagerOptions {
+    std::size_t maxSessions = 10'000;    // open sessions at once; 0: no cap
+    std::size_t maxWaitingCalls = 8;     // calls of one session waiting behind its running call
     std::chrono::milliseconds idleLimit = std::chrono::minutes(20);
     // How often idle sessions are looked for; zero: a twentieth of the idle limit, between
     // 10 ms and 30 s.
@@ -63,15 +79,35 @@ public:
     ListenerId addListener(Listener listener);
     void removeListener(ListenerId id);
 
-    // A new open session with a fresh id; its created event is queued.
+    // A new open session with a fresh id; its created event is queued. Throws
+    // SessionLimitReached when maxSessions are open.
     std::shared_ptr<Session> create();
 
     // The open session of that id; nullptr when unknown or closed.
     std::shared_ptr<Session> find(std::string_view id) const;
 
+    enum class Turn {
+        Started,  // `start` has run on this thread: the session was free
+        Queued,   // `start` (or `drop`) runs later
+        Closed,   // the session is not open; neither runs
+        Busy,     // maxWaitingCalls wait already; neither runs
+    };
+
+    // Asks for the session's turn for one call, without waiting for it. When the turn comes,
+    // `start` runs: at once on this thread when the session is free, otherwise on the thread
+    // that ends the call before it. `start` must not block or throw; it sets the call going
+    // (here or elsewhere), and the call ends with endCall(session) from any thread. When the
+    // session closes, or dropWaitingCalls() runs, before the turn came, `drop` runs instead.
+    Turn requestTurn(Session& session, std::function<void()> start, std::function<void()> drop);
+    // Ends the running call of the session and gives the turn to the next waiting call.
+    void endCall(Session& session);
+    // Every call waiting for its turn, in every session, is dropped.
+    void dropWaitingCalls();
+
     // Runs fn(session) on this thread when the session's turn comes, with the session as the
-    // current one, and returns what fn returns (exceptions pass through). Throws
-    // SessionNotFound for an unknown id or a session that closes before its turn. A call made
+    // current one, and returns what fn returns (exceptions pass through). Waits on this
+    // thread: for callers that may block. Throws SessionNotFound for an unknown id or a
+    // session that closes before its turn, SessionBusy when too many calls wait. A call made
     // from within a call of the same session runs at once.
     template <class F>
     auto call(std::string_view id, F&& fn) -> std::invoke_result_t<F&, Session&>
@@ -111,7 +147,7 @@ public:
 private:
     friend class Session;
     void runSerial(Session& session, const std::function<void()>& work);
-    void leaveCall(Session& session);
+    void beginCall();
     bool closeIf(Session& session, const std::function<bool(const Session::State&)>& condition);
     void closeIdle();
     void postEvent(Session& session, std::function<void(Session&)> event);

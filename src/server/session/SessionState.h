@@ -6,8 +6,9 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 
-#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -28,28 +29,18 @@ struct Session::State {
     std::shared_ptr<void> object;
     bool open = true;
 
-    // Calls run one after the other in the order they asked for their turn.
-    std::condition_variable turn;
-    std::uint64_t nextTicket = 0;
-    std::uint64_t serving = 0;
-    unsigned pending = 0;          // calls waiting or running
+    // Calls run one after the other in the order they asked for their turn. A call waiting
+    // for its turn is only an entry here: it holds no thread.
+    struct WaitingCall {
+        std::function<void()> start;
+        std::function<void()> drop;
+    };
+    std::deque<WaitingCall> waiting;
     bool running = false;
     bool closedEventDue = false;   // closed during a call: the call posts the closed event
     std::chrono::steady_clock::time_point lastUsed = std::chrono::steady_clock::now();
 
     std::vector<std::shared_ptr<boost::asio::steady_timer>> timers;  // one-shot events not yet due
-};
-
-// Makes `session` the current session of this thread until the scope ends.
-class CurrentSessionScope {
-public:
-    explicit CurrentSessionScope(Session* session);
-    ~CurrentSessionScope();
-    CurrentSessionScope(const CurrentSessionScope&) = delete;
-    CurrentSessionScope& operator=(const CurrentSessionScope&) = delete;
-
-private:
-    Session* previous_;
 };
 
 }  // namespace krp::session

@@ -2,6 +2,7 @@
 // The plain request and response that the transport exchanges with the application. No
 // networking types: the application's request handling is testable without a socket.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,10 @@ struct HttpResponse {
     // {"error": message} with the message escaped as a JSON string.
     static HttpResponse error(int status, std::string_view message);
 };
+
+// Sends the answer of one request: call it exactly once, from any thread. The body is
+// compressed on the calling thread, the write happens on the connection's I/O strand.
+using Respond = std::function<void(HttpResponse)>;
 
 // `text` as a JSON string literal, quotes included. Bytes that are not well-formed UTF-8
 // become U+FFFD, so the result is always valid JSON.

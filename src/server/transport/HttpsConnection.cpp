@@ -1,6 +1,6 @@
-// One client connection: TLS handshake, then read a request, let a worker answer it, write the
-// answer, and read the next one (keep-alive) until the client leaves, a limit is hit or the
-// server stops. Every step runs on the connection's strand with its own deadline.
+// One client connection: TLS handshake, then read a request, hand it to the handler, write its
+// answer when it comes, and read the next one (keep-alive) until the client leaves, a limit is
+// hit or the server stops. Every step runs on the connection's strand with its own deadline.
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 
@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace krp::transport {
@@ -78,7 +79,12 @@ public:
         accepted.set_option(tcp::no_delay(true), ec);
     }
 
-    ~HttpsConnection() override { core_.remove(this); }
+    ~HttpsConnection() override
+    {
+        if (answering_)
+            --core_.inFlight;
+        core_.remove(this);
+    }
 
     void run()
     {
@@ -126,6 +132,10 @@ private:
 
     void readHeader()
     {
+        // Between requests a kept-alive connection holds no read buffer unless the client has
+        // already sent more.
+        if (buffer_.size() == 0)
+            buffer_.shrink_to_fit();
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(core_.options.maxHeaderBytes));
         parser_->body_limit(core_.options.maxBodyBytes);
@@ -144,6 +154,9 @@ private:
         if (ec)
             return answerReadError(ec);
 
+        // From here the request counts as arrived: a draining stop waits for its answer.
+        answering_ = true;
+        ++core_.inFlight;
         const auto& request = parser_->get();
         const auto coding = parseContentEncoding(request[http::field::content_encoding]);
         if (!coding)
@@ -194,7 +207,7 @@ private:
                                             " tavua).");
     }
 
-    // Hands the request to a worker; the answer comes back to this connection's strand.
+    // The request is complete (headers and body): it goes to the handler, on this strand.
     void dispatchRequest()
     {
         auto message = parser_->release();
@@ -210,20 +223,29 @@ private:
         request.remoteAddress = remoteAddress_;
         request.remotePort = remotePort_;
 
-        Reply reply;
-        reply.version = message.version();
-        reply.keepAlive = message.keep_alive();
-        std::string acceptEncoding(message[http::field::accept_encoding]);
-
         lowest().expires_never();  // the handler may take its time; the client waits
-        core_.workers.post([self = shared_from_this(), request = std::move(request),
-                                  acceptEncoding = std::move(acceptEncoding), reply,
-                                  coding = requestCoding_]() mutable {
-            reply.encoded = runRequest(self->core_.handler, self->core_.options, request, coding,
-                                       acceptEncoding);
-            net::post(self->stream_.get_executor(),
-                      [self, reply = std::move(reply)]() mutable { self->write(std::move(reply)); });
-        });
+        Respond respond = [self = shared_from_this(), version = message.version(),
+                           keepAlive = message.keep_alive(),
+                           acceptEncoding = std::string(message[http::field::accept_encoding])](
+                              HttpResponse response) {
+            Reply reply;
+            reply.encoded =
+                encodeResponse(std::move(response), self->core_.options, acceptEncoding);
+            reply.version = version;
+            reply.keepAlive = keepAlive;
+            net::dispatch(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
+                self->write(std::move(reply));
+            });
+        };
+        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options))
+            return respond(std::move(*refused));
+        try {
+            core_.handler(std::move(request), respond);
+        } catch (const std::exception& e) {
+            respond(HttpResponse::error(500, e.what()));
+        } catch (...) {
+            respond(HttpResponse::error(500, "Palvelimen sisäinen virhe."));
+        }
     }
 
     struct Reply {
@@ -270,6 +292,8 @@ private:
 
     void onWrite(beast::error_code ec, bool keepAlive)
     {
+        if (std::exchange(answering_, false))
+            --core_.inFlight;
         if (ec)
             return;
         if (keepAlive)
@@ -311,6 +335,7 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     ContentCoding requestCoding_ = ContentCoding::Identity;
+    bool answering_ = false;  // a request's headers read, its answer not yet written
     std::string remoteAddress_;
     std::uint16_t remotePort_ = 0;
     std::chrono::steady_clock::time_point lingerUntil_;

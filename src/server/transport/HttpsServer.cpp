@@ -1,5 +1,6 @@
 #include "server/transport/HttpsServer.h"
 
+#include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 #include "server/transport/TlsServerContext.h"
 
@@ -8,6 +9,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
 
 #include <future>
 #include <stdexcept>
@@ -19,12 +21,9 @@ namespace krp::transport {
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
-ServerCore::ServerCore(HttpsServerOptions options_, Handler handler_,
+ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_,
                        net::ssl::context tls_)
-    : options(std::move(options_)),
-      handler(std::move(handler_)),
-      tls(std::move(tls_)),
-      workers(options.workerThreads)
+    : options(std::move(options_)), handler(std::move(handler_)), tls(std::move(tls_))
 {
 }
 
@@ -43,6 +42,12 @@ void ServerCore::remove(const Connection* connection)
     connections_.erase(connection);
 }
 
+void ServerCore::refuseNew()
+{
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+}
+
 void ServerCore::closeAll()
 {
     std::vector<std::shared_ptr<Connection>> open;
@@ -59,7 +64,9 @@ void ServerCore::closeAll()
 
 namespace {
 
-// Accepts connections, each onto its own strand, until closed.
+// Accepts connections, each onto its own strand, until closed. The acceptor, its retry timer
+// and `closed_` live on the acceptor's own strand: every handler and close() run there, so
+// close() never runs beside onAccept() on the other I/O thread.
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
     Listener(ServerCore& core, tcp::acceptor acceptor)
@@ -67,9 +74,9 @@ public:
     {
     }
 
+    // Both run on the acceptor's strand (executor()).
     void run() { accept(); }
 
-    // Runs on the acceptor's strand.
     void close()
     {
         closed_ = true;
@@ -127,7 +134,7 @@ tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& option
     const tcp::endpoint endpoint = endpointOf(options);
     const auto where = "Porttia " + std::to_string(options.port) + " (osoite " +
                        options.address + ") ei voitu ottaa käyttöön: ";
-    tcp::acceptor acceptor(io.get_executor());
+    tcp::acceptor acceptor(net::make_strand(io));
     boost::system::error_code ec;
     acceptor.open(endpoint.protocol(), ec);
     if (!ec)
@@ -148,6 +155,7 @@ tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& option
 }  // namespace
 
 struct HttpsServer::Running {
+    std::unique_ptr<net::thread_pool> workers;  // plain Handler only
     std::unique_ptr<ServerCore> core;
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> ioThreads;
@@ -157,6 +165,12 @@ struct HttpsServer::Running {
 HttpsServer::HttpsServer(Handler handler) : handler_(std::move(handler))
 {
     if (!handler_)
+        throw std::invalid_argument("HttpsServer: no request handler");
+}
+
+HttpsServer::HttpsServer(AsyncHandler handler) : asyncHandler_(std::move(handler))
+{
+    if (!asyncHandler_)
         throw std::invalid_argument("HttpsServer: no request handler");
 }
 
@@ -172,8 +186,19 @@ void HttpsServer::start(const HttpsServerOptions& options)
         throw std::logic_error("HttpsServer: already started");
 
     auto running = std::make_unique<Running>();
+    AsyncHandler handler = asyncHandler_;
+    if (!handler) {
+        // A plain handler may block: it runs on a worker, and answers from there.
+        running->workers =
+            std::make_unique<net::thread_pool>(options.workerThreads == 0 ? 1 : options.workerThreads);
+        handler = [&pool = *running->workers, plain = handler_](HttpRequest&& request, Respond respond) {
+            net::post(pool, [&plain, request = std::move(request), respond = std::move(respond)] {
+                respond(callHandler(plain, request));
+            });
+        };
+    }
     running->core = std::make_unique<ServerCore>(
-        options, handler_, makeTlsServerContext(options.certificateFile, options.keyFile));
+        options, std::move(handler), makeTlsServerContext(options.certificateFile, options.keyFile));
     ServerCore& core = *running->core;
 
     tcp::acceptor acceptor = openAcceptor(core.io, options);
@@ -191,6 +216,34 @@ void HttpsServer::start(const HttpsServerOptions& options)
     running_ = std::move(running);
 }
 
+namespace {
+
+void closeListener(ServerCore& core, const std::shared_ptr<Listener>& listener)
+{
+    core.refuseNew();
+    std::promise<void> listenerClosed;
+    net::dispatch(listener->executor(), [&] {
+        listener->close();
+        listenerClosed.set_value();
+    });
+    listenerClosed.get_future().wait();
+}
+
+}  // namespace
+
+void HttpsServer::stopAccepting()
+{
+    std::lock_guard lock(mutex_);
+    if (running_)
+        closeListener(*running_->core, running_->listener);
+}
+
+std::size_t HttpsServer::requestsInFlight() const
+{
+    std::lock_guard lock(mutex_);
+    return running_ ? running_->core->inFlight.load() : 0;
+}
+
 void HttpsServer::stop()
 {
     std::lock_guard lock(mutex_);
@@ -200,16 +253,12 @@ void HttpsServer::stop()
     ServerCore& core = *running->core;
 
     // Stop accepting, then close the open connections.
-    std::promise<void> listenerClosed;
-    net::dispatch(running->listener->executor(), [&] {
-        running->listener->close();
-        listenerClosed.set_value();
-    });
-    listenerClosed.get_future().wait();
+    closeListener(core, running->listener);
     core.closeAll();
 
-    // Handlers still running finish; their responses find the connections closed.
-    core.workers.join();
+    // Plain handlers still running finish; their answers find the connections closed.
+    if (running->workers)
+        running->workers->join();
     core.io.stop();
     for (auto& thread : running->ioThreads)
         thread.join();

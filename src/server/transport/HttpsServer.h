@@ -1,8 +1,10 @@
 #pragma once
 // The HTTPS server of the remote methods: TLS 1.2 or newer, HTTP/1.1 with keep-alive, JSON
-// bodies, compression both ways. Network I/O runs on a few I/O threads; every request is
-// handed to a worker pool, where the handler may block (database calls), and its response is
-// written back by the connection's I/O strand.
+// bodies, compression both ways. Network I/O runs on a few I/O threads, a strand per
+// connection. A request is given to the handler in one of two ways:
+//   - an AsyncHandler is called on the connection's strand and answers through `respond`,
+//     from any thread, when it likes: it never blocks, and hands blocking work elsewhere;
+//   - a plain Handler runs on the server's own worker pool, where it may block.
 //
 //   HttpsServer server([](const HttpRequest& r) { return HttpResponse::json(200, "{}"); });
 //   HttpsServerOptions options;
@@ -11,6 +13,7 @@
 //   options.keyFile = dir + "test.key";
 //   server.start(options);   // throws std::runtime_error naming the cause
 //   ...
+//   server.stopAccepting();  // no new connections; open ones go on (a stop that drains)
 //   server.stop();           // closes every connection, joins all threads; start may follow
 #include "server/transport/HttpMessage.h"
 
@@ -28,6 +31,10 @@ namespace krp::transport {
 // is answered 500 with its message.
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
+// Called on the connection's I/O strand with the request (body already decompressed); must
+// not block. An exception that escapes it (before `respond` was called) is answered 500.
+using AsyncHandler = std::function<void(HttpRequest&& request, Respond respond)>;
+
 struct HttpsServerOptions {
     std::string address = "0.0.0.0";  // address to listen on
     std::uint16_t port = 14002;        // 0: any free port, see HttpsServer::port()
@@ -35,7 +42,7 @@ struct HttpsServerOptions {
     std::string keyFile;               // PEM private key, not encrypted
 
     unsigned ioThreads = 2;
-    unsigned workerThreads = 16;       // handlers that wait for the database
+    unsigned workerThreads = 16;       // plain Handler only: threads that may block
     std::size_t maxConnections = 512;  // further connections are closed at once
 
     std::size_t maxBodyBytes = 16 * 1024 * 1024;  // as received and after decompression
@@ -51,6 +58,7 @@ struct HttpsServerOptions {
 class HttpsServer {
 public:
     explicit HttpsServer(Handler handler);
+    explicit HttpsServer(AsyncHandler handler);
     ~HttpsServer();  // stops
     HttpsServer(const HttpsServer&) = delete;
     HttpsServer& operator=(const HttpsServer&) = delete;
@@ -61,8 +69,17 @@ public:
     // Throws std::logic_error when already started.
     void start(const HttpsServerOptions& options);
 
-    // Stops listening, closes every connection, waits for running handlers and joins the
-    // threads. Nothing happens when stopped. Not to be called from within the handler.
+    // Stops listening and refuses further connections; the open ones stay and are served.
+    // Nothing happens when stopped.
+    void stopAccepting();
+
+    // Requests whose headers have been read and whose answers have not yet been written (or
+    // whose connection has not yet gone); 0 when stopped.
+    std::size_t requestsInFlight() const;
+
+    // Stops listening, closes every connection, waits for running plain handlers and joins
+    // the threads. An answer not yet written is lost. Nothing happens when stopped. Not to be
+    // called from within the handler.
     void stop();
 
     bool isStarted() const;
@@ -73,6 +90,7 @@ public:
 private:
     struct Running;
     Handler handler_;
+    AsyncHandler asyncHandler_;
     mutable std::mutex mutex_;
     std::unique_ptr<Running> running_;
 };

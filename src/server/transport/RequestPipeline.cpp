@@ -5,17 +5,6 @@
 namespace krp::transport {
 namespace {
 
-HttpResponse callHandler(const Handler& handler, const HttpRequest& request)
-{
-    try {
-        return handler(request);
-    } catch (const std::exception& e) {
-        return HttpResponse::error(500, e.what());
-    } catch (...) {
-        return HttpResponse::error(500, "Palvelimen sisäinen virhe.");
-    }
-}
-
 // A status the wire can carry as a final answer, with no body where none is allowed.
 void makeSendable(HttpResponse& response)
 {
@@ -30,26 +19,39 @@ void makeSendable(HttpResponse& response)
 
 }  // namespace
 
-EncodedResponse runRequest(const Handler& handler, const HttpsServerOptions& options,
-                           HttpRequest& request, ContentCoding requestCoding,
-                           std::string_view acceptEncoding)
+HttpResponse callHandler(const Handler& handler, const HttpRequest& request)
+{
+    try {
+        return handler(request);
+    } catch (const std::exception& e) {
+        return HttpResponse::error(500, e.what());
+    } catch (...) {
+        return HttpResponse::error(500, "Palvelimen sisäinen virhe.");
+    }
+}
+
+std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,
+                                              const HttpsServerOptions& options)
+{
+    if (requestCoding == ContentCoding::Identity)
+        return std::nullopt;
+    auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
+    if (decoded.status == DecodeStatus::TooLarge)
+        return HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
+                                            std::to_string(options.maxBodyBytes) + " tavua).");
+    if (decoded.status == DecodeStatus::Corrupt)
+        return HttpResponse::error(400, "Pyynnön runkoa ei voitu purkaa (Content-Encoding: " +
+                                            std::string(contentCodingName(requestCoding)) + ").");
+    request.body = std::move(decoded.data);
+    return std::nullopt;
+}
+
+EncodedResponse encodeResponse(HttpResponse response, const HttpsServerOptions& options,
+                               std::string_view acceptEncoding)
 {
     EncodedResponse out;
-    auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
-    if (decoded.status == DecodeStatus::TooLarge) {
-        out.response = HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
-                                                    std::to_string(options.maxBodyBytes) +
-                                                    " tavua).");
-    } else if (decoded.status == DecodeStatus::Corrupt) {
-        out.response = HttpResponse::error(
-            400, "Pyynnön runkoa ei voitu purkaa (Content-Encoding: " +
-                     std::string(contentCodingName(requestCoding)) + ").");
-    } else {
-        request.body = std::move(decoded.data);
-        out.response = callHandler(handler, request);
-        makeSendable(out.response);
-    }
-
+    out.response = std::move(response);
+    makeSendable(out.response);
     if (out.response.body.size() > options.compressAbove) {
         out.varyOnAcceptEncoding = true;
         out.coding = chooseResponseCoding(acceptEncoding);

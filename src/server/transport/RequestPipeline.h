@@ -1,9 +1,10 @@
 #pragma once
 // What happens to a request between the wire and the application, without any I/O: the body
-// is decoded, the handler runs, and the response body is encoded for the client.
+// is decoded before the handler sees it, and the answer's body is encoded for the client.
 #include "server/transport/ContentCoding.h"
 #include "server/transport/HttpsServer.h"
 
+#include <optional>
 #include <string_view>
 
 namespace krp::transport {
@@ -14,11 +15,17 @@ struct EncodedResponse {
     bool varyOnAcceptEncoding = false;
 };
 
-// Decodes the body of `request` (413 when it grows past the limit, 400 when it does not
-// decode), calls the handler (500 when it throws), then compresses a body longer than
-// `options.compressAbove` in the coding that `acceptEncoding` allows.
-EncodedResponse runRequest(const Handler& handler, const HttpsServerOptions& options,
-                           HttpRequest& request, ContentCoding requestCoding,
-                           std::string_view acceptEncoding);
+// Decodes the body of `request` in place; the answer to send instead when it grows past the
+// limit (413) or does not decode (400).
+std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,
+                                              const HttpsServerOptions& options);
+
+// Calls a plain handler; an exception becomes 500 with its message.
+HttpResponse callHandler(const Handler& handler, const HttpRequest& request);
+
+// Makes the answer sendable (a status the wire can carry, no body where none is allowed) and
+// compresses a body longer than `options.compressAbove` in the coding `acceptEncoding` allows.
+EncodedResponse encodeResponse(HttpResponse response, const HttpsServerOptions& options,
+                               std::string_view acceptEncoding);
 
 }  // namespace krp::transport

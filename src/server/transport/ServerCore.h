@@ -1,12 +1,12 @@
 #pragma once
 // Inside the HTTPS server: what the listener and the connections share while it runs.
 #include "server/transport/HttpsServer.h"
-#include "server/transport/WorkerPool.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -23,16 +23,19 @@ public:
 
 class ServerCore {
 public:
-    ServerCore(HttpsServerOptions options, Handler handler, boost::asio::ssl::context tls);
+    ServerCore(HttpsServerOptions options, AsyncHandler handler, boost::asio::ssl::context tls);
 
     const HttpsServerOptions options;
-    const Handler handler;
+    const AsyncHandler handler;
     boost::asio::ssl::context tls;
-    WorkerPool workers;
+    // Requests handed to the handler and not yet answered on the wire.
+    std::atomic<std::size_t> inFlight{0};
 
     // Registers a new connection; false when the server is stopping or full.
     bool add(const std::shared_ptr<Connection>& connection);
     void remove(const Connection* connection);
+    // Refuses new connections from now on.
+    void refuseNew();
     // Refuses new connections and closes the current ones.
     void closeAll();
 

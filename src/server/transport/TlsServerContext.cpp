@@ -86,6 +86,8 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
         throw std::runtime_error("TLS-asetuksia ei voitu tehdä: " + takeOpensslError());
     SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
                                  SSL_OP_CIPHER_SERVER_PREFERENCE);
+    // An idle connection gives its TLS record buffers back until its next record.
+    SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
     SSL_CTX_set_default_passwd_cb(ctx, &noPassphrase);
 
     if (SSL_CTX_use_certificate_chain_file(ctx, certificateFile.c_str()) != 1)

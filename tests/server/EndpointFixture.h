@@ -11,6 +11,7 @@
 //   AvaaTuotelista(n)                          leaves n rows of TUOTTEET open in sqlTuotelista
 //   Vuoro(tag) -> integer                      a slow call that counts overlapping calls
 //   Odota(ms) -> integer                       waits ms milliseconds; how many times it has run
+//   Portti(tag) -> integer                     waits until the test opens `gate` (10 s at most)
 #include "TestCertificate.h"
 #include "host/SqliteErp.h"
 
@@ -19,7 +20,7 @@
 #include "db/Query.h"
 #include "server/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <memory>
 
@@ -42,6 +45,26 @@ struct Overlap {
     std::atomic<int> running{0};
     std::atomic<int> most{0};
     std::atomic<int> odotaRuns{0};  // runs of Odota
+};
+
+// Holds Portti calls until the test opens it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    int waiting = 0;  // Portti calls inside
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+    // Waits until `count` Portti calls are inside (5 s at most).
+    bool waitForInside(int count)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return waiting >= count; });
+    }
 };
 
 class EndpointFixture : public ::testing::Test {
@@ -76,6 +99,8 @@ protected:
     int waitForLog(const QString& message, int from = 0);
 
     void restartContainer();
+    // A new container with these options (the test methods stay), started on a free port.
+    void replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust);
 
     QTemporaryDir dir;
     SqliteErp erp;
@@ -87,10 +112,12 @@ protected:
     int viewUpdates = 0;
     TestCertificate certificate;
     Overlap overlap;
+    Gate gate;
     std::unique_ptr<TServerContainer1> container;
 
 private:
     void start(const db::ConnectionSettings& erpDatabase);
+    ServerContainerOptions containerOptions();
     int logStart_ = 0;
 };
 

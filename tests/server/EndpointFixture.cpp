@@ -1,7 +1,7 @@
 #include "EndpointFixture.h"
 
-#include "host/QtTestApp.h"
-#include "host/log/EventLog.h"
+#include "support/QtTestApp.h"
+#include "log/EventLog.h"
 #include "methods/ServerMethodsUnit1.h"
 
 #include <QThread>
@@ -17,6 +17,7 @@ namespace {
 struct TestMethods {
     TServerMethods1& module;
     Overlap& overlap;
+    Gate& gate;
 
     QString KaikuTeksti(const QString& text) { return text; }
     types::TTyo KaikuTyo(const std::optional<types::TTyo>& tyo) { return tyo.value_or(types::TTyo{}); }
@@ -51,6 +52,15 @@ struct TestMethods {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return ++overlap.odotaRuns;
     }
+    std::int32_t Portti(std::int32_t tag)
+    {
+        std::unique_lock lock(gate.mutex);
+        ++gate.waiting;
+        gate.changed.notify_all();
+        gate.changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate.open; });
+        --gate.waiting;
+        return tag;
+    }
 };
 
 const protocol::MethodRegistry<TestMethods>& testMethods()
@@ -65,6 +75,7 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
         r.add("AvaaTuotelista", &TestMethods::AvaaTuotelista, {"n"});
         r.add("Vuoro", &TestMethods::Vuoro, {"tag"});
         r.add("Odota", &TestMethods::Odota, {"ms"});
+        r.add("Portti", &TestMethods::Portti, {"tag"});
         return r;
     }();
     return registry;
@@ -107,17 +118,7 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
     context.ping = [this](const QString& s, const QString& id) { registry->postPing(s, id); };
     context.sovellusSuljetaan = [this](const QString& s, const QString& id) { registry->postSovellusSuljetaan(s, id); };
 
-    ServerContainerOptions options;
-    options.address = "127.0.0.1";
-    options.workerThreads = 4;
-    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
-                             const protocol::MethodErrorHandler& onError) {
-        if (testMethods().contains(method)) {
-            TestMethods test{module, overlap};
-            return testMethods().call(test, method, body, onError);
-        }
-        return callPublishedMethod(module, method, body, onError);
-    };
+    const ServerContainerOptions options = containerOptions();
     container = std::make_unique<TServerContainer1>(
         context, [this]() -> db::Query& { return *windowQuery; },
         QString::fromStdString(certificate.directory().string()), options);
@@ -127,6 +128,7 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
 
 EndpointFixture::~EndpointFixture()
 {
+    gate.release();
     container->stop();
     container.reset();
     pumpBriefly(50);  // lines handed over by the last sessions
@@ -207,6 +209,35 @@ int EndpointFixture::waitForLog(const QString& message, int from)
     int index = -1;
     pumpUntil([&] { return (index = findLog(message, from)) >= 0; });
     return index;
+}
+
+ServerContainerOptions EndpointFixture::containerOptions()
+{
+    ServerContainerOptions options;
+    options.address = "127.0.0.1";
+    options.workerThreads = 4;
+    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
+                             const protocol::MethodErrorHandler& onError) {
+        if (testMethods().contains(method)) {
+            TestMethods test{module, overlap, gate};
+            return testMethods().call(test, method, body, onError);
+        }
+        return callPublishedMethod(module, method, body, onError);
+    };
+    return options;
+}
+
+void EndpointFixture::replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust)
+{
+    container->stop();
+    container.reset();
+    ServerContainerOptions options = containerOptions();
+    adjust(options);
+    container = std::make_unique<TServerContainer1>(
+        context, [this]() -> db::Query& { return *windowQuery; },
+        QString::fromStdString(certificate.directory().string()), options);
+    container->setPort(0);
+    container->start();
 }
 
 void EndpointFixture::restartContainer()

@@ -1,7 +1,7 @@
 // The event log: hand-over from other threads, order, time of append, line breaks, volume.
-#include "QtTestApp.h"
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "support/QtTestApp.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 
 #include <gtest/gtest.h>
 
@@ -154,12 +154,68 @@ TEST_F(EventLogTest, HundredThousandLinesAreAllKept)
         ASSERT_EQ(lines[i], QString::number(i));
 }
 
-TEST_F(EventLogTest, LineAppendedSignalFollowsEveryLine)
+TEST_F(EventLogTest, LinesAppendedSignalCarriesEveryLineInOrder)
 {
-    QSignalSpy spy(&log, &EventLog::lineAppended);
+    QSignalSpy spy(&log, &EventLog::linesAppended);
     appendLogLine(QStringLiteral("a\nb"));
-    ASSERT_EQ(spy.count(), 2);
-    EXPECT_EQ(spy.at(1).at(0).toString(), QStringLiteral("b"));
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).toStringList(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
+}
+
+TEST_F(EventLogTest, ABurstFromAnotherThreadReachesTheMainThreadInOneHandOver)
+{
+    QSignalSpy spy(&log, &EventLog::linesAppended);
+    std::thread worker([] {
+        for (int i = 0; i < 1000; ++i) {
+            if (i % 2 == 0)
+                appendLogLine(QString::number(i));
+            else
+                TekstiLokiin(QString::number(i));
+        }
+    });
+    worker.join();
+    QCoreApplication::sendPostedEvents(&log);
+    ASSERT_EQ(spy.count(), 1);
+    const QStringList batch = spy.at(0).at(0).toStringList();
+    ASSERT_EQ(batch.size(), 1000);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(i % 2 == 0 ? batch[i] : messageOf(batch[i]), QString::number(i));
+    EXPECT_EQ(log.lines(), batch);
+}
+
+TEST_F(EventLogTest, KeepsTheNewestLinesUpToTheLimit)
+{
+    struct Case {
+        int limit;
+        int appended;
+        int firstKept;
+    };
+    const Case cases[] = {{5, 3, 0}, {5, 5, 0}, {5, 6, 1}, {5, 12, 7}, {1, 4, 3}, {0, 4, 3}};
+    for (const Case& c : cases) {
+        EventLog bounded;
+        bounded.setLineLimit(c.limit);
+        std::thread worker([&] {
+            for (int i = 0; i < c.appended; ++i)
+                bounded.appendLine(QString::number(i));
+        });
+        worker.join();
+        QCoreApplication::sendPostedEvents(&bounded);
+        QStringList expected;
+        for (int i = c.firstKept; i < c.appended; ++i)
+            expected += QString::number(i);
+        EXPECT_EQ(bounded.lines(), expected) << "limit " << c.limit << ", " << c.appended << " lines";
+        EXPECT_EQ(bounded.appendedCount(), c.appended);
+    }
+}
+
+TEST_F(EventLogTest, LoweringTheLimitDropsTheOldestLinesAtOnce)
+{
+    for (int i = 0; i < 10; ++i)
+        appendLogLine(QString::number(i));
+    log.setLineLimit(3);
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9")}));
+    appendLogLine(QStringLiteral("10\n11"));  // a message's lines count one by one
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("11")}));
 }
 
 TEST(WindowLock, IsReentrantAndSharedByAllThreads)

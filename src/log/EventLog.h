@@ -1,17 +1,26 @@
 #pragma once
-// The operator's event log: an in-memory list of lines, newest last, never trimmed. Only the
-// main thread changes it; other threads hand their lines over through the main thread's
-// queue without waiting, and handed-over lines keep their order.
+// The operator's event log: an in-memory list of lines, newest last, holding the newest lines
+// up to a limit (older lines are dropped). Only the main thread changes it; other threads hand
+// their lines over without waiting. Everything handed over until the main thread gets to it
+// travels in one queued call, and handed-over lines keep their order.
 #include <QMutex>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QStringList>
 
+#include <deque>
+#include <memory>
+#include <vector>
+
 namespace krp {
+
+class DailyLogFile;
 
 class EventLog : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kDefaultLineLimit = 100000;
+
     explicit EventLog(QObject* parent = nullptr);  // create on the main thread
     ~EventLog() override;
 
@@ -21,11 +30,19 @@ public:
     void appendStamped(const QString& message);
 
     // A message holding line breaks (CR LF, LF or CR) occupies several lines.
-    QStringList lines() const;   // any thread; a copy
-    int lineCount() const;       // any thread
+    QStringList lines() const;   // any thread; a copy of the lines kept
+    int lineCount() const;       // any thread; lines kept
+    qint64 appendedCount() const;  // any thread; every line appended since the start
+
+    // The newest `limit` lines are kept (at least 1); older ones are dropped, oldest first.
+    // Main thread.
+    void setLineLimit(int limit);
+    int lineLimit() const { return limit_; }
 
     // Headless runs also write each appended line to standard output.
     void setEchoToStdout(bool on) { echo_ = on; }
+    // Every appended line also goes to this file (none: no file). Main thread.
+    void setLogFile(std::unique_ptr<DailyLogFile> file);
 
     // The process-wide log that TekstiLokiin and the stamped writers use. Created on first
     // use (living on the application's main thread) unless set before.
@@ -36,15 +53,31 @@ public:
     static QStringList splitLines(const QString& text);
 
 Q_SIGNALS:
-    // Emitted on the main thread once per appended line, in order.
-    void lineAppended(const QString& line);
+    // Emitted on the main thread for the lines of each append, in order: a handed-over batch
+    // comes as one signal.
+    void linesAppended(const QStringList& lines);
 
 private:
+    struct HandedLine {
+        QString text;
+        bool stamp;  // compose "time text: text" when the main thread appends it
+    };
     bool onMainThread() const;
-    void appendOnMainThread(const QString& text);
-    mutable QMutex mutex_;
-    QStringList lines_;
+    void handOver(HandedLine line);
+    void appendHandedOver();
+    void appendOnMainThread(QStringList lines);
+    void trimToLimit();  // mutex_ held
+
+    mutable QMutex mutex_;  // lines_, appended_
+    std::deque<QString> lines_;
+    qint64 appended_ = 0;
+    int limit_ = kDefaultLineLimit;
+
+    QMutex handMutex_;  // handed_
+    std::vector<HandedLine> handed_;
+
     bool echo_ = false;
+    std::unique_ptr<DailyLogFile> file_;
 };
 
 // The window lock: a re-entrant lock any thread may take. The connect-event checks hold it for

@@ -1,0 +1,144 @@
+#include "InProcessSearch.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace krp::bench {
+
+namespace {
+
+// The five lines of a phase of MonivaiheinenTuotehaku, as the method writes them.
+std::string phaseSql(int phase)
+{
+    static const char* const conditions[3] = {
+        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_EANKOODI=:koodi",
+        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TUOTEKOODI=:koodi",
+        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TYYPPIKOODI=:koodi",
+    };
+    return std::string("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA "
+                       "FROM TUOTPER LEFT JOIN TUOTVAIH\n"
+                       "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO\n"
+                       "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO\n") +
+           conditions[phase] +
+           "\nAND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)";
+}
+
+class Searcher {
+public:
+    Searcher(const std::filesystem::path& database, bool preparedOnce) : preparedOnce_(preparedOnce)
+    {
+        if (sqlite3_open_v2(database.string().c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK)
+            throw std::runtime_error("in-process search: cannot open " + database.string());
+        for (int phase = 0; phase < 3; ++phase)
+            sql_[phase] = phaseSql(phase);
+        if (preparedOnce_)
+            for (int phase = 0; phase < 3; ++phase)
+                statements_[phase] = prepare(phase);
+    }
+    ~Searcher()
+    {
+        for (sqlite3_stmt* st : statements_)
+            sqlite3_finalize(st);
+        sqlite3_close(db_);
+    }
+
+    // Phases in order until one finds rows; the number of rows found.
+    std::size_t search(const std::string& code)
+    {
+        for (int phase = 0; phase < 3; ++phase) {
+            const std::size_t rows = runPhase(phase, code);
+            if (rows > 0)
+                return rows;
+        }
+        return 0;
+    }
+
+private:
+    sqlite3_stmt* prepare(int phase)
+    {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db_, sql_[phase].c_str(), -1, &st, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string("in-process search: ") + sqlite3_errmsg(db_));
+        return st;
+    }
+
+    std::size_t runPhase(int phase, const std::string& code)
+    {
+        sqlite3_stmt* st = preparedOnce_ ? statements_[phase] : prepare(phase);
+        sqlite3_bind_int(st, sqlite3_bind_parameter_index(st, ":tn"), 0);
+        sqlite3_bind_text(st, sqlite3_bind_parameter_index(st, ":koodi"), code.data(), static_cast<int>(code.size()),
+                          SQLITE_STATIC);
+        std::size_t rows = 0;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            ++rows;
+            for (int c = 0; c < 5; ++c) {
+                const unsigned char* text = sqlite3_column_text(st, c);
+                if (text)
+                    row_[c].assign(reinterpret_cast<const char*>(text),
+                                   static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+                else
+                    row_[c].clear();
+            }
+        }
+        if (rc != SQLITE_DONE)
+            throw std::runtime_error(std::string("in-process search: ") + sqlite3_errmsg(db_));
+        if (preparedOnce_)
+            sqlite3_reset(st);
+        else
+            sqlite3_finalize(st);
+        return rows;
+    }
+
+    sqlite3* db_ = nullptr;
+    bool preparedOnce_;
+    std::string sql_[3];
+    sqlite3_stmt* statements_[3] = {nullptr, nullptr, nullptr};
+    std::string row_[5];
+};
+
+}  // namespace
+
+InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code,
+                                   unsigned threads, bool preparedOnce, std::chrono::milliseconds duration)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<std::uint64_t> total{0};
+    std::vector<std::thread> workers;
+    std::vector<std::string> errors(threads);
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            try {
+                Searcher searcher(database, preparedOnce);
+                std::uint64_t n = 0;
+                while (!stop.load(std::memory_order_relaxed)) {
+                    const std::size_t rows = searcher.search(code);
+                    if (rows == 0)
+                        throw std::runtime_error("in-process search found nothing for " + code);
+                    ++n;
+                }
+                total += n;
+            } catch (const std::exception& e) {
+                errors[t] = e.what();
+            }
+        });
+    }
+    std::this_thread::sleep_for(duration);
+    stop = true;
+    for (auto& w : workers)
+        w.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const auto& e : errors)
+        if (!e.empty())
+            throw std::runtime_error(e);
+    return {static_cast<double>(total.load()) / seconds, threads, preparedOnce};
+}
+
+}  // namespace krp::bench

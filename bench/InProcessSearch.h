@@ -1,0 +1,24 @@
+#pragma once
+// The yardstick of the search: the statements MonivaiheinenTuotehaku runs, straight on the
+// SQLite C API in this process, each thread on its own connection, reading every column of
+// every row as text.
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+namespace krp::bench {
+
+struct InProcessResult {
+    double searchesPerSecond = 0;
+    unsigned threads = 0;
+    bool preparedOnce = true;
+};
+
+// Repeats the search of `code` (phases in order until one finds rows, as the method does) for
+// `duration` on `threads` threads. `preparedOnce`: each thread prepares
+// the three statements once and resets them between searches; otherwise every search prepares
+// and finalizes its statements, as the service does today.
+InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code,
+                                   unsigned threads, bool preparedOnce, std::chrono::milliseconds duration);
+
+}  // namespace krp::bench

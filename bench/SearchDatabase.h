@@ -1,0 +1,19 @@
+#pragma once
+// The database of the search benchmark: the demo database (schema, catalogue, data of db/)
+// plus 100,000 products, each with a stock row, 30,000 of them with an open purchase-order
+// line, and the benchmark's account (BenchAccount) for the gates.
+#include <filesystem>
+#include <string>
+
+namespace krp::bench {
+
+struct SearchCodes {
+    std::string ean;       // the EAN code of a product with an open order line: phase 1 finds it
+    std::string typeCode;  // a product type code: phases 1 and 2 find nothing, phase 3 finds rows
+    int typeCodeRows = 0;  // rows the type-code search finds
+};
+
+// Builds `file` (replacing it) from the SQL files in `sqlDirectory` (db/ of the source tree).
+SearchCodes createSearchDatabase(const std::filesystem::path& file, const std::filesystem::path& sqlDirectory);
+
+}  // namespace krp::bench

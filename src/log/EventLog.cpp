@@ -1,0 +1,220 @@
+#include "EventLog.h"
+
+#include "DailyLogFile.h"
+#include "DateTimeText.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+namespace krp {
+
+namespace {
+
+std::atomic<EventLog*> g_instance{nullptr};
+QMutex g_instanceMutex;
+EventLog* g_ownedInstance = nullptr;  // created on demand, lives to the end of the process
+
+QString stamped(const QString& timeText, const QString& message) { return timeText + QStringLiteral(": ") + message; }
+
+void echo(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines) {
+        bytes += line.toUtf8();
+        bytes += '\n';
+    }
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+EventLog::EventLog(QObject* parent) : QObject(parent) {}
+
+EventLog::~EventLog()
+{
+    EventLog* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+bool EventLog::onMainThread() const
+{
+    // Without an application there is no queue to hand work to: the caller is the main thread.
+    return QCoreApplication::instance() == nullptr || QThread::currentThread() == thread();
+}
+
+void EventLog::appendLine(const QString& line)
+{
+    if (onMainThread()) {
+        appendOnMainThread(splitLines(line));
+        return;
+    }
+    handOver({line, false});
+}
+
+void EventLog::appendStamped(const QString& message)
+{
+    if (onMainThread()) {
+        appendOnMainThread(splitLines(stamped(nowText(), message)));
+        return;
+    }
+    // The time is taken when the main thread appends the line, not now.
+    handOver({message, true});
+}
+
+void EventLog::handOver(HandedLine line)
+{
+    bool first;
+    {
+        QMutexLocker lock(&handMutex_);
+        first = handed_.empty();
+        handed_.push_back(std::move(line));
+    }
+    // One queued call takes everything handed over until it runs, so a burst of lines wakes
+    // the main thread once.
+    if (first)
+        QMetaObject::invokeMethod(this, &EventLog::appendHandedOver, Qt::QueuedConnection);
+}
+
+void EventLog::appendHandedOver()
+{
+    std::vector<HandedLine> batch;
+    {
+        QMutexLocker lock(&handMutex_);
+        batch.swap(handed_);
+    }
+    if (batch.empty())
+        return;
+    QString timeText;  // the moment the main thread runs the hand-over, taken once for it
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(batch.size()));
+    for (HandedLine& h : batch) {
+        if (h.stamp) {
+            if (timeText.isNull())
+                timeText = nowText();
+            lines += splitLines(stamped(timeText, h.text));
+        } else {
+            lines += splitLines(h.text);
+        }
+    }
+    appendOnMainThread(std::move(lines));
+}
+
+QStringList EventLog::splitLines(const QString& text)
+{
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return {text};
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return normalised.split(QLatin1Char('\n'));
+}
+
+void EventLog::appendOnMainThread(QStringList lines)
+{
+    {
+        QMutexLocker lock(&mutex_);
+        lines_.insert(lines_.end(), lines.cbegin(), lines.cend());
+        appended_ += lines.size();
+        trimToLimit();
+    }
+    if (echo_)
+        echo(lines);
+    if (file_) {
+        const QString failure = file_->write(lines);
+        if (!failure.isEmpty()) {
+            // Said once per failing stretch, in the log itself (not in the file).
+            const QStringList note{stamped(nowText(), failure)};
+            {
+                QMutexLocker lock(&mutex_);
+                lines_.push_back(note.front());
+                ++appended_;
+                trimToLimit();
+            }
+            if (echo_)
+                echo(note);
+            Q_EMIT linesAppended(lines);
+            Q_EMIT linesAppended(note);
+            return;
+        }
+    }
+    Q_EMIT linesAppended(lines);
+}
+
+void EventLog::trimToLimit()
+{
+    if (lines_.size() > static_cast<size_t>(limit_))
+        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(lines_.size() - limit_));
+}
+
+void EventLog::setLineLimit(int limit)
+{
+    QMutexLocker lock(&mutex_);
+    limit_ = std::max(1, limit);
+    trimToLimit();
+}
+
+void EventLog::setLogFile(std::unique_ptr<DailyLogFile> file) { file_ = std::move(file); }
+
+QStringList EventLog::lines() const
+{
+    QMutexLocker lock(&mutex_);
+    return QStringList(lines_.cbegin(), lines_.cend());
+}
+
+int EventLog::lineCount() const
+{
+    QMutexLocker lock(&mutex_);
+    return static_cast<int>(lines_.size());
+}
+
+qint64 EventLog::appendedCount() const
+{
+    QMutexLocker lock(&mutex_);
+    return appended_;
+}
+
+EventLog* EventLog::instance()
+{
+    if (EventLog* log = g_instance.load())
+        return log;
+    QMutexLocker lock(&g_instanceMutex);
+    if (EventLog* log = g_instance.load())
+        return log;
+    if (!g_ownedInstance) {
+        g_ownedInstance = new EventLog;
+        if (QCoreApplication* app = QCoreApplication::instance())
+            g_ownedInstance->moveToThread(app->thread());
+    }
+    g_instance.store(g_ownedInstance);
+    return g_ownedInstance;
+}
+
+void EventLog::setInstance(EventLog* log)
+{
+    QMutexLocker lock(&g_instanceMutex);
+    g_instance.store(log);
+}
+
+QRecursiveMutex& windowLock()
+{
+    static QRecursiveMutex lock;
+    return lock;
+}
+
+void TekstiLokiin(const QString& teksti) { EventLog::instance()->appendStamped(teksti); }
+
+void appendLogLine(const QString& line) { EventLog::instance()->appendLine(line); }
+
+void appendStampedLineLocked(const QString& message)
+{
+    QMutexLocker lock(&windowLock());
+    EventLog::instance()->appendLine(stamped(nowText(), message));
+}
+
+}  // namespace krp
