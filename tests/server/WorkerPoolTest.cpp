@@ -50,7 +50,7 @@ TEST(WorkerPoolTest, AThrowingJobEndsOnlyItselfAndIdleThreadsWakeForNewWork)
     pool.join();
     EXPECT_EQ(done, 2);
 
-    pool.post([&] { ++done; });  // after join: dropped
+    pool.post([&] { ++done; });  // after join: no thread runs it
     EXPECT_EQ(done, 2);
 }
 

@@ -28,8 +28,6 @@ void WorkerPool::post(std::function<void()> work)
     Worker* sleeper = nullptr;
     {
         std::lock_guard lock(mutex_);
-        if (stopping_)
-            return;
         queue_.push_back(std::move(work));
         if (!idle_.empty()) {
             sleeper = idle_.back();

@@ -28,7 +28,9 @@ public:
     // Queues `work`; callable from any thread. Work that throws ends only itself.
     void post(std::function<void()> work);
 
-    // Runs what was posted before, then ends the threads. Work posted afterwards is dropped.
+    // Runs what is posted until the queue is empty (work that running work posts included),
+    // then ends the threads. Work posted after the last thread ended never runs; it is
+    // destroyed with the pool.
     void join();
 
 private:
