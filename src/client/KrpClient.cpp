@@ -3,6 +3,7 @@
 #include "credentials/Palvelintunnukset.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -88,6 +89,18 @@ const rapidjson::Value& TableAnswer::rows() const
     return document["rows"];
 }
 
+std::string newIdempotencyKey()
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[32];
+    if (RAND_bytes(random, sizeof random) != 1)
+        throw KrpError(0, "No random bytes for an Idempotency-Key.");
+    std::string key;
+    for (const unsigned char byte : random)
+        key += alphabet[byte % 62];  // 62 letters: a slight bias, still over 180 random bits
+    return key;
+}
+
 std::string percentEncoded(std::string_view text)
 {
     static constexpr char hex[] = "0123456789ABCDEF";
@@ -153,7 +166,7 @@ HttpsClientResponse KrpClient::send(std::string_view method, const std::string& 
         last_ = {};
         throw KrpError(0, e.what());
     }
-    last_ = {r.status, r.contentEncoding, r.wireBodySize, r.body.size()};
+    last_ = {r.status, r.contentEncoding, r.wireBodySize, r.body.size(), r.header("Idempotent-Replayed") == "true", 1};
     return r;
 }
 
@@ -184,9 +197,27 @@ std::string KrpClient::openSession(const ConnectProperties& properties)
 
 MethodAnswer KrpClient::call(std::string_view method, std::string_view jsonArguments)
 {
+    return call(method, jsonArguments, newIdempotencyKey());
+}
+
+MethodAnswer KrpClient::call(std::string_view method, std::string_view jsonArguments, std::string_view idempotencyKey)
+{
     requireSession();
-    const auto r = send("POST", "/api/v1/methods/" + percentEncoded(method), jsonArguments, bearer());
-    return parseAnswer<MethodAnswer>(r, "result");
+    HeaderList headers = bearer();
+    headers.emplace_back("Idempotency-Key", std::string(idempotencyKey));
+    const std::string target = "/api/v1/methods/" + percentEncoded(method);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            const auto r = send("POST", target, jsonArguments, headers);
+            last_.attempts = attempt;
+            return parseAnswer<MethodAnswer>(r, "result");
+        } catch (const KrpError& e) {
+            // No answer came: the call may or may not have run. The same key makes the
+            // repeat safe.
+            if (e.status() != 0 || last_.status != 0 || attempt > options_.callRepeats)
+                throw;
+        }
+    }
 }
 
 TableAnswer KrpClient::provider(std::string_view name)

@@ -51,6 +51,10 @@ struct KrpClientOptions {
     // compiled into the server and its clients.
     std::optional<std::string> user;
     std::optional<std::string> password;
+    // How many times a method call is sent again, with the same Idempotency-Key, when its
+    // answer was lost (connection broken or timed out). The server answers such a repeat from
+    // what it kept, so the method runs at most once.
+    int callRepeats = 2;
 };
 
 // Connect properties of the session request; an empty one is sent as the empty text.
@@ -86,6 +90,8 @@ struct ResponseInfo {
     std::string contentEncoding;  // "deflate", "gzip" or empty
     std::size_t wireBytes = 0;    // body bytes as sent
     std::size_t bodyBytes = 0;    // after decompression
+    bool replayed = false;        // a method call's answer kept from an earlier sending
+    int attempts = 0;             // how many times the request was sent
 };
 
 class KrpClient {
@@ -105,8 +111,13 @@ public:
     bool hasSession() const { return !session_.empty(); }
 
     // POST /api/v1/methods/{method} with `jsonArguments`, a JSON array of the method's
-    // arguments in declaration order, sent as given. Needs a session.
+    // arguments in declaration order, sent as given. Needs a session. Every call carries a
+    // fresh Idempotency-Key; a call whose answer is lost is sent again with the same key (see
+    // KrpClientOptions::callRepeats).
     MethodAnswer call(std::string_view method, std::string_view jsonArguments = "[]");
+    // The same with the key given: repeating a call of an earlier run (same session, same
+    // method and arguments) gets that call's answer without running it again.
+    MethodAnswer call(std::string_view method, std::string_view jsonArguments, std::string_view idempotencyKey);
 
     // GET /api/v1/providers/{name}: the rows the session's last call left in that provider.
     TableAnswer provider(std::string_view name);
@@ -128,6 +139,9 @@ private:
     std::string session_;
     ResponseInfo last_;
 };
+
+// A fresh random Idempotency-Key (32 characters from A-Z a-z 0-9).
+std::string newIdempotencyKey();
 
 // `text` with every character outside A-Z a-z 0-9 - . _ ~ percent-encoded, for a path segment.
 std::string percentEncoded(std::string_view text);

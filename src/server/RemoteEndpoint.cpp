@@ -80,6 +80,23 @@ std::string bearerToken(const HttpRequest& request)
     return token;
 }
 
+// The value of the request's Idempotency-Key header; nothing when it has none.
+std::optional<std::string> idempotencyKey(const HttpRequest& request)
+{
+    for (const auto& [name, value] : request.headers) {
+        if (name.size() == 15 && startsWithNoCase(name, "Idempotency-Key"))
+            return value;
+    }
+    return std::nullopt;
+}
+
+HttpResponse replayed(const session::IdempotencyStore::Answer& answer)
+{
+    HttpResponse r = HttpResponse::json(answer.status, answer.body);
+    r.headers.emplace_back("Idempotent-Replayed", "true");
+    return r;
+}
+
 // The connect properties of the session request's body; nothing when the body is not a JSON
 // object of texts (the message says what is wrong).
 std::optional<ConnectProperties> connectProperties(const std::string& body, std::string& error)
@@ -193,9 +210,25 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         if (request.method != "POST")
             return respond(HttpResponse::error(405, "Methods are called with POST."));
         std::string method(path.substr(kMethodsPrefix.size()));
+        using session::IdempotencyStore;
+        auto key = idempotencyKey(request);
+        if (key && !IdempotencyStore::validKey(*key))
+            return respond(HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :"));
         const bool blocking = !runsWithoutDatabase(method);
-        auto work = [this, method, body = std::move(request.body)](session::Session&, TServerMethods1& module) {
+        auto work = [this, method, key = std::move(key), body = std::move(request.body)](session::Session& session,
+                                                                                          TServerMethods1& module) {
+            // A keyed call answered before in this session is not run again.
+            IdempotencyStore& kept = session.idempotencyStore();
+            if (key) {
+                const auto found = kept.find(*key, method, body);
+                if (found.match == IdempotencyStore::Match::Other)
+                    return HttpResponse::error(422, "This Idempotency-Key was used for another call (another method or body).");
+                if (found.match == IdempotencyStore::Match::Same)
+                    return replayed(*found.answer);
+            }
             const protocol::CallResult r = methods_(module, method, body, DSServer1Error);
+            if (key)
+                kept.remember(*key, method, body, {r.status, r.body});
             return HttpResponse::json(r.status, r.body);
         };
         return inCallersSession(request, std::move(method), blocking, std::move(work), std::move(respond));

@@ -41,7 +41,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
       workers_(options.workerThreads == 0 ? 1 : options.workerThreads),
       endpoint_(
           *sessions_, service, std::move(windowQuery),
-          [this](std::function<void()> work) { boost::asio::post(workers_, std::move(work)); },
+          [this](std::function<void()> work) { workers_.post(std::move(work)); },
           options.methods),
       DSHTTPService1([this](transport::HttpRequest&& r, transport::Respond respond) {
           endpoint_.handle(std::move(r), std::move(respond));

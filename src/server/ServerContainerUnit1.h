@@ -7,7 +7,7 @@
 #include "server/transport/HttpsServer.h"
 
 #include <QString>
-#include <boost/asio/thread_pool.hpp>
+#include "server/transport/WorkerPool.h"
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -79,7 +79,7 @@ private:
     QString keyFile_;
     int port_ = 14002;
     std::unique_ptr<session::SessionManager> sessions_;
-    boost::asio::thread_pool workers_;
+    transport::WorkerPool workers_;
     RemoteEndpoint endpoint_;
     transport::HttpsServer DSHTTPService1;
 };

@@ -47,6 +47,11 @@ struct TestMethods {
         --overlap.running;
         return tag;
     }
+    std::int32_t Odota(std::int32_t ms)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return ++overlap.odotaRuns;
+    }
     std::int32_t Portti(std::int32_t tag)
     {
         std::unique_lock lock(gate.mutex);
@@ -69,6 +74,7 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
         r.add("Virhe", &TestMethods::Virhe, {"viesti"});
         r.add("AvaaTuotelista", &TestMethods::AvaaTuotelista, {"n"});
         r.add("Vuoro", &TestMethods::Vuoro, {"tag"});
+        r.add("Odota", &TestMethods::Odota, {"ms"});
         r.add("Portti", &TestMethods::Portti, {"tag"});
         return r;
     }();

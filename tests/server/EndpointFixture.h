@@ -10,6 +10,7 @@
 //   Virhe(message)                             raises an error with that message
 //   AvaaTuotelista(n)                          leaves n rows of TUOTTEET open in sqlTuotelista
 //   Vuoro(tag) -> integer                      a slow call that counts overlapping calls
+//   Odota(ms) -> integer                       waits ms milliseconds; how many times it has run
 //   Portti(tag) -> integer                     waits until the test opens `gate` (10 s at most)
 #include "TestCertificate.h"
 #include "host/SqliteErp.h"
@@ -43,6 +44,7 @@ inline const QString kSalasana = QStringLiteral("Salainen1");
 struct Overlap {
     std::atomic<int> running{0};
     std::atomic<int> most{0};
+    std::atomic<int> odotaRuns{0};  // runs of Odota
 };
 
 // Holds Portti calls until the test opens it.

@@ -34,6 +34,10 @@ void report(std::ostream& err, const KrpClient& client)
         err << ", " << r.contentEncoding << " " << r.wireBytes << " bytes, " << r.bodyBytes << " decompressed";
     else
         err << ", " << r.bodyBytes << " bytes";
+    if (r.attempts > 1)
+        err << ", sent " << r.attempts << " times";
+    if (r.replayed)
+        err << ", the answer kept from an earlier sending";
     err << '\n';
 }
 

@@ -199,7 +199,10 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
                 [&](auto handler) { http::async_read(stream, impl_->buffer, parser, handler); });
         }
         if (ec) {
-            const bool closedMeanwhile = reused && attempt == 0 && !parser.got_some();
+            // A server that ended the idle connection answers the request with a close; a
+            // timeout means the request may be running, and is the caller's to repeat.
+            const bool closedMeanwhile =
+                reused && attempt == 0 && !parser.got_some() && ec != beast::error::timeout;
             beast::error_code ignored;
             beast::get_lowest_layer(stream).socket().close(ignored);
             impl_->stream.reset();

@@ -2,6 +2,8 @@
 // One client session: its id, its data (name to text, such as "RemoteHost"), the object the
 // application keeps for it (the session's method module), and its one-shot events. Sessions are
 // made, looked up, run and closed by the SessionManager.
+#include "server/session/IdempotencyStore.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -37,6 +39,9 @@ public:
 
     bool isOpen() const;
 
+    // The answers of this session's last keyed method calls.
+    IdempotencyStore& idempotencyStore() { return idempotency_; }
+
     // Calls of this session waiting for their turn or running.
     std::size_t pendingCalls() const;
 
@@ -57,6 +62,7 @@ private:
 
     const std::string id_;
     const std::unique_ptr<State> state_;
+    IdempotencyStore idempotency_;
 };
 
 // Makes `session` the current session of this thread until the scope ends.

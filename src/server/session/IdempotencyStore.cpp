@@ -1,0 +1,63 @@
+#include "server/session/IdempotencyStore.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace krp::session {
+
+bool IdempotencyStore::validKey(std::string_view key)
+{
+    if (key.empty() || key.size() > kMaxKeyLength)
+        return false;
+    return std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == '.' || c == ':';
+    });
+}
+
+std::string IdempotencyStore::requestOf(std::string_view method, std::string_view body)
+{
+    // A body may be up to 16 MiB: only its SHA-256 is kept.
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_Digest(body.data(), body.size(), digest, &length, EVP_sha256(), nullptr))
+        throw std::runtime_error("SHA-256 of a request body failed");
+    std::string request(method);
+    request += '\n';
+    request.append(reinterpret_cast<const char*>(digest), length);
+    return request;
+}
+
+IdempotencyStore::Found IdempotencyStore::find(std::string_view key, std::string_view method,
+                                               std::string_view body) const
+{
+    const std::string request = requestOf(method, body);
+    std::lock_guard lock(mutex_);
+    const auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.key == key; });
+    if (it == entries_.end())
+        return {};
+    if (it->request != request)
+        return {Match::Other, std::nullopt};
+    return {Match::Same, it->answer};
+}
+
+void IdempotencyStore::remember(std::string_view key, std::string_view method, std::string_view body, Answer answer)
+{
+    Entry entry{std::string(key), requestOf(method, body), std::move(answer)};
+    std::lock_guard lock(mutex_);
+    if (std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.key == key; }))
+        return;
+    if (entries_.size() == kCapacity)
+        entries_.pop_front();
+    entries_.push_back(std::move(entry));
+}
+
+std::size_t IdempotencyStore::size() const
+{
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+}  // namespace krp::session
