@@ -178,8 +178,12 @@ TObjectList<R> readListObject(const rapidjson::Value& v)
         *slot = &m->value;
     }
 
+    // Without its count the list cannot be read: taking it as empty would answer success for
+    // records that were never written.
+    if (!helper)
+        throw RecordJsonError(typeName + ": \"FListHelper\" (the count of records, [N]) is missing");
     std::int64_t count = 0;
-    if (helper) {
+    {
         if (!helper->IsArray() || helper->Size() != 1)
             throw RecordJsonError(typeName + ": \"FListHelper\" must be an array holding the count, [N]");
         const rapidjson::Value& n = (*helper)[0];
@@ -330,38 +334,75 @@ namespace {
 // keeps a hostile body from costing the parser memory in proportion to its depth.
 constexpr int kMaxNesting = 64;
 
-bool nestsTooDeep(std::string_view json)
+int hexDigit(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the "\uXXXX" escape starting at json[at] ('\\'), or -1 when there is none.
+long escapedUnit(std::string_view json, std::size_t at)
+{
+    if (at + 6 > json.size() || json[at] != '\\' || json[at + 1] != 'u')
+        return -1;
+    long unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        const int d = hexDigit(json[i]);
+        if (d < 0)
+            return -1;
+        unit = unit * 16 + d;
+    }
+    return unit;
+}
+
+// What the parser would let through although it is no value of this system: nesting deeper
+// than kMaxNesting, and half of a surrogate pair written as an escape ("\udc00" alone), which
+// would otherwise reach the database as replacement characters. Empty when the text is fine.
+std::string scanProblem(std::string_view json)
 {
     int depth = 0;
     bool inString = false;
-    bool escaped = false;
-    for (const char ch : json) {
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char ch = json[i];
         if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (ch == '\\')
-                escaped = true;
-            else if (ch == '"')
+            if (ch == '"') {
                 inString = false;
+            } else if (ch == '\\') {
+                const long unit = escapedUnit(json, i);
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    const long low = escapedUnit(json, i + 6);
+                    if (low < 0xDC00 || low > 0xDFFF)
+                        return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
+                    i += 11;
+                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                    return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
+                } else {
+                    ++i;  // the escaped character cannot end the string
+                }
+            }
         } else if (ch == '"') {
             inString = true;
         } else if (ch == '[' || ch == '{') {
             if (++depth > kMaxNesting)
-                return true;
+                return "arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
         } else if (ch == ']' || ch == '}') {
             --depth;
         }
     }
-    return false;
+    return {};
 }
 
 }  // namespace
 
 void parseJson(rapidjson::Document& document, std::string_view json)
 {
-    if (nestsTooDeep(json))
-        throw RecordJsonError("not accepted: arrays and objects nest deeper than " + std::to_string(kMaxNesting) +
-                              " levels");
+    if (const std::string problem = scanProblem(json); !problem.empty())
+        throw RecordJsonError("not accepted: " + problem);
     constexpr unsigned flags =
         rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     document.Parse<flags>(json.data(), json.size());
