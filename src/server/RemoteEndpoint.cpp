@@ -3,11 +3,11 @@
 #include "host/log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
+#include "server/ConnectPropertiesJson.h"
 #include "server/protocol/TableObject.h"
 
 #include <QByteArray>
 #include <QString>
-#include <rapidjson/document.h>
 
 #include <memory>
 #include <optional>
@@ -78,36 +78,6 @@ std::string bearerToken(const HttpRequest& request)
     return token;
 }
 
-// The connect properties of the session request's body; nothing when the body is not a JSON
-// object of texts (the message says what is wrong).
-std::optional<ConnectProperties> connectProperties(const std::string& body, std::string& error)
-{
-    rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseValidateEncodingFlag>(body.data(), body.size());
-    if (doc.HasParseError() || !doc.IsObject()) {
-        error = "The body must be a JSON object of connect properties (names to texts).";
-        return std::nullopt;
-    }
-    ConnectProperties p;
-    const std::pair<const char*, QString*> known[] = {
-        {"Application", &p.sovellus},
-        {"Token", &p.saatu_paasykoodi},
-        {"ApplicationUserName", &p.saatu_kayttajatunnus},
-        {"ApplicationPassword", &p.saatu_salasana},
-    };
-    for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it) {
-        if (!it->value.IsString()) {
-            error = std::string("Connect property \"") + it->name.GetString() + "\" must be a text.";
-            return std::nullopt;
-        }
-        for (const auto& [name, field] : known) {
-            if (std::string_view(it->name.GetString(), it->name.GetStringLength()) == name)
-                *field = QString::fromUtf8(it->value.GetString(), static_cast<qsizetype>(it->value.GetStringLength()));
-        }
-    }
-    return p;
-}
-
 }  // namespace
 
 void DSServer1Error(const QString& message)
@@ -163,7 +133,7 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
         return unauthorized("Virheelliset kirjautumistiedot");
 
     std::string error;
-    const auto properties = connectProperties(request.body, error);
+    const auto properties = readConnectProperties(request.body, error);
     if (!properties)
         return HttpResponse::error(400, error);
 
