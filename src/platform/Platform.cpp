@@ -5,6 +5,11 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #ifdef _WIN32
 #include <windows.h>
 #include <iterator>
@@ -135,5 +140,14 @@ void onTerminationRequest(std::function<void()> onTerminate)
 }
 
 #endif
+
+void giveBackFreeMemory()
+{
+#if defined(__GLIBC__)
+    // glibc keeps freed heap pages (and raises its threshold for mapping large blocks after
+    // such a block is freed), so resident memory stays at the peak of a burst without this.
+    malloc_trim(0);
+#endif
+}
 
 }  // namespace krp::platform

@@ -12,4 +12,8 @@ QString programDirectory();
 // console close on Windows). Needs a running Qt event loop; install once.
 void onTerminationRequest(std::function<void()> onTerminate);
 
+// Hands memory that the process has freed back to the operating system, where the allocator
+// keeps it otherwise (after a burst of large request bodies). Any thread.
+void giveBackFreeMemory();
+
 }  // namespace krp::platform

@@ -18,6 +18,7 @@
 // The registry knows nothing of the transport: it is filled once, then only read, and may be
 // called from many threads at once (each call on its own module instance).
 #include "Marshalling.h"
+#include "server/transport/TextCut.h"
 
 #include <QString>
 
@@ -138,7 +139,7 @@ public:
     {
         const auto it = index_.find(name);
         if (it == index_.end())
-            return errorResult(kStatusNotFound, "No published method named \"" + std::string(name) + "\"");
+            return errorResult(kStatusNotFound, "No published method named \"" + transport::cutClientText(name) + "\"");
         const Entry& entry = entries_[it->second];
         rapidjson::Document document;
         CallResult refusal;

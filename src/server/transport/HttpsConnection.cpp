@@ -1,6 +1,7 @@
 // One client connection: TLS handshake, then read a request, let a worker answer it, write the
 // answer, and read the next one (keep-alive) until the client leaves, a limit is hit or the
 // server stops. Every step runs on the connection's strand with its own deadline.
+#include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 
@@ -78,7 +79,15 @@ public:
         accepted.set_option(tcp::no_delay(true), ec);
     }
 
-    ~HttpsConnection() override { core_.remove(this); }
+    ~HttpsConnection() override
+    {
+        core_.remove(this);
+        if (admitted_)
+            core_.admission.release(remoteAddress_);
+    }
+
+    const std::string& remoteAddress() const { return remoteAddress_; }
+    void setAdmitted() { admitted_ = true; }
 
     void run()
     {
@@ -144,18 +153,44 @@ private:
         if (ec)
             return answerReadError(ec);
 
-        const auto& request = parser_->get();
-        const auto coding = parseContentEncoding(request[http::field::content_encoding]);
-        if (!coding)
-            return replyAndClose(HttpResponse::error(
-                415, "Pyynnön Content-Encoding \"" +
-                         std::string(request[http::field::content_encoding]) +
-                         "\" ei ole tuettu; käytä deflate tai gzip."));
-        requestCoding_ = *coding;
+        auto verdict = checkRequestHead(parser_->get(), parser_->chunked());
+        if (verdict.refusal)
+            return replyAndClose(std::move(*verdict.refusal));
+        requestCoding_ = verdict.coding;
 
         if (parser_->is_done())
             return dispatchRequest();
-        if (beast::iequals(request[http::field::expect], "100-continue"))
+        if (core_.options.checkHead)
+            return checkHead();
+        admitBody();
+    }
+
+    // The application looks at the head on a worker (it may refuse the request before its
+    // body is read); the connection goes on on its strand.
+    void checkHead()
+    {
+        HttpRequest head = requestOfHead(parser_->get());
+        head.remoteAddress = remoteAddress_;
+        head.remotePort = remotePort_;
+        net::post(core_.workers, [self = shared_from_this(), head = std::move(head)] {
+            std::optional<HttpResponse> refusal = self->core_.options.checkHead(head);
+            net::post(self->stream_.get_executor(), [self, refusal = std::move(refusal)]() mutable {
+                if (refusal)
+                    return self->replyAndClose(std::move(*refusal));
+                self->admitBody();
+            });
+        });
+    }
+
+    // Leases the body's memory (a chunked body the most it may grow to), then reads it.
+    void admitBody()
+    {
+        const auto length = parser_->content_length();
+        bodyLease_ = core_.bodyMemory.lease(length ? static_cast<std::size_t>(*length)
+                                                   : core_.options.maxBodyBytes);
+        if (!bodyLease_)
+            return replyAndClose(serverBusy());
+        if (beast::iequals(parser_->get()[http::field::expect], "100-continue"))
             return sendContinue();
         readBody();
     }
@@ -187,6 +222,14 @@ private:
         dispatchRequest();
     }
 
+    static HttpResponse serverBusy()
+    {
+        HttpResponse r = HttpResponse::error(
+            503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
+        r.headers.emplace_back("Retry-After", "5");
+        return r;
+    }
+
     HttpResponse tooLarge() const
     {
         return HttpResponse::error(413, "Pyynnön runko on liian suuri (yli " +
@@ -200,13 +243,10 @@ private:
         auto message = parser_->release();
         parser_.reset();
 
-        HttpRequest request;
-        request.method = std::string(message.method_string());
-        request.target = std::string(message.target());
-        for (const auto& field : message)
-            request.headers.emplace_back(std::string(field.name_string()),
-                                         std::string(field.value()));
+        HttpRequest request = requestOfHead(message);
         request.body = std::move(message.body());
+        if (bodyLease_)
+            bodyLease_.resize(request.body.size());
         request.remoteAddress = remoteAddress_;
         request.remotePort = remotePort_;
 
@@ -218,9 +258,13 @@ private:
         lowest().expires_never();  // the handler may take its time; the client waits
         net::post(core_.workers, [self = shared_from_this(), request = std::move(request),
                                   acceptEncoding = std::move(acceptEncoding), reply,
-                                  coding = requestCoding_]() mutable {
+                                  coding = requestCoding_,
+                                  lease = std::move(bodyLease_)]() mutable {
             reply.encoded = runRequest(self->core_.handler, self->core_.options, request, coding,
-                                       acceptEncoding);
+                                       acceptEncoding, &lease);
+            // The body's memory goes back before the answer is written.
+            request = HttpRequest{};
+            lease.release();
             net::post(self->stream_.get_executor(),
                       [self, reply = std::move(reply)]() mutable { self->write(std::move(reply)); });
         });
@@ -235,6 +279,7 @@ private:
     void replyAndClose(HttpResponse response)
     {
         parser_.reset();
+        bodyLease_.release();
         Reply reply;
         reply.encoded.response = std::move(response);
         reply.keepAlive = false;
@@ -310,6 +355,8 @@ private:
     beast::ssl_stream<beast::tcp_stream> stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
+    BodyMemoryBudget::Lease bodyLease_;
+    bool admitted_ = false;
     ContentCoding requestCoding_ = ContentCoding::Identity;
     std::string remoteAddress_;
     std::uint16_t remotePort_ = 0;
@@ -323,8 +370,15 @@ private:
 void serveConnection(ServerCore& core, tcp::socket socket)
 {
     auto connection = std::make_shared<HttpsConnection>(core, std::move(socket));
+    const auto decision = core.admission.admit(connection->remoteAddress());
+    if (!decision.admitted) {
+        if (decision.report && core.options.onRefusedConnection)
+            core.options.onRefusedConnection(connection->remoteAddress(), decision.addressFull);
+        return;  // the socket closes with the connection
+    }
+    connection->setAdmitted();
     if (!core.add(connection))
-        return;  // stopping or full: the socket closes with the connection
+        return;  // stopping
     connection->run();
 }
 

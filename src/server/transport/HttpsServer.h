@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace krp::transport {
@@ -27,6 +28,15 @@ namespace krp::transport {
 // Called on a worker thread, never on an I/O thread; may block. An exception that escapes it
 // is answered 500 with its message.
 using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+// Called on a worker thread as soon as the head of a request that carries a body is in,
+// before any of the body is read or unpacked (the request's body is empty). An answer
+// refuses the request: it is sent and the connection closed. Must not throw.
+using HeadCheck = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
+
+// Told about a connection refused because its address holds its share, or the server is
+// full: at most once a minute per address. Called on an I/O thread; must not block.
+using RefusalReport = std::function<void(const std::string& address, bool addressFull)>;
 
 struct HttpsServerOptions {
     std::string address = "0.0.0.0";  // address to listen on
@@ -36,16 +46,23 @@ struct HttpsServerOptions {
 
     unsigned ioThreads = 2;
     unsigned workerThreads = 16;       // handlers that wait for the database
-    std::size_t maxConnections = 512;  // further connections are closed at once
+    std::size_t maxConnections = 4096;          // further connections are closed at once
+    std::size_t maxConnectionsPerAddress = 64;  // the share of one client address
 
     std::size_t maxBodyBytes = 16 * 1024 * 1024;  // as received and after decompression
     std::size_t maxHeaderBytes = 16 * 1024;
     std::size_t compressAbove = 1024;  // response bodies longer than this are compressed
+    // Request bodies held at once across all connections, as received and unpacked; a body
+    // that does not fit is answered 503 with Retry-After.
+    std::size_t maxBodyMemoryBytes = std::size_t{256} * 1024 * 1024;
 
-    std::chrono::milliseconds handshakeTimeout{10'000};
+    std::chrono::milliseconds handshakeTimeout{5'000};
     std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request header
     std::chrono::milliseconds bodyTimeout{120'000};    // rest of the request
     std::chrono::milliseconds writeTimeout{60'000};
+
+    HeadCheck checkHead;            // empty: every head passes
+    RefusalReport onRefusedConnection;
 };
 
 class HttpsServer {

@@ -30,12 +30,33 @@ void makeSendable(HttpResponse& response)
 
 }  // namespace
 
+std::size_t unpackedBound(std::size_t compressedBytes, std::size_t limit)
+{
+    // Deflate packs at most 1032 bytes into one (a long run of one byte); a gzip member adds
+    // a header and trailer of its own, which only lowers the ratio.
+    constexpr std::size_t maxRatio = 1032;
+    if (compressedBytes >= limit / maxRatio)
+        return limit;
+    return compressedBytes * maxRatio + 1024 < limit ? compressedBytes * maxRatio + 1024 : limit;
+}
+
 EncodedResponse runRequest(const Handler& handler, const HttpsServerOptions& options,
                            HttpRequest& request, ContentCoding requestCoding,
-                           std::string_view acceptEncoding)
+                           std::string_view acceptEncoding, BodyMemoryBudget::Lease* bodyLease)
 {
     EncodedResponse out;
-    auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
+    DecodeResult decoded;
+    if (requestCoding != ContentCoding::Identity && bodyLease && *bodyLease &&
+        !bodyLease->resize(request.body.size() + unpackedBound(request.body.size(), options.maxBodyBytes))) {
+        out.response = HttpResponse::error(
+            503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
+        out.response.headers.emplace_back("Retry-After", "5");
+        return out;
+    }
+    if (requestCoding == ContentCoding::Identity)
+        decoded.data = std::move(request.body);
+    else
+        decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
     if (decoded.status == DecodeStatus::TooLarge) {
         out.response = HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
                                                     std::to_string(options.maxBodyBytes) +
@@ -46,6 +67,8 @@ EncodedResponse runRequest(const Handler& handler, const HttpsServerOptions& opt
                      std::string(contentCodingName(requestCoding)) + ").");
     } else {
         request.body = std::move(decoded.data);
+        if (bodyLease && *bodyLease)
+            bodyLease->resize(request.body.size());
         out.response = callHandler(handler, request);
         makeSendable(out.response);
     }
