@@ -1,5 +1,6 @@
 // krpalvelin: the application server's program. Creates the main window, then the server
 // container, and runs the message loop until the window closes.
+#include "Asetukset.h"
 #include "FKRPalvelin.h"
 #include "MessageBox.h"
 #include "ProgramOptions.h"
@@ -21,7 +22,16 @@ namespace {
 // start the service) always finds it in place.
 std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
 {
-    return std::make_unique<krp::ServerContainerService>(window, configDir);
+    const krp::Rajat rajat =
+        krp::lueRajat(krp::IniFile(QDir(configDir).filePath(QString::fromLatin1(krp::kAsetustiedostonNimi))));
+    krp::ServerContainerOptions options;
+    options.maxConnectionsPerAddress = static_cast<std::size_t>(rajat.yhteyksiaOsoitteesta);
+    options.maxConnections = static_cast<std::size_t>(rajat.yhteyksiaEnintaan);
+    options.handshakeTimeout = std::chrono::seconds(rajat.katteluaikaS);
+    options.maxBodyMemoryBytes = static_cast<std::size_t>(rajat.runkojenMuistiMt) * 1024 * 1024;
+    options.loginThrottle.failures = static_cast<unsigned>(rajat.kirjautumisvirheita);
+    options.loginThrottle.longestLock = std::chrono::seconds(rajat.estoEnintaanS);
+    return std::make_unique<krp::ServerContainerService>(window, configDir, options);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "server/RemoteEndpoint.h"
 
+#include "host/log/ClientText.h"
 #include "host/log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/ConnectPropertiesJson.h"
+#include "server/RequestCredentials.h"
 #include "server/protocol/TableObject.h"
+#include "server/transport/TextCut.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,54 +33,6 @@ HttpResponse unauthorized(std::string_view message)
     return r;
 }
 
-std::string_view pathOf(std::string_view target)
-{
-    const auto q = target.find('?');
-    return q == std::string_view::npos ? target : target.substr(0, q);
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-// "Basic base64(user:password)": the user and password, or nothing when absent or malformed.
-std::optional<std::pair<QString, QString>> basicCredentials(const HttpRequest& request)
-{
-    const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Basic "))
-        return std::nullopt;
-    const QByteArray encoded = QByteArray(header.data() + 6, static_cast<qsizetype>(header.size() - 6)).trimmed();
-    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    const QString text = QString::fromUtf8(*decoded);
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return std::nullopt;
-    return std::make_pair(text.left(colon), text.mid(colon + 1));
-}
-
-// "Bearer <session id>", or the empty text.
-std::string bearerToken(const HttpRequest& request)
-{
-    const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Bearer "))
-        return {};
-    std::string token(header.substr(7));
-    while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
-        token.pop_back();
-    while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
-        token.erase(token.begin());
-    return token;
-}
-
 }  // namespace
 
 void DSServer1Error(const QString& message)
@@ -92,12 +47,62 @@ protocol::CallResult callPublishedMethod(TServerMethods1& module, std::string_vi
 }
 
 RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                               std::function<db::Query&()> windowQuery, MethodDispatcher methods)
+                               std::function<db::Query&()> windowQuery, MethodDispatcher methods,
+                               LoginThrottleOptions throttle)
     : sessions_(sessions),
       service_(service),
       windowQuery_(std::move(windowQuery)),
-      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod))
+      methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
+      throttle_(throttle)
 {
+}
+
+std::optional<HttpResponse> RemoteEndpoint::checkHead(const HttpRequest& request)
+{
+    const std::string_view path = pathOf(request.target);
+    if (path == kSessionPath && request.method == "POST") {
+        if (auto refusal = lockedOut(request.remoteAddress))
+            return refusal;
+        const auto credentials = basicCredentials(request);
+        if (credentials && fixedCredentialsMatch(credentials->first, credentials->second))
+            return std::nullopt;
+        // Gate 1 refuses: the same answer and log lines as when the body had been read.
+        DSAuthenticationManager1UserAuthenticate(credentials ? credentials->first : QString(),
+                                                 credentials ? credentials->second : QString());
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
+        return unauthorized("Virheelliset kirjautumistiedot");
+    }
+    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix && request.method == "POST") {
+        const std::string token = bearerToken(request);
+        if (token.empty())
+            return unauthorized("No session: send Authorization: Bearer <session id>.");
+        if (!sessions_.find(token))
+            return unauthorized("The session is unknown, has ended or has expired.");
+    }
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> RemoteEndpoint::lockedOut(const std::string& address)
+{
+    const auto wait = throttle_.retryAfter(address);
+    if (wait.count() == 0)
+        return std::nullopt;
+    HttpResponse r = HttpResponse::error(
+        429, "Liian monta epäonnistunutta kirjautumista tästä osoitteesta; yritä " +
+                 std::to_string(wait.count()) + " sekunnin kuluttua uudelleen.");
+    r.headers.emplace_back("Retry-After", std::to_string(wait.count()));
+    return r;
+}
+
+void RemoteEndpoint::openingFailed(const std::string& address, const QString& user)
+{
+    const QString from = QString::fromStdString(address);
+    TekstiLokiin(QStringLiteral("Istunnon avaus hylätty: osoite ") + from + QStringLiteral(", käyttäjätunnus \"")
+                 + logSafe(user) + QStringLiteral("\"."));
+    const auto lock = throttle_.failed(address);
+    if (lock.count() > 0)
+        TekstiLokiin(QStringLiteral("Liian monta epäonnistunutta kirjautumista osoitteesta ") + from
+                     + QStringLiteral("; sen kirjautumisyritykset torjutaan %1 sekunnin ajan.").arg(lock.count()));
 }
 
 HttpResponse RemoteEndpoint::handle(const HttpRequest& request)
@@ -125,12 +130,18 @@ HttpResponse RemoteEndpoint::handle(const HttpRequest& request)
 
 HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
 {
+    // An address that failed too often is refused before anything is checked.
+    if (auto refusal = lockedOut(request.remoteAddress))
+        return *refusal;
+
     // Gate 1: the fixed application credentials.
     const auto credentials = basicCredentials(request);
     const bool valid = DSAuthenticationManager1UserAuthenticate(credentials ? credentials->first : QString(),
                                                                 credentials ? credentials->second : QString());
-    if (!valid)
+    if (!valid) {
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
         return unauthorized("Virheelliset kirjautumistiedot");
+    }
 
     std::string error;
     const auto properties = readConnectProperties(request.body, error);
@@ -149,10 +160,15 @@ HttpResponse RemoteEndpoint::openSession(const HttpRequest& request)
         });
     } catch (const session::SessionNotFound&) {
         return HttpResponse::error(503, "The service is stopping.");
+    } catch (const ConnectRefused& e) {
+        sessions_.close(*session);
+        openingFailed(request.remoteAddress, properties->saatu_kayttajatunnus);
+        return HttpResponse::error(403, e.what());
     } catch (const std::exception& e) {
         sessions_.close(*session);
         return HttpResponse::error(403, e.what());
     }
+    throttle_.succeeded(request.remoteAddress);
     return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
 }
 
@@ -182,7 +198,7 @@ HttpResponse RemoteEndpoint::fetchProvider(const HttpRequest& request, const std
     return inCallersSession(request, [&](TServerMethods1& module) {
         db::Query* query = module.provider(QString::fromStdString(provider));
         if (!query)
-            return HttpResponse::error(404, "No provider named \"" + provider + "\".");
+            return HttpResponse::error(404, "No provider named \"" + transport::cutClientText(provider) + "\".");
         return HttpResponse::json(200, protocol::queryTableJson(*query));
     });
 }

@@ -30,7 +30,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
                                      const QString& certificateDir, ServerContainerOptions options)
     : options_(options),
       sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
-      endpoint_(*sessions_, service, std::move(windowQuery), options.methods),
+      endpoint_(*sessions_, service, std::move(windowQuery), options.methods, options.loginThrottle),
       DSHTTPService1([this](const transport::HttpRequest& r) { return endpoint_.handle(r); })
 {
     certificateFile_ = withSeparator(certificateDir) + QStringLiteral("test.pem");
@@ -73,6 +73,16 @@ void TServerContainer1::start()
     o.keyFile = keyFile_.toStdString();
     o.workerThreads = options_.workerThreads;
     o.maxConnections = options_.maxConnections;
+    o.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    o.handshakeTimeout = options_.handshakeTimeout;
+    o.maxBodyMemoryBytes = options_.maxBodyMemoryBytes;
+    o.checkHead = [this](const transport::HttpRequest& r) { return endpoint_.checkHead(r); };
+    o.onRefusedConnection = [](const std::string& address, bool addressFull) {
+        // Reported at most once a minute per address; handed to the main thread, no lock.
+        TekstiLokiin(QStringLiteral("Yhteys torjuttu osoitteesta ") + QString::fromStdString(address)
+                     + (addressFull ? QStringLiteral(": osoitteesta on jo enimmäismäärä yhteyksiä auki.")
+                                    : QStringLiteral(": palvelimella on jo enimmäismäärä yhteyksiä auki.")));
+    };
     DSHTTPService1.start(o);
 }
 
