@@ -62,6 +62,7 @@ int main(int argc, char* argv[])
         krp::useConsoleMessageBoxes();
     }
 
+    krp::platform::raiseOpenFileLimit();
     const QString configDir = options.configDir.isEmpty() ? krp::platform::programDirectory() : options.configDir;
 
     int rc = 0;

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -140,6 +141,17 @@ void onTerminationRequest(std::function<void()> onTerminate)
 }
 
 #endif
+
+void raiseOpenFileLimit()
+{
+#ifndef _WIN32
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+#endif
+}
 
 void giveBackFreeMemory()
 {
