@@ -6,6 +6,8 @@
 #include <rapidjson/error/en.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <limits>
 #include <set>
 #include <type_traits>
@@ -397,6 +399,55 @@ std::string scanProblem(std::string_view json)
     return {};
 }
 
+// RapidJSON's full-precision number reader turns a zero with an exponent ("0e5", "0.0E-3",
+// "-0e52") into an arbitrary number (it normalises a zero mantissa). Such a number is zero: the
+// copy returned has its exponent written as zeros ("0.00", "0.0000"), which reads as 0.0.
+// Nothing when the text holds no such number.
+std::optional<std::string> withZeroExponentsRemoved(std::string_view json)
+{
+    std::optional<std::string> patched;
+    bool inString = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char ch = json[i];
+        if (inString) {
+            if (ch == '\\')
+                ++i;
+            else if (ch == '"')
+                inString = false;
+            continue;
+        }
+        if (ch == '"') {
+            inString = true;
+            continue;
+        }
+        if (ch != '-' && (ch < '0' || ch > '9'))
+            continue;
+        std::size_t end = i;
+        while (end < json.size() && std::strchr("0123456789+-.eE", json[end]) != nullptr && json[end] != '\0')
+            ++end;
+        const std::string_view number = json.substr(i, end - i);
+        const std::size_t e = number.find_first_of("eE");
+        const std::string_view mantissa = number.substr(0, e);
+        const bool zero = mantissa.find_first_of("123456789") == std::string_view::npos &&
+                          mantissa.find('0') != std::string_view::npos && mantissa.back() != '.' &&
+                          mantissa.find_first_of("+eE") == std::string_view::npos;
+        std::string_view exponent = e == std::string_view::npos ? std::string_view() : number.substr(e + 1);
+        if (!exponent.empty() && (exponent.front() == '+' || exponent.front() == '-'))
+            exponent.remove_prefix(1);
+        const bool plainExponent =
+            !exponent.empty() && exponent.find_first_not_of("0123456789") == std::string_view::npos;
+        if (e != std::string_view::npos && zero && plainExponent) {
+            if (!patched)
+                patched = std::string(json);
+            const bool hasFraction = mantissa.find('.') != std::string_view::npos;
+            for (std::size_t k = i + e; k < end; ++k)
+                (*patched)[k] = (k == i + e && !hasFraction) ? '.' : '0';
+        }
+        i = end - 1;
+    }
+    return patched;
+}
+
 }  // namespace
 
 void parseJson(rapidjson::Document& document, std::string_view json)
@@ -405,7 +456,10 @@ void parseJson(rapidjson::Document& document, std::string_view json)
         throw RecordJsonError("not accepted: " + problem);
     constexpr unsigned flags =
         rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-    document.Parse<flags>(json.data(), json.size());
+    if (const auto patched = withZeroExponentsRemoved(json))
+        document.Parse<flags>(patched->data(), patched->size());
+    else
+        document.Parse<flags>(json.data(), json.size());
     if (document.HasParseError())
         throw RecordJsonError(std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()) +
                               " (at byte " + std::to_string(document.GetErrorOffset()) + ")");

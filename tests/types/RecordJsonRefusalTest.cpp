@@ -150,6 +150,27 @@ TEST(RecordRefusal, DeepNestingIsRefusedWithoutCrashing)
     EXPECT_EQ(refusalOf(asKerailyrivi, keraily(R"("id":")" + std::string(1000, '[') + R"(\"{")")), "");
 }
 
+TEST(RecordRefusal, ZeroWithAnExponentReadsAsZero)
+{
+    // The full-precision reader would turn these into arbitrary numbers.
+    for (const char* zero : {"0e52", "0E-52", "-0e5", "0.0e52", "0.000E+300", "0e0"}) {
+        rapidjson::Document d;
+        parseJson(d, std::string("[") + zero + "," + zero + "]");
+        ASSERT_TRUE(d[0].IsNumber()) << zero;
+        EXPECT_EQ(d[0].GetDouble(), 0.0) << zero;
+        EXPECT_EQ(d[1].GetDouble(), 0.0) << zero;
+    }
+    // Invalid numbers stay invalid, other numbers and texts stay as they are.
+    for (const char* bad : {"0.e5", "0e", "0e+", "00e5", "0e5e5", "-e5"})
+        EXPECT_THROW({ rapidjson::Document d; parseJson(d, std::string("[") + bad + "]"); }, RecordJsonError) << bad;
+    rapidjson::Document d;
+    parseJson(d, R"([1e2, 10E-1, "0e5", 0])");
+    EXPECT_EQ(d[0].GetDouble(), 100.0);
+    EXPECT_EQ(d[1].GetDouble(), 1.0);
+    EXPECT_STREQ(d[2].GetString(), "0e5");
+    EXPECT_EQ(d[3].GetInt(), 0);
+}
+
 TEST(RecordRefusal, HalfOfASurrogatePairIsRefusedAndWholePairsPass)
 {
     const struct {
