@@ -2,10 +2,10 @@
 
 #include "db/Database.h"
 #include "db/Query.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "server/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>

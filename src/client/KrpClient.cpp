@@ -1,6 +1,6 @@
 #include "client/KrpClient.h"
 
-#include "types/UTyypit.h"
+#include "credentials/Palvelintunnukset.h"
 
 #include <openssl/evp.h>
 #include <rapidjson/stringbuffer.h>

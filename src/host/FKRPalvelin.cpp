@@ -3,7 +3,7 @@
 #include "MessageBox.h"
 #include "RadioGroup.h"
 #include "RemoteService.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCloseEvent>

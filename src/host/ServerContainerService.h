@@ -6,7 +6,7 @@
 #include "RemoteService.h"
 #include "server/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 
 #include <memory>
 

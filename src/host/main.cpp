@@ -6,7 +6,7 @@
 #include "ProgramOptions.h"
 #include "RemoteService.h"
 #include "ServerContainerService.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 #include "platform/Platform.h"
 
 #include <QApplication>

@@ -4,8 +4,8 @@
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
 
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 #include "platform/AnsiCodePage.h"
 
 namespace krp {

@@ -1,7 +1,7 @@
 #include "methods/MethodSupport.h"
 
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 
 namespace krp {
 

@@ -3,7 +3,7 @@
 // SQL, parameters and rows from one call of the session to the next, and its providers serve
 // the rows a method left open. Every query runs on the window's database (pooled connections).
 #include "db/Query.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "types/UTyypit.h"
 #include <QString>
 #include <optional>

@@ -6,8 +6,8 @@
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
 
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 
 #include <QDate>
 #include <QDateTime>

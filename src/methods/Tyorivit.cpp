@@ -1,6 +1,6 @@
 // Work lines added to a work order (MAARTYO) with the work order's totals (MAARPER), and the
 // completion of a work order.
-#include "host/log/DateTimeText.h"
+#include "log/DateTimeText.h"
 #include "methods/KeyNumbering.h"
 #include "methods/MethodError.h"
 #include "methods/MethodSupport.h"

@@ -1,8 +1,8 @@
 #include "server/ClientAuthentication.h"
 
 #include "db/Query.h"
-#include "host/log/ClientText.h"
-#include "host/log/EventLog.h"
+#include "log/ClientText.h"
+#include "log/EventLog.h"
 #include "types/UTyypit.h"
 
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "server/ClientRegistry.h"
 
-#include "host/log/DateTimeText.h"
+#include "log/DateTimeText.h"
 
 #include <QMutexLocker>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "server/RemoteEndpoint.h"
 
-#include "host/log/ClientText.h"
-#include "host/log/EventLog.h"
+#include "log/ClientText.h"
+#include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/ConnectPropertiesJson.h"

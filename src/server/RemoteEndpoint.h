@@ -6,8 +6,8 @@
 //   POST   /api/v1/methods/{Method}   one published method in the caller's session
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
+#include "methods/ServiceContext.h"
 #include "server/LoginThrottle.h"
-#include "server/ServiceContext.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"

@@ -1,6 +1,6 @@
 #include "server/ServerContainerUnit1.h"
 
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
 #include <QDir>
 #include <stdexcept>

@@ -2,7 +2,7 @@
 // TServerContainer1: the remote-method server with its HTTPS transport, the session listener
 // and the certificate files. The window starts and stops it; the container never does.
 #include "server/RemoteEndpoint.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpsServer.h"
 

@@ -2,6 +2,8 @@
 // Transfer records that the server and its client applications agree on. Plain data holders:
 // public fields in declaration order (the order of their JSON "fields"), no validation.
 // A new record has every number 0 and every text empty.
+#include "credentials/Palvelintunnukset.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -17,9 +19,6 @@ template <class T>
 using TObjectList = std::vector<T>;
 
 enum class TTarratyyppi : int { ttHintalappu = 0, ttTarralappu = 1 };
-
-inline constexpr const char* PALVELIMEN_KAYTTAJATUNNUS = "k7Roval2Pinsu_Meh8dorwa4Ly-b9x";
-inline constexpr const char* PALVELIMEN_SALASANA = "Qz4%mUr8*Kelo!v2Bin9Xo+Ta#Wek3";
 
 struct TVarastoontulorivi {  // goods-receipt row -> KERUUOSTOTILAUS
     QString id;

@@ -1,6 +1,6 @@
 // The real krpalvelin program without a display: it runs offscreen, writes message boxes to
 // standard error, and SIGTERM / SIGINT close it as the operator would.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // After-connect work on a real SQLite database: company name and the work-order state list.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "SqliteErp.h"
 #include "host/DatabaseConnection.h"
 #include "host/Tietokantatarkistukset.h"

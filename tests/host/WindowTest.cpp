@@ -1,12 +1,12 @@
 // The main window: controls, settings, captions, start and stop, enabling, event log view.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "SqliteErp.h"
 #include "TempDir.h"
 #include "host/FKRPalvelin.h"
 #include "host/MessageBox.h"
 #include "host/RadioGroup.h"
 #include "host/RemoteService.h"
-#include "host/log/EventLog.h"
+#include "log/EventLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,16 @@
 #include "WarehouseFixture.h"
 
+#include "support/QtTestApp.h"
+
 namespace krp::test {
 
 QCoreApplication& warehouseTestApp()
 {
-    static int argc = 1;
-    static char arg0[] = "warehouse-methods-test";
-    static char* argv[] = {arg0, nullptr};
     static QCoreApplication* app = [] {
         // Before the first use of the system locale.
         qputenv("LC_ALL", "fi_FI.UTF-8");
         qputenv("LANG", "fi_FI.UTF-8");
-        return new QCoreApplication(argc, argv);
+        return qtApp();
     }();
     return *app;
 }

@@ -2,10 +2,10 @@
 // What the warehouse-method tests share: a Qt application on the main thread, the event log
 // they read back, a fresh ERP database on SQLite or MariaDB (schema only; each test inserts
 // the rows it needs) and one session's method module on it.
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 #include "methods/ServerMethodsUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 #include "support/TestDatabases.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
 #pragma once
 // A workshop session on a fresh ERP database (demo data) with the event log on the test's main
 // thread, so that the lines the methods write can be read back. Runs on SQLite and MariaDB.
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 #include "methods/ServerMethodsUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
+#include "support/QtTestApp.h"
 #include "support/TestDatabases.h"
 
 #include <QCoreApplication>
@@ -19,17 +20,6 @@
 
 namespace krp::test {
 
-// The one application object of the test binary, made on the main thread on first use.
-inline QCoreApplication* workshopApp()
-{
-    static int argc = 1;
-    static char arg0[] = "krp-workshop-test";
-    static char* argv[] = {arg0, nullptr};
-    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
-                                                                 : new QCoreApplication(argc, argv);
-    return app;
-}
-
 class WorkshopTest : public DatabaseTest {
 protected:
     void SetUp() override
@@ -37,7 +27,7 @@ protected:
         DatabaseTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        workshopApp();
+        qtApp();
         log_ = std::make_unique<EventLog>();
         EventLog::setInstance(log_.get());
         context_.database = &db();

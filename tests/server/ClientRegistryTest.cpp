@@ -2,8 +2,8 @@
 // and counter, and the work that Ping and SovellusSuljetaan hand to the main thread.
 #include "server/ClientRegistry.h"
 
-#include "host/QtTestApp.h"
-#include "host/log/DateTimeText.h"
+#include "support/QtTestApp.h"
+#include "log/DateTimeText.h"
 
 #include <gtest/gtest.h>
 

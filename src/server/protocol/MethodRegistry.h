@@ -18,7 +18,6 @@
 // The registry knows nothing of the transport: it is filled once, then only read, and may be
 // called from many threads at once (each call on its own module instance).
 #include "Marshalling.h"
-#include "server/transport/TextCut.h"
 
 #include <QString>
 
@@ -65,6 +64,20 @@ std::string errorBody(std::string_view message);
 CallResult errorResult(int status, std::string_view message);
 
 namespace detail {
+
+// A name the client sent, as an answer repeats it: at most 200 characters, then "…".
+inline std::string cutName(std::string_view name)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < name.size(); ++chars) {
+        if (chars == 200)
+            return std::string(name.substr(0, i)) + "\xE2\x80\xA6";
+        ++i;
+        while (i < name.size() && (static_cast<unsigned char>(name[i]) & 0xC0) == 0x80)
+            ++i;
+    }
+    return std::string(name);
+}
 
 // An argument that does not convert; the message names the argument.
 class ArgumentError : public std::runtime_error {
@@ -139,7 +152,7 @@ public:
     {
         const auto it = index_.find(name);
         if (it == index_.end())
-            return errorResult(kStatusNotFound, "No published method named \"" + transport::cutClientText(name) + "\"");
+            return errorResult(kStatusNotFound, "No published method named \"" + detail::cutName(name) + "\"");
         const Entry& entry = entries_[it->second];
         rapidjson::Document document;
         CallResult refusal;

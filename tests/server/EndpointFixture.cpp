@@ -1,7 +1,7 @@
 #include "EndpointFixture.h"
 
-#include "host/QtTestApp.h"
-#include "host/log/EventLog.h"
+#include "support/QtTestApp.h"
+#include "log/EventLog.h"
 #include "methods/ServerMethodsUnit1.h"
 
 #include <QThread>

@@ -1,5 +1,6 @@
 #pragma once
-// One Qt application object for a whole test binary, created on first use on the main thread.
+// The one Qt application object of a test binary, created on first use on the main thread (or
+// the one that already exists). Every test fixture that needs Qt's event loop gets it here.
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
@@ -13,7 +14,8 @@ App* qtApp()
     static int argc = 1;
     static char arg0[] = "krp-test";
     static char* argv[] = {arg0, nullptr};
-    static App* app = new App(argc, argv);
+    static App* app = QCoreApplication::instance() ? static_cast<App*>(QCoreApplication::instance())
+                                                    : new App(argc, argv);
     return app;
 }
 

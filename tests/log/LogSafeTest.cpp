@@ -1,5 +1,5 @@
 // Client texts in log lines: no line of their own, no invisible bytes, no megabytes.
-#include "host/log/ClientText.h"
+#include "log/ClientText.h"
 
 #include <gtest/gtest.h>
 

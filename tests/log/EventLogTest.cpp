@@ -1,7 +1,7 @@
 // The event log: hand-over from other threads, order, time of append, line breaks, volume.
-#include "QtTestApp.h"
-#include "host/log/DateTimeText.h"
-#include "host/log/EventLog.h"
+#include "support/QtTestApp.h"
+#include "log/DateTimeText.h"
+#include "log/EventLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Prints the regional texts as the running machine's settings make them, for the tests that
 // need a process of their own per locale.
-#include "host/log/DateTimeText.h"
+#include "log/DateTimeText.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // and returned failures as the client and the event log see them.
 #include "DemoEndpointFixture.h"
 
-#include "host/log/DateTimeText.h"
+#include "log/DateTimeText.h"
 #include "types/DateTimeValue.h"
 
 #include <rapidjson/document.h>

@@ -18,7 +18,7 @@
 #include "db/Query.h"
 #include "server/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
-#include "server/ServiceContext.h"
+#include "methods/ServiceContext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The platform seam: the program's directory and termination requests.
-#include "QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>

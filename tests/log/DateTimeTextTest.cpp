@@ -1,6 +1,6 @@
 // Regional texts: the time text of the log, and the two number forms.
-#include "QtTestApp.h"
-#include "host/log/DateTimeText.h"
+#include "support/QtTestApp.h"
+#include "log/DateTimeText.h"
 
 #include <gtest/gtest.h>
 
