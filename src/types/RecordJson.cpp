@@ -422,27 +422,44 @@ std::optional<std::string> withZeroExponentsRemoved(std::string_view json)
         }
         if (ch != '-' && (ch < '0' || ch > '9'))
             continue;
-        std::size_t end = i;
-        while (end < json.size() && std::strchr("0123456789+-.eE", json[end]) != nullptr && json[end] != '\0')
-            ++end;
-        const std::string_view number = json.substr(i, end - i);
-        const std::size_t e = number.find_first_of("eE");
-        const std::string_view mantissa = number.substr(0, e);
-        const bool zero = mantissa.find_first_of("123456789") == std::string_view::npos &&
-                          mantissa.find('0') != std::string_view::npos && mantissa.back() != '.' &&
-                          mantissa.find_first_of("+eE") == std::string_view::npos;
-        std::string_view exponent = e == std::string_view::npos ? std::string_view() : number.substr(e + 1);
-        if (!exponent.empty() && (exponent.front() == '+' || exponent.front() == '-'))
-            exponent.remove_prefix(1);
-        const bool plainExponent =
-            !exponent.empty() && exponent.find_first_not_of("0123456789") == std::string_view::npos;
-        if (e != std::string_view::npos && zero && plainExponent) {
-            if (!patched)
-                patched = std::string(json);
-            const bool hasFraction = mantissa.find('.') != std::string_view::npos;
-            for (std::size_t k = i + e; k < end; ++k)
-                (*patched)[k] = (k == i + e && !hasFraction) ? '.' : '0';
+        // One number as the parser reads it: -?digits(.digits)?([eE][+-]?digits)?
+        const auto digitsFrom = [&](std::size_t at) {
+            while (at < json.size() && json[at] >= '0' && json[at] <= '9')
+                ++at;
+            return at;
+        };
+        std::size_t at = i + (ch == '-' ? 1 : 0);
+        const std::size_t intEnd = digitsFrom(at);
+        bool wellFormed = intEnd > at;
+        bool zero = json.substr(at, intEnd - at).find_first_not_of('0') == std::string_view::npos;
+        at = intEnd;
+        bool hasFraction = false;
+        if (wellFormed && at < json.size() && json[at] == '.') {
+            const std::size_t fractionEnd = digitsFrom(at + 1);
+            wellFormed = fractionEnd > at + 1;
+            zero = zero && json.substr(at + 1, fractionEnd - at - 1).find_first_not_of('0') == std::string_view::npos;
+            hasFraction = true;
+            at = fractionEnd;
         }
+        std::size_t end = at;
+        if (wellFormed && zero && at < json.size() && (json[at] == 'e' || json[at] == 'E')) {
+            std::size_t digits = at + 1;
+            if (digits < json.size() && (json[digits] == '+' || json[digits] == '-'))
+                ++digits;
+            const std::size_t exponentEnd = digitsFrom(digits);
+            if (exponentEnd > digits) {
+                if (!patched)
+                    patched = std::string(json);
+                for (std::size_t k = at; k < exponentEnd; ++k)
+                    (*patched)[k] = (k == at && !hasFraction) ? '.' : '0';
+                // "0e5e5" is no number: it must not become one ("0.0e5").
+                if (exponentEnd < json.size() && (json[exponentEnd] == 'e' || json[exponentEnd] == 'E'))
+                    (*patched)[exponentEnd] = 'x';
+                end = exponentEnd;
+            }
+        }
+        if (end == i)
+            continue;
         i = end - 1;
     }
     return patched;
