@@ -51,6 +51,24 @@ PalvelunRajat luePalvelunRajat(const IniFile& ini)
     return r;
 }
 
+Rajat lueRajat(const IniFile& ini)
+{
+    const QString section = QStringLiteral("Rajat");
+    Rajat r;
+    const auto read = [&](const char* key, int& value) {
+        const int stored = ini.readInteger(section, QString::fromLatin1(key), value);
+        if (stored >= 1)
+            value = stored;
+    };
+    read("Yhteyksia_osoitteesta", r.yhteyksiaOsoitteesta);
+    read("Yhteyksia_enintaan", r.yhteyksiaEnintaan);
+    read("TLS_katteluaika_s", r.katteluaikaS);
+    read("Runkojen_muisti_Mt", r.runkojenMuistiMt);
+    read("Kirjautumisvirheita_minuutissa", r.kirjautumisvirheita);
+    read("Kirjautumisen_esto_enintaan_s", r.estoEnintaanS);
+    return r;
+}
+
 void tallennaAsetukset(IniFile& ini, const QString& verkkonimi, const QString& portti, int tietokannanTyyppi)
 {
     ini.writeString(kTietokanta, QStringLiteral("Verkkonimi"), verkkonimi);

@@ -33,6 +33,19 @@ struct PalvelunRajat {
 };
 PalvelunRajat luePalvelunRajat(const IniFile& ini);
 
+// [Rajat]: limits against hostile and careless clients. A missing key, or one below 1, gives
+// the default.
+struct Rajat {
+    int yhteyksiaOsoitteesta = 64;      // Yhteyksia_osoitteesta: open connections per client address
+    int yhteyksiaEnintaan = 4096;       // Yhteyksia_enintaan: open connections in all
+    int katteluaikaS = 5;               // TLS_katteluaika_s: time to finish the TLS handshake
+    int runkojenMuistiMt = 256;         // Runkojen_muisti_Mt: request bodies held at once, MiB
+    int kirjautumisvirheita = 10;       // Kirjautumisvirheita_minuutissa: failures before a lock-out
+    int estoEnintaanS = 900;            // Kirjautumisen_esto_enintaan_s: longest lock-out
+};
+
+Rajat lueRajat(const IniFile& ini);
+
 // Reads the keys (a missing key gives the default above).
 Asetukset lueAsetukset(const IniFile& ini);
 

@@ -9,6 +9,7 @@
 #include "ServerContainerService.h"
 #include "log/EventLog.h"
 #include "platform/Platform.h"
+#include "platform/ProcessResources.h"
 #include "platform/ServiceNotify.h"
 
 #include <QApplication>
@@ -30,6 +31,12 @@ std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& w
     options.maxSessions = static_cast<std::size_t>(rajat.istuntojaEnintaan);
     options.maxWaitingCalls = static_cast<std::size_t>(rajat.odottaviaKutsujaIstunnossa);
     options.stopDeadline = std::chrono::seconds(rajat.pysaytyksenAikarajaSekuntia);
+    options.maxConnectionsPerAddress = static_cast<std::size_t>(rajat.yhteyksiaOsoitteesta);
+    options.maxConnections = static_cast<std::size_t>(rajat.yhteyksiaEnintaan);
+    options.handshakeTimeout = std::chrono::seconds(rajat.katteluaikaS);
+    options.maxBodyMemoryBytes = static_cast<std::size_t>(rajat.runkojenMuistiMt) * 1024 * 1024;
+    options.loginThrottle.failures = static_cast<unsigned>(rajat.kirjautumisvirheita);
+    options.loginThrottle.longestLock = std::chrono::seconds(rajat.estoEnintaanS);
     return std::make_unique<krp::ServerContainerService>(window, configDir, options);
 }
 
@@ -61,6 +68,7 @@ int main(int argc, char* argv[])
         krp::useConsoleMessageBoxes();
     }
 
+    krp::platform::raiseOpenFileLimit();
     const QString configDir = options.configDir.isEmpty() ? krp::platform::programDirectory() : options.configDir;
 
     int rc = 0;

@@ -1,6 +1,7 @@
 #include "server/ClientAuthentication.h"
 
 #include "db/Query.h"
+#include "log/ClientText.h"
 #include "log/EventLog.h"
 #include "types/UTyypit.h"
 
@@ -38,11 +39,16 @@ QString readSetting(db::Query& q, const QString& name)
 
 }  // namespace
 
-bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password)
+bool fixedCredentialsMatch(const QString& user, const QString& password)
 {
     const bool userOk = constantTimeEquals(user, QString::fromLatin1(types::PALVELIMEN_KAYTTAJATUNNUS));
     const bool passwordOk = constantTimeEquals(password, QString::fromLatin1(types::PALVELIMEN_SALASANA));
-    const bool valid = userOk && passwordOk;
+    return userOk && passwordOk;
+}
+
+bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password)
+{
+    const bool valid = fixedCredentialsMatch(user, password);
     appendStampedLineLocked(valid ? QStringLiteral("OnUserAuthenticate: OK")
                                   : QStringLiteral("OnUserAuthenticate: Virheelliset kirjautumistiedot"));
     return valid;
@@ -50,9 +56,9 @@ bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString
 
 void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db::Query& FDKysely)
 {
-    TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + p.sovellus
+    TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + logSafe(p.sovellus)
                  + QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress
-                 + QStringLiteral(". Protokolla: ") + channel.protocol);
+                 + QStringLiteral(". Protokolla: ") + logSafe(channel.protocol));
     try {
         TarkistaPaasykoodi(FDKysely, p.saatu_paasykoodi);
         TarkistaOhjelmanKirjautumistiedot(FDKysely, p.saatu_kayttajatunnus, p.saatu_salasana);

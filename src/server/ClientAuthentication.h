@@ -36,6 +36,10 @@ struct ChannelInfo {
     QString protocol;
 };
 
+// Whether `user` and `password` are the fixed credentials, compared in constant time; logs
+// nothing (the check made as soon as a request's head is in).
+bool fixedCredentialsMatch(const QString& user, const QString& password);
+
 // Compares with the fixed credentials in constant time and logs the outcome under the
 // window lock. Returns whether the credentials are valid.
 bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password);

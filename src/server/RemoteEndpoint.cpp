@@ -1,14 +1,18 @@
 #include "server/RemoteEndpoint.h"
 
+#include "log/ClientText.h"
 #include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
+#include "server/ConnectPropertiesJson.h"
+#include "server/RequestCredentials.h"
 #include "server/protocol/TableObject.h"
+#include "server/transport/TextCut.h"
 
 #include <QByteArray>
 #include <QString>
-#include <rapidjson/document.h>
 
+#include <cctype>
 #include <memory>
 #include <optional>
 
@@ -32,59 +36,21 @@ HttpResponse unauthorized(std::string_view message)
     return r;
 }
 
-std::string_view pathOf(std::string_view target)
+bool equalsNoCase(std::string_view a, std::string_view b)
 {
-    const auto q = target.find('?');
-    return q == std::string_view::npos ? target : target.substr(0, q);
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
+    if (a.size() != b.size())
         return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
-    }
     return true;
-}
-
-// "Basic base64(user:password)": the user and password, or nothing when absent or malformed.
-std::optional<std::pair<QString, QString>> basicCredentials(const HttpRequest& request)
-{
-    const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Basic "))
-        return std::nullopt;
-    const QByteArray encoded = QByteArray(header.data() + 6, static_cast<qsizetype>(header.size() - 6)).trimmed();
-    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    const QString text = QString::fromUtf8(*decoded);
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    if (colon < 0)
-        return std::nullopt;
-    return std::make_pair(text.left(colon), text.mid(colon + 1));
-}
-
-// "Bearer <session id>", or the empty text.
-std::string bearerToken(const HttpRequest& request)
-{
-    const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Bearer "))
-        return {};
-    std::string token(header.substr(7));
-    while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
-        token.pop_back();
-    while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
-        token.erase(token.begin());
-    return token;
 }
 
 // The value of the request's Idempotency-Key header; nothing when it has none.
 std::optional<std::string> idempotencyKey(const HttpRequest& request)
 {
     for (const auto& [name, value] : request.headers) {
-        if (name.size() == 15 && startsWithNoCase(name, "Idempotency-Key"))
+        if (equalsNoCase(name, "Idempotency-Key"))
             return value;
     }
     return std::nullopt;
@@ -95,36 +61,6 @@ HttpResponse replayed(const session::IdempotencyStore::Answer& answer)
     HttpResponse r = HttpResponse::json(answer.status, answer.body);
     r.headers.emplace_back("Idempotent-Replayed", "true");
     return r;
-}
-
-// The connect properties of the session request's body; nothing when the body is not a JSON
-// object of texts (the message says what is wrong).
-std::optional<ConnectProperties> connectProperties(const std::string& body, std::string& error)
-{
-    rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseValidateEncodingFlag>(body.data(), body.size());
-    if (doc.HasParseError() || !doc.IsObject()) {
-        error = "The body must be a JSON object of connect properties (names to texts).";
-        return std::nullopt;
-    }
-    ConnectProperties p;
-    const std::pair<const char*, QString*> known[] = {
-        {"Application", &p.sovellus},
-        {"Token", &p.saatu_paasykoodi},
-        {"ApplicationUserName", &p.saatu_kayttajatunnus},
-        {"ApplicationPassword", &p.saatu_salasana},
-    };
-    for (auto it = doc.MemberBegin(); it != doc.MemberEnd(); ++it) {
-        if (!it->value.IsString()) {
-            error = std::string("Connect property \"") + it->name.GetString() + "\" must be a text.";
-            return std::nullopt;
-        }
-        for (const auto& [name, field] : known) {
-            if (std::string_view(it->name.GetString(), it->name.GetStringLength()) == name)
-                *field = QString::fromUtf8(it->value.GetString(), static_cast<qsizetype>(it->value.GetStringLength()));
-        }
-    }
-    return p;
 }
 
 }  // namespace
@@ -155,7 +91,7 @@ bool RemoteEndpoint::runsWithoutDatabase(std::string_view method)
 
 RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
                                std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
-                               MethodDispatcher methods)
+                               MethodDispatcher methods, LoginThrottleOptions throttle)
     : sessions_(sessions),
       service_(service),
       windowQuery_(std::move(windowQuery)),
@@ -163,8 +99,62 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
       methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
       busyLog_(&TekstiLokiin),
       sessionCapLog_(&TekstiLokiin),
-      operations_(sessions, service)
+      operations_(sessions, service),
+      throttle_(throttle)
 {
+}
+
+std::optional<HttpResponse> RemoteEndpoint::checkHead(const HttpRequest& request)
+{
+    if (stopping_)
+        return serviceStopping();
+    const std::string_view path = pathOf(request.target);
+    if (path == kSessionPath && request.method == "POST") {
+        if (auto refusal = lockedOut(request.remoteAddress))
+            return refusal;
+        const auto credentials = basicCredentials(request);
+        if (credentials && fixedCredentialsMatch(credentials->first, credentials->second))
+            return std::nullopt;
+        // Gate 1 refuses: the same answer and log lines as when the body had been read. Its log
+        // line waits for the window lock, so it is written on a worker, not on this I/O thread.
+        blocking_([user = credentials ? credentials->first : QString(),
+                   password = credentials ? credentials->second : QString()] {
+            DSAuthenticationManager1UserAuthenticate(user, password);
+        });
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
+        return unauthorized("Virheelliset kirjautumistiedot");
+    }
+    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix && request.method == "POST") {
+        const std::string token = bearerToken(request);
+        if (token.empty())
+            return unauthorized("No session: send Authorization: Bearer <session id>.");
+        if (!sessions_.find(token))
+            return unauthorized("The session is unknown, has ended or has expired.");
+    }
+    return std::nullopt;
+}
+
+std::optional<HttpResponse> RemoteEndpoint::lockedOut(const std::string& address)
+{
+    const auto wait = throttle_.retryAfter(address);
+    if (wait.count() == 0)
+        return std::nullopt;
+    HttpResponse r = HttpResponse::error(
+        429, "Liian monta epäonnistunutta kirjautumista tästä osoitteesta; yritä " +
+                 std::to_string(wait.count()) + " sekunnin kuluttua uudelleen.");
+    r.headers.emplace_back("Retry-After", std::to_string(wait.count()));
+    return r;
+}
+
+void RemoteEndpoint::openingFailed(const std::string& address, const QString& user)
+{
+    const QString from = QString::fromStdString(address);
+    TekstiLokiin(QStringLiteral("Istunnon avaus hylätty: osoite ") + from + QStringLiteral(", käyttäjätunnus \"")
+                 + logSafe(user) + QStringLiteral("\"."));
+    const auto lock = throttle_.failed(address);
+    if (lock.count() > 0)
+        TekstiLokiin(QStringLiteral("Liian monta epäonnistunutta kirjautumista osoitteesta ") + from
+                     + QStringLiteral("; sen kirjautumisyritykset torjutaan %1 sekunnin ajan.").arg(lock.count()));
 }
 
 void RemoteEndpoint::resume()
@@ -241,7 +231,7 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         auto work = [provider](session::Session&, TServerMethods1& module) {
             db::Query* query = module.provider(QString::fromStdString(provider));
             if (!query)
-                return HttpResponse::error(404, "No provider named \"" + provider + "\".");
+                return HttpResponse::error(404, "No provider named \"" + transport::cutClientText(provider) + "\".");
             return HttpResponse::json(200, protocol::queryTableJson(*query));
         };
         return inCallersSession(request, provider, false, std::move(work), std::move(respond));
@@ -285,15 +275,21 @@ void RemoteEndpoint::openSession(HttpRequest&& request, transport::Respond respo
 
 HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
 {
+    // An address that failed too often is refused before anything is checked.
+    if (auto refusal = lockedOut(request.remoteAddress))
+        return *refusal;
+
     // Gate 1: the fixed application credentials.
     const auto credentials = basicCredentials(request);
     const bool valid = DSAuthenticationManager1UserAuthenticate(credentials ? credentials->first : QString(),
                                                                 credentials ? credentials->second : QString());
-    if (!valid)
+    if (!valid) {
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
         return unauthorized("Virheelliset kirjautumistiedot");
+    }
 
     std::string error;
-    const auto properties = connectProperties(request.body, error);
+    const auto properties = readConnectProperties(request.body, error);
     if (!properties)
         return HttpResponse::error(400, error);
 
@@ -321,6 +317,10 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
         HttpResponse r = HttpResponse::error(503, e.what());  // not a refusal: try again later
         r.headers.emplace_back("Retry-After", kDatabaseRetryAfterSeconds);
         return r;
+    } catch (const ConnectRefused& e) {
+        sessions_.close(*session);
+        openingFailed(request.remoteAddress, properties->saatu_kayttajatunnus);
+        return HttpResponse::error(403, e.what());
     } catch (const std::exception& e) {
         sessions_.close(*session);
         return HttpResponse::error(403, e.what());
@@ -330,6 +330,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
         sessions_.close(*session);
         return serviceStopping();
     }
+    throttle_.succeeded(request.remoteAddress);
     return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
 }
 

@@ -17,6 +17,7 @@
 // and, without credentials, the health, metrics and description paths (OperationsEndpoint).
 #include "methods/ServiceContext.h"
 #include "server/operations/OperationsEndpoint.h"
+#include "server/LoginThrottle.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
@@ -28,6 +29,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,7 @@ public:
     // window lock. `methods` answers method calls; empty: callPublishedMethod.
     RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
                    std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
-                   MethodDispatcher methods = {});
+                   MethodDispatcher methods = {}, LoginThrottleOptions throttle = {});
 
     // Called on the connection's I/O thread; never blocks. Answers through `respond`, from
     // this or a worker thread.
@@ -75,12 +77,23 @@ public:
 
     OperationsEndpoint& operations() { return operations_; }
 
+    // The transport's head check: runs before a request's body is read, and refuses what
+    // needs no body to be refused: a session opening from a locked-out address (429), one
+    // without the fixed credentials (401), a method call without an open session (401), any
+    // request during a stop (503). Called on the connection's I/O thread; never blocks (the
+    // refused gate's locked log line is written on a worker).
+    std::optional<transport::HttpResponse> checkHead(const transport::HttpRequest& request);
+
 private:
     using Work = std::function<transport::HttpResponse(session::Session&, TServerMethods1&)>;
 
     void openSession(transport::HttpRequest&& request, transport::Respond respond);
     transport::HttpResponse openSessionNow(const transport::HttpRequest& request);
     void closeSession(const transport::HttpRequest& request, const transport::Respond& respond);
+    std::optional<transport::HttpResponse> lockedOut(const std::string& address);
+    // Counts a failed opening of `address` (logged with the user name it tried) and logs a
+    // lock-out that it starts.
+    void openingFailed(const std::string& address, const QString& user);
     // Runs `work` on the module of the session named by the request's bearer id, in that
     // session's turn (on this thread, or on a worker when `blocking`); 401 when there is no
     // such open session, 429 when too many of its calls wait.
@@ -104,6 +117,7 @@ private:
     LogThrottle busyLog_;
     LogThrottle sessionCapLog_;
     OperationsEndpoint operations_;
+    LoginThrottle throttle_;
 };
 
 // 503 "Palvelu pysäytetään" with Retry-After: the answer to requests during a stop.

@@ -42,7 +42,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
       endpoint_(
           *sessions_, service, std::move(windowQuery),
           [this](std::function<void()> work) { workers_.post(std::move(work)); },
-          options.methods),
+          options.methods, options.loginThrottle),
       DSHTTPService1([this](transport::HttpRequest&& r, transport::Respond respond) {
           endpoint_.handle(std::move(r), std::move(respond));
       })
@@ -88,6 +88,16 @@ void TServerContainer1::start()
     o.certificateFile = certificateFile_.toStdString();
     o.keyFile = keyFile_.toStdString();
     o.maxConnections = options_.maxConnections;
+    o.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    o.handshakeTimeout = options_.handshakeTimeout;
+    o.maxBodyMemoryBytes = options_.maxBodyMemoryBytes;
+    o.checkHead = [this](const transport::HttpRequest& r) { return endpoint_.checkHead(r); };
+    o.onRefusedConnection = [](const std::string& address, bool addressFull) {
+        // Reported at most once a minute per address; handed to the main thread, no lock.
+        TekstiLokiin(QStringLiteral("Yhteys torjuttu osoitteesta ") + QString::fromStdString(address)
+                     + (addressFull ? QStringLiteral(": osoitteesta on jo enimmäismäärä yhteyksiä auki.")
+                                    : QStringLiteral(": palvelimella on jo enimmäismäärä yhteyksiä auki.")));
+    };
     endpoint_.resume();
     DSHTTPService1.start(o);
 }

@@ -31,9 +31,14 @@ struct ServerContainerOptions {
     // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
     // TServerMethods1. Tests put methods of their own in front of those.
     MethodDispatcher methods;
-    std::size_t maxConnections = 512;  // open client connections; further ones are closed at once
     // Addresses besides loopback that may read GET /metrics.
     std::vector<std::string> metricsReaders;
+    // Limits against hostile and careless clients (asetukset.ini, [Rajat]).
+    std::size_t maxConnections = 4096;          // open client connections in all
+    std::size_t maxConnectionsPerAddress = 64;  // of them from one client address
+    std::chrono::milliseconds handshakeTimeout{5'000};
+    std::size_t maxBodyMemoryBytes = std::size_t{256} * 1024 * 1024;
+    LoginThrottleOptions loginThrottle;
 };
 
 class TServerContainer1 {

@@ -6,6 +6,8 @@
 #include <rapidjson/error/en.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <limits>
 #include <set>
 #include <type_traits>
@@ -178,8 +180,12 @@ TObjectList<R> readListObject(const rapidjson::Value& v)
         *slot = &m->value;
     }
 
+    // Without its count the list cannot be read: taking it as empty would answer success for
+    // records that were never written.
+    if (!helper)
+        throw RecordJsonError(typeName + ": \"FListHelper\" (the count of records, [N]) is missing");
     std::int64_t count = 0;
-    if (helper) {
+    {
         if (!helper->IsArray() || helper->Size() != 1)
             throw RecordJsonError(typeName + ": \"FListHelper\" must be an array holding the count, [N]");
         const rapidjson::Value& n = (*helper)[0];
@@ -330,41 +336,147 @@ namespace {
 // keeps a hostile body from costing the parser memory in proportion to its depth.
 constexpr int kMaxNesting = 64;
 
-bool nestsTooDeep(std::string_view json)
+int hexDigit(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the "\uXXXX" escape starting at json[at] ('\\'), or -1 when there is none.
+long escapedUnit(std::string_view json, std::size_t at)
+{
+    if (at + 6 > json.size() || json[at] != '\\' || json[at + 1] != 'u')
+        return -1;
+    long unit = 0;
+    for (std::size_t i = at + 2; i < at + 6; ++i) {
+        const int d = hexDigit(json[i]);
+        if (d < 0)
+            return -1;
+        unit = unit * 16 + d;
+    }
+    return unit;
+}
+
+// What the parser would let through although it is no value of this system: nesting deeper
+// than kMaxNesting, and half of a surrogate pair written as an escape ("\udc00" alone), which
+// would otherwise reach the database as replacement characters. Empty when the text is fine.
+std::string scanProblem(std::string_view json)
 {
     int depth = 0;
     bool inString = false;
-    bool escaped = false;
-    for (const char ch : json) {
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char ch = json[i];
         if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (ch == '\\')
-                escaped = true;
-            else if (ch == '"')
+            if (ch == '"') {
                 inString = false;
+            } else if (ch == '\\') {
+                const long unit = escapedUnit(json, i);
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    const long low = escapedUnit(json, i + 6);
+                    if (low < 0xDC00 || low > 0xDFFF)
+                        return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
+                    i += 11;
+                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                    return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
+                } else {
+                    ++i;  // the escaped character cannot end the string
+                }
+            }
         } else if (ch == '"') {
             inString = true;
         } else if (ch == '[' || ch == '{') {
             if (++depth > kMaxNesting)
-                return true;
+                return "arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
         } else if (ch == ']' || ch == '}') {
             --depth;
         }
     }
-    return false;
+    return {};
+}
+
+// RapidJSON's full-precision number reader turns a zero with an exponent ("0e5", "0.0E-3",
+// "-0e52") into an arbitrary number (it normalises a zero mantissa). Such a number is zero: the
+// copy returned has its exponent written as zeros ("0.00", "0.0000"), which reads as 0.0.
+// Nothing when the text holds no such number.
+std::optional<std::string> withZeroExponentsRemoved(std::string_view json)
+{
+    std::optional<std::string> patched;
+    bool inString = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char ch = json[i];
+        if (inString) {
+            if (ch == '\\')
+                ++i;
+            else if (ch == '"')
+                inString = false;
+            continue;
+        }
+        if (ch == '"') {
+            inString = true;
+            continue;
+        }
+        if (ch != '-' && (ch < '0' || ch > '9'))
+            continue;
+        // One number as the parser reads it: -?digits(.digits)?([eE][+-]?digits)?
+        const auto digitsFrom = [&](std::size_t at) {
+            while (at < json.size() && json[at] >= '0' && json[at] <= '9')
+                ++at;
+            return at;
+        };
+        std::size_t at = i + (ch == '-' ? 1 : 0);
+        const std::size_t intEnd = digitsFrom(at);
+        bool wellFormed = intEnd > at;
+        bool zero = json.substr(at, intEnd - at).find_first_not_of('0') == std::string_view::npos;
+        at = intEnd;
+        bool hasFraction = false;
+        if (wellFormed && at < json.size() && json[at] == '.') {
+            const std::size_t fractionEnd = digitsFrom(at + 1);
+            wellFormed = fractionEnd > at + 1;
+            zero = zero && json.substr(at + 1, fractionEnd - at - 1).find_first_not_of('0') == std::string_view::npos;
+            hasFraction = true;
+            at = fractionEnd;
+        }
+        std::size_t end = at;
+        if (wellFormed && zero && at < json.size() && (json[at] == 'e' || json[at] == 'E')) {
+            std::size_t digits = at + 1;
+            if (digits < json.size() && (json[digits] == '+' || json[digits] == '-'))
+                ++digits;
+            const std::size_t exponentEnd = digitsFrom(digits);
+            if (exponentEnd > digits) {
+                if (!patched)
+                    patched = std::string(json);
+                for (std::size_t k = at; k < exponentEnd; ++k)
+                    (*patched)[k] = (k == at && !hasFraction) ? '.' : '0';
+                // "0e5e5" is no number: it must not become one ("0.0e5").
+                if (exponentEnd < json.size() && (json[exponentEnd] == 'e' || json[exponentEnd] == 'E'))
+                    (*patched)[exponentEnd] = 'x';
+                end = exponentEnd;
+            }
+        }
+        if (end == i)
+            continue;
+        i = end - 1;
+    }
+    return patched;
 }
 
 }  // namespace
 
 void parseJson(rapidjson::Document& document, std::string_view json)
 {
-    if (nestsTooDeep(json))
-        throw RecordJsonError("not accepted: arrays and objects nest deeper than " + std::to_string(kMaxNesting) +
-                              " levels");
+    if (const std::string problem = scanProblem(json); !problem.empty())
+        throw RecordJsonError("not accepted: " + problem);
     constexpr unsigned flags =
         rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-    document.Parse<flags>(json.data(), json.size());
+    if (const auto patched = withZeroExponentsRemoved(json))
+        document.Parse<flags>(patched->data(), patched->size());
+    else
+        document.Parse<flags>(json.data(), json.size());
     if (document.HasParseError())
         throw RecordJsonError(std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()) +
                               " (at byte " + std::to_string(document.GetErrorOffset()) + ")");

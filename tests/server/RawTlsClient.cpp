@@ -42,13 +42,18 @@ struct RawTlsClient::Impl {
     }
 };
 
-RawTlsClient::RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure)
+RawTlsClient::RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure,
+                           const std::string& from)
     : impl_(std::make_unique<Impl>())
 {
     impl_->tls.set_verify_mode(ssl::verify_none);
     if (configure)
         configure(impl_->tls.native_handle());
     impl_->stream = std::make_unique<ssl::stream<tcp::socket>>(impl_->io, impl_->tls);
+    if (!from.empty()) {
+        impl_->stream->lowest_layer().open(tcp::v4());
+        impl_->stream->lowest_layer().bind(tcp::endpoint(net::ip::make_address(from), 0));
+    }
     impl_->stream->lowest_layer().connect(
         tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
 }
@@ -135,6 +140,24 @@ std::string RawTlsClient::readHead(std::chrono::milliseconds limit)
 bool RawTlsClient::closedByServer() const
 {
     return impl_->closed;
+}
+
+bool RawTlsClient::waitForPlainClose(std::chrono::milliseconds limit)
+{
+    char byte = 0;
+    boost::system::error_code ec;
+    const bool done = impl_->run(
+        [&](auto handler) {
+            impl_->stream->next_layer().async_read_some(net::buffer(&byte, 1),
+                                                        [handler](boost::system::error_code e, std::size_t) { handler(e); });
+        },
+        ec, limit);
+    return done && ec;
+}
+
+SSL* RawTlsClient::nativeHandle()
+{
+    return impl_->stream->native_handle();
 }
 
 int statusOf(const std::string& response)

@@ -9,13 +9,16 @@
 #include <string_view>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
 
 namespace krp::test {
 
 class RawTlsClient {
 public:
-    // Connects to 127.0.0.1:port. `configure` may restrict the TLS versions and so on.
-    explicit RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure = {});
+    // Connects to 127.0.0.1:port, from `from` (another loopback address, to act as another
+    // host) when given. `configure` may restrict the TLS versions and so on.
+    explicit RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure = {},
+                          const std::string& from = {});
     ~RawTlsClient();
 
     // True when the TLS handshake succeeded.
@@ -34,6 +37,11 @@ public:
     std::string readHead(std::chrono::milliseconds limit = std::chrono::seconds(10));
     // Whether the last read ended because the server closed the connection.
     bool closedByServer() const;
+    // Reads on the TCP connection itself (no TLS) until the server closes it or `limit`
+    // passes; true when it closed.
+    bool waitForPlainClose(std::chrono::milliseconds limit);
+    // The TLS connection, for looking at what was negotiated.
+    SSL* nativeHandle();
 
 private:
     struct Impl;

@@ -121,6 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "not an integer"},
         Refusal{"count not in an array", asKerailyList, kerailyList(R"("FListHelper":1,"FItems":[])"),
                 "FListHelper"},
+        Refusal{"count missing beside items", asKerailyList,
+                kerailyList(R"("FOwnsObjects":true,"FItems":[)" + kItem + "]"), "\"FListHelper\" (the count"},
         Refusal{"items not an array", asKerailyList, kerailyList(R"("FListHelper":[0],"FItems":{})"), "FItems"},
         Refusal{"unknown list member", asKerailyList, kerailyList(R"("FCount":0)"), "\"FCount\" is no field"},
         Refusal{"null counted as a record", asKerailyList, kerailyList(R"("FListHelper":[1],"FItems":[null])"),
@@ -146,6 +148,50 @@ TEST(RecordRefusal, DeepNestingIsRefusedWithoutCrashing)
     EXPECT_NE(refusalOf(asKerailyrivi, deep).find("nest deeper"), std::string::npos);
     // Brackets inside texts are only text.
     EXPECT_EQ(refusalOf(asKerailyrivi, keraily(R"("id":")" + std::string(1000, '[') + R"(\"{")")), "");
+}
+
+TEST(RecordRefusal, ZeroWithAnExponentReadsAsZero)
+{
+    // The full-precision reader would turn these into arbitrary numbers.
+    for (const char* zero : {"0e52", "0E-52", "-0e5", "0.0e52", "0.000E+300", "0e0"}) {
+        rapidjson::Document d;
+        parseJson(d, std::string("[") + zero + "," + zero + "]");
+        ASSERT_TRUE(d[0].IsNumber()) << zero;
+        EXPECT_EQ(d[0].GetDouble(), 0.0) << zero;
+        EXPECT_EQ(d[1].GetDouble(), 0.0) << zero;
+    }
+    // Invalid numbers stay invalid, other numbers and texts stay as they are.
+    for (const char* bad : {"0.e5", "0e", "0e+", "00e5", "0e5e5", "0.0E5e5", "0E50EE52", "-e5"})
+        EXPECT_THROW({ rapidjson::Document d; parseJson(d, std::string("[") + bad + "]"); }, RecordJsonError) << bad;
+    rapidjson::Document d;
+    parseJson(d, R"([1e2, 10E-1, "0e5", 0])");
+    EXPECT_EQ(d[0].GetDouble(), 100.0);
+    EXPECT_EQ(d[1].GetDouble(), 1.0);
+    EXPECT_STREQ(d[2].GetString(), "0e5");
+    EXPECT_EQ(d[3].GetInt(), 0);
+}
+
+TEST(RecordRefusal, HalfOfASurrogatePairIsRefusedAndWholePairsPass)
+{
+    const struct {
+        const char* text;  // the value of "tuotekoodi" as written in JSON
+        bool accepted;
+    } cases[] = {
+        {R"(\udc00)", false},          // lone low half
+        {R"(a\ud800b)", false},        // lone high half
+        {R"(\ud800\u0041)", false},    // high half followed by no low half
+        {R"(\udbff\udfff)", true},     // a whole pair (U+10FFFF)
+        {R"(\ud834\udd1e)", true},     // U+1D11E
+        {R"(\\udc00)", true},          // an escaped backslash, then plain letters
+        {R"(\u00e4)", true},
+    };
+    for (const auto& c : cases) {
+        const std::string message = refusalOf(asKerailyrivi, keraily(std::string(R"("tuotekoodi":")") + c.text + "\""));
+        if (c.accepted)
+            EXPECT_EQ(message, "") << c.text;
+        else
+            EXPECT_NE(message.find("surrogate"), std::string::npos) << c.text << ": " << message;
+    }
 }
 
 }  // namespace

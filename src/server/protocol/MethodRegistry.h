@@ -65,6 +65,20 @@ CallResult errorResult(int status, std::string_view message);
 
 namespace detail {
 
+// A name the client sent, as an answer repeats it: at most 200 characters, then "…".
+inline std::string cutName(std::string_view name)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < name.size(); ++chars) {
+        if (chars == 200)
+            return std::string(name.substr(0, i)) + "\xE2\x80\xA6";
+        ++i;
+        while (i < name.size() && (static_cast<unsigned char>(name[i]) & 0xC0) == 0x80)
+            ++i;
+    }
+    return std::string(name);
+}
+
 // An argument that does not convert; the message names the argument.
 class ArgumentError : public std::runtime_error {
 public:
@@ -138,7 +152,7 @@ public:
     {
         const auto it = index_.find(name);
         if (it == index_.end())
-            return errorResult(kStatusNotFound, "No published method named \"" + std::string(name) + "\"");
+            return errorResult(kStatusNotFound, "No published method named \"" + detail::cutName(name) + "\"");
         const Entry& entry = entries_[it->second];
         rapidjson::Document document;
         CallResult refusal;

@@ -1,6 +1,7 @@
 // One client connection: TLS handshake, then read a request, hand it to the handler, write its
 // answer when it comes, and read the next one (keep-alive) until the client leaves, a limit is
 // hit or the server stops. Every step runs on the connection's strand with its own deadline.
+#include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 
@@ -84,7 +85,12 @@ public:
         if (answering_)
             --core_.inFlight;
         core_.remove(this);
+        if (admitted_)
+            core_.admission.release(remoteAddress_);
     }
+
+    const std::string& remoteAddress() const { return remoteAddress_; }
+    void setAdmitted() { admitted_ = true; }
 
     void run()
     {
@@ -157,18 +163,45 @@ private:
         // From here the request counts as arrived: a draining stop waits for its answer.
         answering_ = true;
         ++core_.inFlight;
-        const auto& request = parser_->get();
-        const auto coding = parseContentEncoding(request[http::field::content_encoding]);
-        if (!coding)
-            return replyAndClose(HttpResponse::error(
-                415, "Pyynnön Content-Encoding \"" +
-                         std::string(request[http::field::content_encoding]) +
-                         "\" ei ole tuettu; käytä deflate tai gzip."));
-        requestCoding_ = *coding;
+        auto verdict = checkRequestHead(parser_->get(), parser_->chunked());
+        if (verdict.refusal)
+            return replyAndClose(std::move(*verdict.refusal));
+        requestCoding_ = verdict.coding;
 
         if (parser_->is_done())
             return dispatchRequest();
-        if (beast::iequals(request[http::field::expect], "100-continue"))
+        if (core_.options.checkHead)
+            return checkHead();
+        admitBody();
+    }
+
+    // The application looks at the head (it may refuse the request before its body is read),
+    // here on the strand: the check never blocks.
+    void checkHead()
+    {
+        HttpRequest head = requestOfHead(parser_->get());
+        head.remoteAddress = remoteAddress_;
+        head.remotePort = remotePort_;
+        std::optional<HttpResponse> refusal;
+        try {
+            refusal = core_.options.checkHead(head);
+        } catch (const std::exception& e) {
+            refusal = HttpResponse::error(500, e.what());
+        }
+        if (refusal)
+            return replyAndClose(std::move(*refusal));
+        admitBody();
+    }
+
+    // Leases the body's memory (a chunked body the most it may grow to), then reads it.
+    void admitBody()
+    {
+        const auto length = parser_->content_length();
+        bodyLease_ = core_.bodyMemory.lease(length ? static_cast<std::size_t>(*length)
+                                                   : core_.options.maxBodyBytes);
+        if (!bodyLease_)
+            return replyAndClose(bodyMemoryFull());
+        if (beast::iequals(parser_->get()[http::field::expect], "100-continue"))
             return sendContinue();
         readBody();
     }
@@ -213,21 +246,22 @@ private:
         auto message = parser_->release();
         parser_.reset();
 
-        HttpRequest request;
-        request.method = std::string(message.method_string());
-        request.target = std::string(message.target());
-        for (const auto& field : message)
-            request.headers.emplace_back(std::string(field.name_string()),
-                                         std::string(field.value()));
+        HttpRequest request = requestOfHead(message);
         request.body = std::move(message.body());
+        if (bodyLease_)
+            bodyLease_.resize(request.body.size());
         request.remoteAddress = remoteAddress_;
         request.remotePort = remotePort_;
 
         lowest().expires_never();  // the handler may take its time; the client waits
+        auto lease = std::make_shared<BodyMemoryBudget::Lease>(std::move(bodyLease_));
         Respond respond = [self = shared_from_this(), version = message.version(),
                            keepAlive = message.keep_alive(),
-                           acceptEncoding = std::string(message[http::field::accept_encoding])](
+                           acceptEncoding = std::string(message[http::field::accept_encoding]),
+                           lease](
                               HttpResponse response) {
+            // The body's memory goes back once the answer is there, before it is written.
+            lease->release();
             Reply reply;
             reply.encoded =
                 encodeResponse(std::move(response), self->core_.options, acceptEncoding);
@@ -237,7 +271,7 @@ private:
                 self->write(std::move(reply));
             });
         };
-        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options))
+        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, lease.get()))
             return respond(std::move(*refused));
         try {
             core_.handler(std::move(request), respond);
@@ -257,6 +291,7 @@ private:
     void replyAndClose(HttpResponse response)
     {
         parser_.reset();
+        bodyLease_.release();
         Reply reply;
         reply.encoded.response = std::move(response);
         reply.keepAlive = false;
@@ -334,6 +369,8 @@ private:
     beast::ssl_stream<beast::tcp_stream> stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
+    BodyMemoryBudget::Lease bodyLease_;
+    bool admitted_ = false;
     ContentCoding requestCoding_ = ContentCoding::Identity;
     bool answering_ = false;  // a request's headers read, its answer not yet written
     std::string remoteAddress_;
@@ -348,8 +385,15 @@ private:
 void serveConnection(ServerCore& core, tcp::socket socket)
 {
     auto connection = std::make_shared<HttpsConnection>(core, std::move(socket));
+    const auto decision = core.admission.admit(connection->remoteAddress());
+    if (!decision.admitted) {
+        if (decision.report && core.options.onRefusedConnection)
+            core.options.onRefusedConnection(connection->remoteAddress(), decision.addressFull);
+        return;  // the socket closes with the connection
+    }
+    connection->setAdmitted();
     if (!core.add(connection))
-        return;  // stopping or full: the socket closes with the connection
+        return;  // stopping
     connection->run();
 }
 

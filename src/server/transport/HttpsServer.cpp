@@ -1,5 +1,6 @@
 #include "server/transport/HttpsServer.h"
 
+#include "platform/ProcessResources.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 #include "server/transport/TlsServerContext.h"
@@ -24,14 +25,18 @@ using tcp = net::ip::tcp;
 
 ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_,
                        net::ssl::context tls_)
-    : options(std::move(options_)), handler(std::move(handler_)), tls(std::move(tls_))
+    : options(std::move(options_)),
+      handler(std::move(handler_)),
+      tls(std::move(tls_)),
+      admission(options.maxConnections, options.maxConnectionsPerAddress),
+      bodyMemory(options.maxBodyMemoryBytes, &platform::giveBackFreeMemory)
 {
 }
 
 bool ServerCore::add(const std::shared_ptr<Connection>& connection)
 {
     std::lock_guard lock(mutex_);
-    if (closing_ || connections_.size() >= options.maxConnections)
+    if (closing_)
         return false;
     connections_.emplace(connection.get(), connection);
     metrics::counters().connectionOpened();

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace krp::transport {
@@ -35,6 +36,15 @@ using Handler = std::function<HttpResponse(const HttpRequest&)>;
 // not block. An exception that escapes it (before `respond` was called) is answered 500.
 using AsyncHandler = std::function<void(HttpRequest&& request, Respond respond)>;
 
+// Called on the connection's I/O strand as soon as the head of a request that carries a body
+// is in, before any of the body is read or unpacked (the request's body is empty); must not
+// block. An answer refuses the request: it is sent and the connection closed. Must not throw.
+using HeadCheck = std::function<std::optional<HttpResponse>(const HttpRequest&)>;
+
+// Told about a connection refused because its address holds its share, or the server is
+// full: at most once a minute per address. Called on an I/O thread; must not block.
+using RefusalReport = std::function<void(const std::string& address, bool addressFull)>;
+
 struct HttpsServerOptions {
     std::string address = "0.0.0.0";  // address to listen on
     std::uint16_t port = 14002;        // 0: any free port, see HttpsServer::port()
@@ -43,16 +53,23 @@ struct HttpsServerOptions {
 
     unsigned ioThreads = 2;
     unsigned workerThreads = 16;       // plain Handler only: threads that may block
-    std::size_t maxConnections = 512;  // further connections are closed at once
+    std::size_t maxConnections = 4096;          // further connections are closed at once
+    std::size_t maxConnectionsPerAddress = 64;  // the share of one client address
 
     std::size_t maxBodyBytes = 16 * 1024 * 1024;  // as received and after decompression
     std::size_t maxHeaderBytes = 16 * 1024;
     std::size_t compressAbove = 1024;  // response bodies longer than this are compressed
+    // Request bodies held at once across all connections, as received and unpacked; a body
+    // that does not fit is answered 503 with Retry-After.
+    std::size_t maxBodyMemoryBytes = std::size_t{256} * 1024 * 1024;
 
-    std::chrono::milliseconds handshakeTimeout{10'000};
+    std::chrono::milliseconds handshakeTimeout{5'000};
     std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request header
     std::chrono::milliseconds bodyTimeout{120'000};    // rest of the request
     std::chrono::milliseconds writeTimeout{60'000};
+
+    HeadCheck checkHead;            // empty: every head passes
+    RefusalReport onRefusedConnection;
 };
 
 class HttpsServer {

@@ -30,11 +30,33 @@ HttpResponse callHandler(const Handler& handler, const HttpRequest& request)
     }
 }
 
+std::size_t unpackedBound(std::size_t compressedBytes, std::size_t limit)
+{
+    // Deflate packs at most 1032 bytes into one (a long run of one byte); a gzip member adds
+    // a header and trailer of its own, which only lowers the ratio.
+    constexpr std::size_t maxRatio = 1032;
+    if (compressedBytes >= limit / maxRatio)
+        return limit;
+    return compressedBytes * maxRatio + 1024 < limit ? compressedBytes * maxRatio + 1024 : limit;
+}
+
+HttpResponse bodyMemoryFull()
+{
+    HttpResponse r = HttpResponse::error(
+        503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
+    r.headers.emplace_back("Retry-After", "5");
+    return r;
+}
+
 std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,
-                                              const HttpsServerOptions& options)
+                                              const HttpsServerOptions& options,
+                                              BodyMemoryBudget::Lease* bodyLease)
 {
     if (requestCoding == ContentCoding::Identity)
         return std::nullopt;
+    if (bodyLease && *bodyLease &&
+        !bodyLease->resize(request.body.size() + unpackedBound(request.body.size(), options.maxBodyBytes)))
+        return bodyMemoryFull();
     auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
     if (decoded.status == DecodeStatus::TooLarge)
         return HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
@@ -43,6 +65,8 @@ std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCodin
         return HttpResponse::error(400, "Pyynnön runkoa ei voitu purkaa (Content-Encoding: " +
                                             std::string(contentCodingName(requestCoding)) + ").");
     request.body = std::move(decoded.data);
+    if (bodyLease && *bodyLease)
+        bodyLease->resize(request.body.size());
     return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // What happens to a request between the wire and the application, without any I/O: the body
 // is decoded before the handler sees it, and the answer's body is encoded for the client.
+#include "server/transport/BodyMemoryBudget.h"
 #include "server/transport/ContentCoding.h"
 #include "server/transport/HttpsServer.h"
 
@@ -16,9 +17,17 @@ struct EncodedResponse {
 };
 
 // Decodes the body of `request` in place; the answer to send instead when it grows past the
-// limit (413) or does not decode (400).
+// limit (413), does not decode (400), or when `bodyLease` (may be null) cannot grow to what
+// the body may unpack to (503 with Retry-After). `bodyLease` is left at the decoded body's size.
 std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,
-                                              const HttpsServerOptions& options);
+                                              const HttpsServerOptions& options,
+                                              BodyMemoryBudget::Lease* bodyLease = nullptr);
+
+// The most a deflate stream of `compressedBytes` can unpack to, within `limit`.
+std::size_t unpackedBound(std::size_t compressedBytes, std::size_t limit);
+
+// 503 with Retry-After: request bodies fill their memory budget.
+HttpResponse bodyMemoryFull();
 
 // Calls a plain handler; an exception becomes 500 with its message.
 HttpResponse callHandler(const Handler& handler, const HttpRequest& request);

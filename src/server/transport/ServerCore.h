@@ -1,5 +1,7 @@
 #pragma once
 // Inside the HTTPS server: what the listener and the connections share while it runs.
+#include "server/transport/AddressAdmission.h"
+#include "server/transport/BodyMemoryBudget.h"
 #include "server/transport/HttpsServer.h"
 
 #include <boost/asio/io_context.hpp>
@@ -30,8 +32,10 @@ public:
     boost::asio::ssl::context tls;
     // Requests handed to the handler and not yet answered on the wire.
     std::atomic<std::size_t> inFlight{0};
+    AddressAdmission admission;
+    BodyMemoryBudget bodyMemory;
 
-    // Registers a new connection; false when the server is stopping or full.
+    // Registers a new connection (admitted before); false when the server is stopping.
     bool add(const std::shared_ptr<Connection>& connection);
     void remove(const Connection* connection);
     // Refuses new connections from now on.

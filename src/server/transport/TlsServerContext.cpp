@@ -15,6 +15,11 @@
 namespace krp::transport {
 namespace {
 
+const char* const kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 // The most recent OpenSSL error of this thread as text, the queue emptied.
 std::string takeOpensslError()
 {
@@ -88,6 +93,14 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
                                  SSL_OP_CIPHER_SERVER_PREFERENCE);
     // An idle connection gives its TLS record buffers back until its next record.
     SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+    // TLS 1.2: ephemeral elliptic-curve key exchange and AEAD ciphers only (forward secrecy,
+    // no CBC, no SHA-1 MACs), for RSA and ECDSA certificates alike. TLS 1.3 keeps OpenSSL's
+    // suites, which all have both.
+    if (SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) != 1)
+        throw std::runtime_error("TLS-asetuksia ei voitu tehdä: " + takeOpensslError());
+    // A client that reconnects resumes its session from a ticket instead of a full handshake.
+    SSL_CTX_clear_options(ctx, SSL_OP_NO_TICKET);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
     SSL_CTX_set_default_passwd_cb(ctx, &noPassphrase);
 
     if (SSL_CTX_use_certificate_chain_file(ctx, certificateFile.c_str()) != 1)

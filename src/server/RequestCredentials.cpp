@@ -1,0 +1,59 @@
+#include "server/RequestCredentials.h"
+
+#include <QByteArray>
+
+#include <cctype>
+
+namespace krp {
+
+std::string_view pathOf(std::string_view target)
+{
+    const auto q = target.find('?');
+    return q == std::string_view::npos ? target : target.substr(0, q);
+}
+
+namespace {
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::pair<QString, QString>> basicCredentials(const transport::HttpRequest& request)
+{
+    const std::string_view header = request.header("Authorization");
+    if (!startsWithNoCase(header, "Basic "))
+        return std::nullopt;
+    const QByteArray encoded = QByteArray(header.data() + 6, static_cast<qsizetype>(header.size() - 6)).trimmed();
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    const QString text = QString::fromUtf8(*decoded);
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return std::nullopt;
+    return std::make_pair(text.left(colon), text.mid(colon + 1));
+}
+
+std::string bearerToken(const transport::HttpRequest& request)
+{
+    const std::string_view header = request.header("Authorization");
+    if (!startsWithNoCase(header, "Bearer "))
+        return {};
+    std::string token(header.substr(7));
+    while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))
+        token.pop_back();
+    while (!token.empty() && (token.front() == ' ' || token.front() == '\t'))
+        token.erase(token.begin());
+    return token;
+}
+
+}  // namespace krp

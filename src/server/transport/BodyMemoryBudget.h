@@ -1,0 +1,66 @@
+#pragma once
+// The memory that request bodies may hold at once across all connections. A connection
+// leases the size of a body before reading it (and the size it may unpack to before
+// decompressing it); a lease that does not fit is refused, and the request answered 503.
+//
+//   BodyMemoryBudget budget(256 << 20);
+//   BodyMemoryBudget::Lease lease = budget.lease(contentLength);
+//   if (!lease) -> 503
+//   lease.resize(bigger)   // false when it does not fit; the lease keeps its old size
+//   // the lease gives its bytes back when it goes
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+
+namespace krp::transport {
+
+class BodyMemoryBudget {
+public:
+    // `onLargeRelease` runs (on the releasing thread) when a lease of at least
+    // `largeLease` bytes is given back and nothing else is leased: the moment to hand freed
+    // memory back to the operating system.
+    explicit BodyMemoryBudget(std::size_t capacity, std::function<void()> onLargeRelease = {},
+                              std::size_t largeLease = 1024 * 1024);
+
+    class Lease {
+    public:
+        Lease() = default;
+        Lease(Lease&& other) noexcept;
+        Lease& operator=(Lease&& other) noexcept;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ~Lease();
+
+        explicit operator bool() const { return budget_ != nullptr; }
+        std::size_t size() const { return size_; }
+        // Grows or shrinks the lease; false (and unchanged) when growing does not fit.
+        bool resize(std::size_t bytes);
+        void release();
+
+    private:
+        friend class BodyMemoryBudget;
+        Lease(BodyMemoryBudget* budget, std::size_t size) : budget_(budget), size_(size) {}
+        BodyMemoryBudget* budget_ = nullptr;
+        std::size_t size_ = 0;
+        std::size_t largest_ = 0;
+    };
+
+    // An empty (false) lease when `bytes` does not fit beside what is leased.
+    Lease lease(std::size_t bytes);
+
+    std::size_t capacity() const { return capacity_; }
+    std::size_t inUse() const;
+
+private:
+    bool take(std::size_t bytes);
+    void give(std::size_t bytes, std::size_t largest);
+
+    const std::size_t capacity_;
+    const std::function<void()> onLargeRelease_;
+    const std::size_t largeLease_;
+    mutable std::mutex mutex_;
+    std::size_t inUse_ = 0;
+};
+
+}  // namespace krp::transport

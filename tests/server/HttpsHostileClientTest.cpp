@@ -1,0 +1,291 @@
+// Clients that try to hold the server, smuggle requests or make it read what nobody asked for:
+// admission per address, the head check before the body, the body memory cap, framing.
+#include "RawTlsClient.h"
+#include "ServerFixture.h"
+
+#include "server/transport/ContentCoding.h"
+#include "server/transport/SelfSignedCertificate.h"
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace krp::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class HttpsHostileClientTest : public ServerFixture {
+protected:
+    void restart(const std::function<void(transport::HttpsServerOptions&)>& change)
+    {
+        server.stop();
+        auto options = serverOptions();
+        change(options);
+        server.start(options);
+    }
+
+    // A connection from `from` that finished its TLS handshake.
+    std::unique_ptr<RawTlsClient> connected(const std::string& from)
+    {
+        auto raw = std::make_unique<RawTlsClient>(server.port(), std::function<void(SSL_CTX*)>{}, from);
+        EXPECT_TRUE(raw->handshake()) << from;
+        return raw;
+    }
+
+    // Sends one request on a fresh connection from `from`; the status of its answer.
+    int statusFrom(const std::string& from, const std::string& request)
+    {
+        RawTlsClient raw(server.port(), {}, from);
+        if (!raw.handshake() || !raw.send(request))
+            return 0;
+        return statusOf(raw.readHead());
+    }
+
+    static std::string post(const std::string& target, const std::string& body)
+    {
+        return "POST " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    }
+};
+
+TEST_F(HttpsHostileClientTest, TransferEncodingNotEndingInChunkedIsRefusedAndNothingAfterItRuns)
+{
+    std::atomic<int> deletes{0};
+    setRoute([&](const HttpRequest& r) {
+        if (r.method == "DELETE")
+            ++deletes;
+        return standardRoutes(r);
+    });
+    const char* codings[] = {"gzip", "chunked, identity", "identity", "chunked;x=1, gzip"};
+    for (const char* coding : codings) {
+        RawTlsClient raw(server.port());
+        ASSERT_TRUE(raw.handshake());
+        // Read as an empty body, the second request would run as one of its own.
+        ASSERT_TRUE(raw.send(std::string("POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: ") + coding +
+                             "\r\n\r\nDELETE /smuggled HTTP/1.1\r\nHost: x\r\n\r\n"));
+        const std::string answer = raw.readUntilClosed();
+        EXPECT_EQ(statusOf(answer), 400) << coding << ": " << answer;
+        EXPECT_NE(answer.find("Connection: close"), std::string::npos) << coding;
+        EXPECT_EQ(answer.find("HTTP/1.1", 8), std::string::npos) << coding << ": a second answer";
+        EXPECT_TRUE(raw.closedByServer()) << coding;
+    }
+    EXPECT_EQ(deletes.load(), 0);
+    // Chunked as the last coding is read as before.
+    EXPECT_EQ(statusFrom("", "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"), 200);
+}
+
+TEST_F(HttpsHostileClientTest, AbsoluteFormTargetReachesItsPath)
+{
+    for (const char* target : {"https://localhost:14002/echo", "HTTP://127.0.0.1:1/echo"}) {
+        RawTlsClient raw(server.port());
+        ASSERT_TRUE(raw.handshake());
+        ASSERT_TRUE(raw.send(post(target, "{\"a\":1}")));
+        const std::string answer = raw.readHead();
+        EXPECT_EQ(statusOf(answer), 200) << target << ": " << answer;
+    }
+}
+
+TEST_F(HttpsHostileClientTest, OneAddressHoldingItsShareDoesNotLockOutAnother)
+{
+    std::vector<std::string> reports;
+    std::mutex reportsMutex;
+    restart([&](transport::HttpsServerOptions& o) {
+        o.maxConnectionsPerAddress = 3;
+        o.maxConnections = 5;
+        o.onRefusedConnection = [&](const std::string& address, bool addressFull) {
+            std::lock_guard lock(reportsMutex);
+            reports.push_back(address + (addressFull ? " address" : " total"));
+        };
+    });
+
+    std::vector<std::unique_ptr<RawTlsClient>> held;
+    for (int i = 0; i < 3; ++i)
+        held.push_back(connected("127.0.0.2"));
+    // Further connections of that address are closed at once, and reported once.
+    for (int i = 0; i < 3; ++i) {
+        RawTlsClient extra(server.port(), {}, "127.0.0.2");
+        EXPECT_FALSE(extra.handshake(5s)) << i;
+    }
+    // Another address is served meanwhile.
+    EXPECT_EQ(statusFrom("127.0.0.3", post("/echo", "{}")), 200);
+
+    // The total holds as well: two more from a third address fill it.
+    held.push_back(connected("127.0.0.4"));
+    held.push_back(connected("127.0.0.4"));
+    RawTlsClient overTotal(server.port(), {}, "127.0.0.5");
+    EXPECT_FALSE(overTotal.handshake(5s));
+
+    // A closed connection gives its place back.
+    held.front()->abort();
+    held.erase(held.begin());
+    bool servedAgain = false;
+    for (int attempt = 0; attempt < 50 && !servedAgain; ++attempt) {
+        servedAgain = statusFrom("127.0.0.2", post("/echo", "{}")) == 200;
+        if (!servedAgain)
+            std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(servedAgain);
+
+    std::lock_guard lock(reportsMutex);
+    EXPECT_EQ(reports, (std::vector<std::string>{"127.0.0.2 address", "127.0.0.5 total"}));
+}
+
+TEST_F(HttpsHostileClientTest, ConnectionThatNeverFinishesItsHandshakeIsClosed)
+{
+    restart([](transport::HttpsServerOptions& o) { o.handshakeTimeout = 300ms; });
+    RawTlsClient bare(server.port());
+    // No TLS at all, and half a TLS hello: both are closed after the deadline.
+    EXPECT_TRUE(bare.waitForPlainClose(5s));
+    RawTlsClient half(server.port());
+    ASSERT_TRUE(half.sendPlain(std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)));
+    EXPECT_TRUE(half.waitForPlainClose(5s));
+}
+
+TEST_F(HttpsHostileClientTest, HeadCheckAnswersBeforeAnyBodyByteIsSent)
+{
+    std::atomic<int> handled{0};
+    std::atomic<int> checked{0};
+    setRoute([&](const HttpRequest& r) {
+        ++handled;
+        return standardRoutes(r);
+    });
+    restart([&](transport::HttpsServerOptions& o) {
+        o.checkHead = [&](const HttpRequest& r) -> std::optional<HttpResponse> {
+            ++checked;
+            EXPECT_TRUE(r.body.empty());
+            if (r.header("Authorization") != "ok")
+                return HttpResponse::error(401, "no");
+            return std::nullopt;
+        };
+    });
+
+    // The head announces 10 MB of gzip, none of which is sent: the answer comes anyway.
+    RawTlsClient raw(server.port());
+    ASSERT_TRUE(raw.handshake());
+    ASSERT_TRUE(raw.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\nContent-Length: 10000000\r\n\r\n"));
+    const std::string answer = raw.readUntilClosed(10s);
+    EXPECT_EQ(statusOf(answer), 401) << answer;
+    EXPECT_TRUE(raw.closedByServer());
+
+    // Let through, the body is read and handled; a request without a body is not checked
+    // (its handler decides alone).
+    EXPECT_EQ(statusFrom("", "POST /length HTTP/1.1\r\nHost: x\r\nAuthorization: ok\r\nContent-Length: 2\r\n\r\n{}"),
+              200);
+    EXPECT_EQ(statusFrom("", "GET /size/10 HTTP/1.1\r\nHost: x\r\n\r\n"), 200);
+    EXPECT_EQ(checked.load(), 2);
+    EXPECT_EQ(handled.load(), 2);
+}
+
+TEST_F(HttpsHostileClientTest, BodiesBeyondTheMemoryCapAreAnswered503AndTheCapComesBack)
+{
+    constexpr std::size_t KiB = 1024;
+    restart([](transport::HttpsServerOptions& o) { o.maxBodyMemoryBytes = 1024 * KiB; });
+
+    // One client announces 800 KiB and sends them slowly: its lease holds the memory.
+    RawTlsClient slow(server.port());
+    ASSERT_TRUE(slow.handshake());
+    const std::string body(800 * KiB, ' ');
+    ASSERT_TRUE(slow.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body.substr(0, 100)));
+    std::this_thread::sleep_for(200ms);
+
+    RawTlsClient second(server.port());
+    ASSERT_TRUE(second.handshake());
+    ASSERT_TRUE(second.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Length: 300000\r\n\r\n"));
+    const std::string refused = second.readUntilClosed();
+    EXPECT_EQ(statusOf(refused), 503) << refused;
+    EXPECT_NE(refused.find("Retry-After: "), std::string::npos);
+
+    // A small body still fits beside it.
+    EXPECT_EQ(statusFrom("", post("/length", "{}")), 200);
+
+    // A compressed body is leased for what it may unpack to: a small bomb does not fit.
+    const std::string bomb = transport::compress(std::string(16 * 1024 * KiB, 'a'), transport::ContentCoding::Gzip);
+    EXPECT_EQ(statusFrom("", "POST /length HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                 std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
+              503);
+
+    // Once the slow body is in, its memory is free again.
+    ASSERT_TRUE(slow.send(body.substr(100)));
+    EXPECT_EQ(statusOf(slow.readHead()), 200);
+    EXPECT_EQ(statusFrom("", post("/length", std::string(900 * KiB, ' '))), 200);
+}
+
+// TLS: what a client can negotiate.
+class HttpsTlsProfileTest : public ServerFixture {};
+
+bool handshakeWith(std::uint16_t port, const char* tls12Ciphers)
+{
+    RawTlsClient raw(port, [&](SSL_CTX* ctx) {
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+        SSL_CTX_set_cipher_list(ctx, tls12Ciphers);
+    });
+    return raw.handshake(5s);
+}
+
+TEST_F(HttpsTlsProfileTest, Tls12OffersOnlyEphemeralKeyExchangeWithAead)
+{
+    // The test certificate's key is ECDSA; an RSA certificate is served the same way below.
+    const struct {
+        const char* ciphers;
+        bool accepted;
+    } cases[] = {
+        {"ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {"ECDHE-ECDSA-AES256-GCM-SHA384", true},
+        {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+        {"ECDHE-ECDSA-AES128-SHA", false},     // CBC with SHA-1
+        {"ECDHE-ECDSA-AES256-SHA384", false},  // CBC
+        {"AES128-GCM-SHA256:AES256-SHA:AES128-SHA256", false},  // static RSA key exchange
+        {"DHE-RSA-AES128-GCM-SHA256", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(handshakeWith(server.port(), c.ciphers), c.accepted) << c.ciphers;
+
+    // TLS 1.3 as it is.
+    RawTlsClient tls13(server.port(), [](SSL_CTX* ctx) { SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION); });
+    EXPECT_TRUE(tls13.handshake());
+
+    server.stop();
+    auto options = serverOptions();
+    options.certificateFile = (certificate.directory() / "rsa.pem").string();
+    options.keyFile = (certificate.directory() / "rsa.key").string();
+    transport::writeSelfSignedCertificate(options.certificateFile, options.keyFile, transport::CertificateKey::Rsa2048, 1);
+    server.start(options);
+    EXPECT_TRUE(handshakeWith(server.port(), "ECDHE-RSA-AES128-GCM-SHA256"));
+    EXPECT_FALSE(handshakeWith(server.port(), "AES128-GCM-SHA256:AES256-SHA"));
+}
+
+TEST_F(HttpsTlsProfileTest, AReconnectingClientResumesItsSession)
+{
+    for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+        std::shared_ptr<SSL_SESSION> session;
+        {
+            RawTlsClient first(server.port(), [&](SSL_CTX* ctx) {
+                SSL_CTX_set_min_proto_version(ctx, version);
+                SSL_CTX_set_max_proto_version(ctx, version);
+            });
+            ASSERT_TRUE(first.handshake());
+            // TLS 1.3 sends its ticket after the handshake: one request and answer bring it.
+            ASSERT_TRUE(first.send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}"));
+            ASSERT_EQ(statusOf(first.readHead()), 200);
+            session.reset(SSL_get1_session(first.nativeHandle()), &SSL_SESSION_free);
+            ASSERT_TRUE(session);
+            // Left as after a clean goodbye: a session torn down unannounced is not resumed.
+            SSL_set_shutdown(first.nativeHandle(), SSL_SENT_SHUTDOWN | SSL_RECEIVED_SHUTDOWN);
+        }
+        SSL_SESSION* saved = session.get();
+        RawTlsClient again(server.port(), [&](SSL_CTX* ctx) {
+            SSL_CTX_set_min_proto_version(ctx, version);
+            SSL_CTX_set_max_proto_version(ctx, version);
+        });
+        SSL_set_session(again.nativeHandle(), saved);
+        ASSERT_TRUE(again.handshake());
+        EXPECT_EQ(SSL_session_reused(again.nativeHandle()), 1) << "version " << version;
+    }
+}
+
+}  // namespace
+}  // namespace krp::test
