@@ -66,6 +66,8 @@ int runBenchServer(int argc, char** argv, const BenchServerOptions& options)
     ServerContainerOptions containerOptions;
     containerOptions.address = "127.0.0.1";
     containerOptions.maxConnections = options.maxConnections;
+    // Every load client connects from loopback: one address may hold them all.
+    containerOptions.maxConnectionsPerAddress = options.maxConnections;
     if (options.workerThreads > 0)
         containerOptions.workerThreads = options.workerThreads;
     TServerContainer1 container(context, [&FDKysely]() -> db::Query& { return FDKysely; },
