@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cctype>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -105,6 +106,15 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
 }
 
 std::optional<HttpResponse> RemoteEndpoint::checkHead(const HttpRequest& request)
+{
+    const auto started = std::chrono::steady_clock::now();
+    std::optional<HttpResponse> refusal = refuseHead(request);
+    if (refusal)  // counted for the metrics like an answer after the body
+        OperationsEndpoint::count(request, *refusal, started);
+    return refusal;
+}
+
+std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& request)
 {
     if (stopping_)
         return serviceStopping();

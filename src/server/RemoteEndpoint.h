@@ -87,6 +87,7 @@ public:
 private:
     using Work = std::function<transport::HttpResponse(session::Session&, TServerMethods1&)>;
 
+    std::optional<transport::HttpResponse> refuseHead(const transport::HttpRequest& request);
     void openSession(transport::HttpRequest&& request, transport::Respond respond);
     transport::HttpResponse openSessionNow(const transport::HttpRequest& request);
     void closeSession(const transport::HttpRequest& request, const transport::Respond& respond);
