@@ -116,8 +116,9 @@ std::optional<HttpResponse> RemoteEndpoint::checkHead(const HttpRequest& request
 
 std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& request)
 {
+    // During a stop the request goes on to handle(), whose 503 keeps the connection open.
     if (stopping_)
-        return serviceStopping();
+        return std::nullopt;
     const std::string_view path = pathOf(request.target);
     if (path == kSessionPath && request.method == "POST") {
         if (auto refusal = lockedOut(request.remoteAddress))

@@ -79,8 +79,8 @@ public:
 
     // The transport's head check: runs before a request's body is read, and refuses what
     // needs no body to be refused: a session opening from a locked-out address (429), one
-    // without the fixed credentials (401), a method call without an open session (401), any
-    // request during a stop (503). Called on the connection's I/O thread; never blocks (the
+    // without the fixed credentials (401), a method call without an open session (401);
+    // nothing during a stop (handle() answers 503 then). Called on the connection's I/O thread; never blocks (the
     // refused gate's locked log line is written on a worker).
     std::optional<transport::HttpResponse> checkHead(const transport::HttpRequest& request);
 
