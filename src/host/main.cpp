@@ -31,12 +31,13 @@ std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& w
     options.maxSessions = static_cast<std::size_t>(rajat.istuntojaEnintaan);
     options.maxWaitingCalls = static_cast<std::size_t>(rajat.odottaviaKutsujaIstunnossa);
     options.stopDeadline = std::chrono::seconds(rajat.pysaytyksenAikarajaSekuntia);
-    options.maxConnectionsPerAddress = static_cast<std::size_t>(rajat.yhteyksiaOsoitteesta);
-    options.maxConnections = static_cast<std::size_t>(rajat.yhteyksiaEnintaan);
-    options.handshakeTimeout = std::chrono::seconds(rajat.katteluaikaS);
-    options.maxBodyMemoryBytes = static_cast<std::size_t>(rajat.runkojenMuistiMt) * 1024 * 1024;
-    options.loginThrottle.failures = static_cast<unsigned>(rajat.kirjautumisvirheita);
-    options.loginThrottle.longestLock = std::chrono::seconds(rajat.estoEnintaanS);
+    const krp::Rajat asiakasrajat = krp::lueRajat(ini);
+    options.maxConnectionsPerAddress = static_cast<std::size_t>(asiakasrajat.yhteyksiaOsoitteesta);
+    options.maxConnections = static_cast<std::size_t>(asiakasrajat.yhteyksiaEnintaan);
+    options.handshakeTimeout = std::chrono::seconds(asiakasrajat.katteluaikaS);
+    options.maxBodyMemoryBytes = static_cast<std::size_t>(asiakasrajat.runkojenMuistiMt) * 1024 * 1024;
+    options.loginThrottle.failures = static_cast<unsigned>(asiakasrajat.kirjautumisvirheita);
+    options.loginThrottle.longestLock = std::chrono::seconds(asiakasrajat.estoEnintaanS);
     return std::make_unique<krp::ServerContainerService>(window, configDir, options);
 }
 
