@@ -3,6 +3,7 @@
 #include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
+#include "server/ProtocolPaths.h"
 #include "server/protocol/TableObject.h"
 
 #include <QByteArray>
@@ -19,9 +20,6 @@ using transport::HttpResponse;
 
 namespace {
 
-constexpr std::string_view kSessionPath = "/api/v1/session";
-constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
-constexpr std::string_view kProvidersPrefix = "/api/v1/providers/";
 // When a client may try to open its session again while the database does not answer.
 constexpr const char* kDatabaseRetryAfterSeconds = "10";
 
@@ -30,12 +28,6 @@ HttpResponse unauthorized(std::string_view message)
     HttpResponse r = HttpResponse::error(401, message);
     r.headers.emplace_back("WWW-Authenticate", "Basic realm=\"KRPalvelin\"");
     return r;
-}
-
-std::string_view pathOf(std::string_view target)
-{
-    const auto q = target.find('?');
-    return q == std::string_view::npos ? target : target.substr(0, q);
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
@@ -198,18 +190,18 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
                         [this, operatorRequest] { return *operations_.handle(*operatorRequest); }, std::move(respond));
     }
     respond = OperationsEndpoint::counting(request, std::move(respond));
-    const std::string_view path = pathOf(request.target);
-    if (path == kSessionPath) {
+    const std::string_view path = paths::pathOf(request.target);
+    if (path == paths::kSession) {
         if (request.method == "POST")
             return openSession(std::move(request), std::move(respond));
         if (request.method == "DELETE")
             return closeSession(request, respond);
         return respond(HttpResponse::error(405, "Use POST to open a session and DELETE to close it."));
     }
-    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix) {
+    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix) {
         if (request.method != "POST")
             return respond(HttpResponse::error(405, "Methods are called with POST."));
-        std::string method(path.substr(kMethodsPrefix.size()));
+        std::string method(path.substr(paths::kMethodsPrefix.size()));
         using session::IdempotencyStore;
         auto key = idempotencyKey(request);
         if (key && !IdempotencyStore::validKey(*key))
@@ -233,10 +225,10 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         };
         return inCallersSession(request, std::move(method), blocking, std::move(work), std::move(respond));
     }
-    if (path.substr(0, kProvidersPrefix.size()) == kProvidersPrefix) {
+    if (path.substr(0, paths::kProvidersPrefix.size()) == paths::kProvidersPrefix) {
         if (request.method != "GET")
             return respond(HttpResponse::error(405, "Providers are read with GET."));
-        std::string provider(path.substr(kProvidersPrefix.size()));
+        std::string provider(path.substr(paths::kProvidersPrefix.size()));
         // The rows were read in full when the query opened: no database here.
         auto work = [provider](session::Session&, TServerMethods1& module) {
             db::Query* query = module.provider(QString::fromStdString(provider));
