@@ -5,6 +5,7 @@
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/ConnectPropertiesJson.h"
+#include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
 #include "server/protocol/TableObject.h"
 #include "server/transport/TextCut.h"
@@ -24,9 +25,6 @@ using transport::HttpResponse;
 
 namespace {
 
-constexpr std::string_view kSessionPath = "/api/v1/session";
-constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
-constexpr std::string_view kProvidersPrefix = "/api/v1/providers/";
 // When a client may try to open its session again while the database does not answer.
 constexpr const char* kDatabaseRetryAfterSeconds = "10";
 
@@ -119,8 +117,8 @@ std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& reques
     // During a stop the request goes on to handle(), whose 503 keeps the connection open.
     if (stopping_)
         return std::nullopt;
-    const std::string_view path = pathOf(request.target);
-    if (path == kSessionPath && request.method == "POST") {
+    const std::string_view path = paths::pathOf(request.target);
+    if (path == paths::kSession && request.method == "POST") {
         if (auto refusal = lockedOut(request.remoteAddress))
             return refusal;
         const auto credentials = basicCredentials(request);
@@ -135,7 +133,7 @@ std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& reques
         openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
         return unauthorized("Virheelliset kirjautumistiedot");
     }
-    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix && request.method == "POST") {
+    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix && request.method == "POST") {
         const std::string token = bearerToken(request);
         if (token.empty())
             return unauthorized("No session: send Authorization: Bearer <session id>.");
@@ -199,18 +197,18 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
                         [this, operatorRequest] { return *operations_.handle(*operatorRequest); }, std::move(respond));
     }
     respond = OperationsEndpoint::counting(request, std::move(respond));
-    const std::string_view path = pathOf(request.target);
-    if (path == kSessionPath) {
+    const std::string_view path = paths::pathOf(request.target);
+    if (path == paths::kSession) {
         if (request.method == "POST")
             return openSession(std::move(request), std::move(respond));
         if (request.method == "DELETE")
             return closeSession(request, respond);
         return respond(HttpResponse::error(405, "Use POST to open a session and DELETE to close it."));
     }
-    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix) {
+    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix) {
         if (request.method != "POST")
             return respond(HttpResponse::error(405, "Methods are called with POST."));
-        std::string method(path.substr(kMethodsPrefix.size()));
+        std::string method(path.substr(paths::kMethodsPrefix.size()));
         using session::IdempotencyStore;
         auto key = idempotencyKey(request);
         if (key && !IdempotencyStore::validKey(*key))
@@ -234,10 +232,10 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         };
         return inCallersSession(request, std::move(method), blocking, std::move(work), std::move(respond));
     }
-    if (path.substr(0, kProvidersPrefix.size()) == kProvidersPrefix) {
+    if (path.substr(0, paths::kProvidersPrefix.size()) == paths::kProvidersPrefix) {
         if (request.method != "GET")
             return respond(HttpResponse::error(405, "Providers are read with GET."));
-        std::string provider(path.substr(kProvidersPrefix.size()));
+        std::string provider(path.substr(paths::kProvidersPrefix.size()));
         // The rows were read in full when the query opened: no database here.
         auto work = [provider](session::Session&, TServerMethods1& module) {
             db::Query* query = module.provider(QString::fromStdString(provider));

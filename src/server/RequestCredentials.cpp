@@ -6,12 +6,6 @@
 
 namespace krp {
 
-std::string_view pathOf(std::string_view target)
-{
-    const auto q = target.find('?');
-    return q == std::string_view::npos ? target : target.substr(0, q);
-}
-
 namespace {
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)

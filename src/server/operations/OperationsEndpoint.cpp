@@ -4,6 +4,7 @@
 #include "methods/PublishedMethods.h"
 #include "metrics/Metrics.h"
 #include "server/operations/OpenApiDocument.h"
+#include "server/ProtocolPaths.h"
 
 #include <algorithm>
 
@@ -17,14 +18,6 @@ namespace {
 constexpr std::string_view kHealthPath = "/api/v1/health";
 constexpr std::string_view kMetricsPath = "/metrics";
 constexpr std::string_view kOpenApiPath = "/api/v1/openapi.json";
-constexpr std::string_view kSessionPath = "/api/v1/session";
-constexpr std::string_view kMethodsPrefix = "/api/v1/methods/";
-
-std::string_view pathOf(std::string_view target)
-{
-    const auto q = target.find('?');
-    return q == std::string_view::npos ? target : target.substr(0, q);
-}
 
 // An IPv4 address as an IPv6 client's text shows it ("::ffff:10.0.0.1") compares as IPv4.
 std::string withoutMappedPrefix(const std::string& address)
@@ -72,7 +65,7 @@ OperationsEndpoint::OperationsEndpoint(session::SessionManager& sessions, Servic
 
 std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& request)
 {
-    const std::string_view path = pathOf(request.target);
+    const std::string_view path = paths::pathOf(request.target);
     if (path != kHealthPath && path != kMetricsPath && path != kOpenApiPath)
         return std::nullopt;
     if (request.method != "GET")
@@ -122,14 +115,14 @@ HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
 
 bool OperationsEndpoint::isOperatorPath(const HttpRequest& request)
 {
-    const std::string_view path = pathOf(request.target);
+    const std::string_view path = paths::pathOf(request.target);
     return path == kHealthPath || path == kMetricsPath || path == kOpenApiPath;
 }
 
 transport::Respond OperationsEndpoint::counting(const HttpRequest& request, transport::Respond respond)
 {
-    const std::string_view path = pathOf(request.target);
-    if (request.method != "POST" || (path != kSessionPath && path.substr(0, kMethodsPrefix.size()) != kMethodsPrefix))
+    const std::string_view path = paths::pathOf(request.target);
+    if (request.method != "POST" || (path != paths::kSession && path.substr(0, paths::kMethodsPrefix.size()) != paths::kMethodsPrefix))
         return respond;
     HttpRequest head;
     head.method = request.method;
@@ -144,13 +137,13 @@ transport::Respond OperationsEndpoint::counting(const HttpRequest& request, tran
 void OperationsEndpoint::count(const HttpRequest& request, const HttpResponse& response,
                                std::chrono::steady_clock::time_point started)
 {
-    const std::string_view path = pathOf(request.target);
+    const std::string_view path = paths::pathOf(request.target);
     auto& c = metrics::counters();
-    if (path.substr(0, kMethodsPrefix.size()) == kMethodsPrefix && request.method == "POST") {
-        c.callFinished(path.substr(kMethodsPrefix.size()), response.status, std::chrono::steady_clock::now() - started);
+    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix && request.method == "POST") {
+        c.callFinished(path.substr(paths::kMethodsPrefix.size()), response.status, std::chrono::steady_clock::now() - started);
         return;
     }
-    if (path != kSessionPath || request.method != "POST")
+    if (path != paths::kSession || request.method != "POST")
         return;
     switch (response.status) {
     case 200: c.sessionOpened(); break;
