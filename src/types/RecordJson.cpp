@@ -3,9 +3,14 @@
 #include "NumberText.h"
 #include "RecordFields.h"
 
+#include <rapidjson/encodedstream.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <limits>
@@ -399,71 +404,83 @@ std::string scanProblem(std::string_view json)
     return {};
 }
 
-// RapidJSON's full-precision number reader turns a zero with an exponent ("0e5", "0.0E-3",
-// "-0e52") into an arbitrary number (it normalises a zero mantissa). Such a number is zero: the
-// copy returned has its exponent written as zeros ("0.00", "0.0000"), which reads as 0.0.
-// Nothing when the text holds no such number.
-std::optional<std::string> withZeroExponentsRemoved(std::string_view json)
+// The power of ten of a number's first significant digit, plus one: "123.4e5" -> 8,
+// "0.001" -> -2. Only asked of numbers too large or too small for a double.
+long long decimalMagnitude(std::string_view number)
 {
-    std::optional<std::string> patched;
-    bool inString = false;
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        const char ch = json[i];
-        if (inString) {
-            if (ch == '\\')
-                ++i;
-            else if (ch == '"')
-                inString = false;
-            continue;
-        }
-        if (ch == '"') {
-            inString = true;
-            continue;
-        }
-        if (ch != '-' && (ch < '0' || ch > '9'))
-            continue;
-        // One number as the parser reads it: -?digits(.digits)?([eE][+-]?digits)?
-        const auto digitsFrom = [&](std::size_t at) {
-            while (at < json.size() && json[at] >= '0' && json[at] <= '9')
-                ++at;
-            return at;
-        };
-        std::size_t at = i + (ch == '-' ? 1 : 0);
-        const std::size_t intEnd = digitsFrom(at);
-        bool wellFormed = intEnd > at;
-        bool zero = json.substr(at, intEnd - at).find_first_not_of('0') == std::string_view::npos;
-        at = intEnd;
-        bool hasFraction = false;
-        if (wellFormed && at < json.size() && json[at] == '.') {
-            const std::size_t fractionEnd = digitsFrom(at + 1);
-            wellFormed = fractionEnd > at + 1;
-            zero = zero && json.substr(at + 1, fractionEnd - at - 1).find_first_not_of('0') == std::string_view::npos;
-            hasFraction = true;
-            at = fractionEnd;
-        }
-        std::size_t end = at;
-        if (wellFormed && zero && at < json.size() && (json[at] == 'e' || json[at] == 'E')) {
-            std::size_t digits = at + 1;
-            if (digits < json.size() && (json[digits] == '+' || json[digits] == '-'))
-                ++digits;
-            const std::size_t exponentEnd = digitsFrom(digits);
-            if (exponentEnd > digits) {
-                if (!patched)
-                    patched = std::string(json);
-                for (std::size_t k = at; k < exponentEnd; ++k)
-                    (*patched)[k] = (k == at && !hasFraction) ? '.' : '0';
-                // "0e5e5" is no number: it must not become one ("0.0e5").
-                if (exponentEnd < json.size() && (json[exponentEnd] == 'e' || json[exponentEnd] == 'E'))
-                    (*patched)[exponentEnd] = 'x';
-                end = exponentEnd;
+    const std::size_t e = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::size_t at = e + 1;
+        const bool negative = at < number.size() && number[at] == '-';
+        if (at < number.size() && (number[at] == '-' || number[at] == '+'))
+            ++at;
+        for (; at < number.size(); ++at)
+            exponent = std::min(exponent * 10 + (number[at] - '0'), 1'000'000'000LL);
+        if (negative)
+            exponent = -exponent;
+    }
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos)
+        return 0;
+    const long long position = first < point ? static_cast<long long>(point - first)
+                                             : -static_cast<long long>(first - point - 1);
+    return position + exponent;
+}
+
+// Builds the document as RapidJSON's own reader would, except that every number is read from
+// its text with std::from_chars, correctly rounded. RapidJSON's full-precision reader gets a
+// zero mantissa wrong: "0e52" and "0.000…0" with many zeros read as arbitrary numbers.
+struct ExactNumbers {
+    rapidjson::Document& document;
+    bool tooBig = false;
+
+    bool Null() { return document.Null(); }
+    bool Bool(bool b) { return document.Bool(b); }
+    bool Int(int i) { return document.Int(i); }
+    bool Uint(unsigned u) { return document.Uint(u); }
+    bool Int64(std::int64_t i) { return document.Int64(i); }
+    bool Uint64(std::uint64_t u) { return document.Uint64(u); }
+    bool Double(double d) { return document.Double(d); }
+    bool String(const char* s, rapidjson::SizeType n, bool copy) { return document.String(s, n, copy); }
+    bool StartObject() { return document.StartObject(); }
+    bool Key(const char* s, rapidjson::SizeType n, bool copy) { return document.Key(s, n, copy); }
+    bool EndObject(rapidjson::SizeType members) { return document.EndObject(members); }
+    bool StartArray() { return document.StartArray(); }
+    bool EndArray(rapidjson::SizeType elements) { return document.EndArray(elements); }
+
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool)
+    {
+        const std::string_view text(s, n);
+        const char* end = s + n;
+        if (text.find_first_of(".eE") == std::string_view::npos) {
+            // An integer stays one while 64 bits hold it; a longer one becomes a double.
+            if (text.front() == '-') {
+                std::int64_t i = 0;
+                if (const auto r = std::from_chars(s, end, i); r.ec == std::errc() && r.ptr == end)
+                    return document.Int64(i);
+            } else {
+                std::uint64_t u = 0;
+                if (const auto r = std::from_chars(s, end, u); r.ec == std::errc() && r.ptr == end)
+                    return document.Uint64(u);
             }
         }
-        if (end == i)
-            continue;
-        i = end - 1;
+        double d = 0;
+        const auto r = std::from_chars(s, end, d);
+        if (r.ec == std::errc::result_out_of_range) {
+            if (decimalMagnitude(text) > 0) {
+                tooBig = true;
+                return false;
+            }
+            d = text.front() == '-' ? -0.0 : 0.0;  // below the smallest double: zero
+        } else if (r.ec != std::errc() || r.ptr != end) {
+            return false;  // the reader has checked the grammar: does not happen
+        }
+        return document.Double(d);
     }
-    return patched;
-}
+};
 
 }  // namespace
 
@@ -472,14 +489,23 @@ void parseJson(rapidjson::Document& document, std::string_view json)
     if (const std::string problem = scanProblem(json); !problem.empty())
         throw RecordJsonError("not accepted: " + problem);
     constexpr unsigned flags =
-        rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-    if (const auto patched = withZeroExponentsRemoved(json))
-        document.Parse<flags>(patched->data(), patched->size());
-    else
-        document.Parse<flags>(json.data(), json.size());
-    if (document.HasParseError())
-        throw RecordJsonError(std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()) +
-                              " (at byte " + std::to_string(document.GetErrorOffset()) + ")");
+        rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+    rapidjson::MemoryStream memory(json.data(), json.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    ExactNumbers numbers{document};
+    rapidjson::ParseResult result;
+    auto generate = [&](rapidjson::Document&) {
+        rapidjson::Reader reader;
+        result = reader.Parse<flags>(input, numbers);
+        return !result.IsError();
+    };
+    document.Populate(generate);
+    if (result.IsError()) {
+        const char* message = numbers.tooBig ? rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig)
+                                             : rapidjson::GetParseError_En(result.Code());
+        throw RecordJsonError(std::string("not valid JSON: ") + message + " (at byte " +
+                              std::to_string(result.Offset()) + ")");
+    }
 }
 
 template <class T>

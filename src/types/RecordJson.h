@@ -65,7 +65,7 @@ template <class T> std::string listToJson(const TObjectList<T>& list);
 template <class T> std::optional<T> recordFromJson(std::string_view json);
 template <class T> std::optional<TObjectList<T>> listFromJson(std::string_view json);
 
-// Parses a JSON text with the flags every reader of this system uses: full-precision numbers,
+// Parses a JSON text as every reader of this system does: correctly rounded numbers,
 // UTF-8 validation, no recursion on deep nesting. Throws RecordJsonError with the parser's
 // message and byte offset when the text is not JSON.
 void parseJson(rapidjson::Document& document, std::string_view json);

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 using namespace krp::types;
 
@@ -150,25 +153,38 @@ TEST(RecordRefusal, DeepNestingIsRefusedWithoutCrashing)
     EXPECT_EQ(refusalOf(asKerailyrivi, keraily(R"("id":")" + std::string(1000, '[') + R"(\"{")")), "");
 }
 
-TEST(RecordRefusal, ZeroWithAnExponentReadsAsZero)
+TEST(RecordRefusal, NumbersReadAsTheirTextSays)
 {
-    // The full-precision reader would turn these into arbitrary numbers.
-    for (const char* zero : {"0e52", "0E-52", "-0e5", "0.0e52", "0.000E+300", "0e0"}) {
+    // A zero mantissa stays zero whatever its exponent or its number of zeros.
+    const std::string manyZeros = "0." + std::string(40, '0');
+    const std::vector<std::string> zeros = {"0e52", "0E-52", "-0e5", "0.0e52", "0.000E+300", "0e0", manyZeros,
+                                            manyZeros + "e-5", "1e-400"};
+    for (const std::string& zero : zeros) {
         rapidjson::Document d;
-        parseJson(d, std::string("[") + zero + "," + zero + "]");
+        parseJson(d, "[" + zero + "," + zero + "]");
         ASSERT_TRUE(d[0].IsNumber()) << zero;
         EXPECT_EQ(d[0].GetDouble(), 0.0) << zero;
         EXPECT_EQ(d[1].GetDouble(), 0.0) << zero;
     }
-    // Invalid numbers stay invalid, other numbers and texts stay as they are.
-    for (const char* bad : {"0.e5", "0e", "0e+", "00e5", "0e5e5", "0.0E5e5", "0E50EE52", "-e5"})
+    // Invalid numbers stay invalid; a number past the largest double is refused.
+    for (const char* bad : {"0.e5", "0e", "0e+", "00e5", "0e5e5", "0.0E5e5", "0E50EE52", "-e5", "1e400", "-0.5e99999"})
         EXPECT_THROW({ rapidjson::Document d; parseJson(d, std::string("[") + bad + "]"); }, RecordJsonError) << bad;
+    // Other numbers are correctly rounded; integers stay integers while 64 bits hold them.
     rapidjson::Document d;
-    parseJson(d, R"([1e2, 10E-1, "0e5", 0])");
+    parseJson(d, R"([1e2, 10E-1, "0e5", 0, 0.1, 2.2250738585072014e-308, 4.9e-324, -9223372036854775808,
+                     18446744073709551615, 18446744073709551616, 123456789012345678901234567890e-29])");
     EXPECT_EQ(d[0].GetDouble(), 100.0);
     EXPECT_EQ(d[1].GetDouble(), 1.0);
     EXPECT_STREQ(d[2].GetString(), "0e5");
     EXPECT_EQ(d[3].GetInt(), 0);
+    EXPECT_EQ(d[4].GetDouble(), 0.1);
+    EXPECT_EQ(d[5].GetDouble(), 2.2250738585072014e-308);
+    EXPECT_EQ(d[6].GetDouble(), 4.9e-324);
+    EXPECT_EQ(d[7].GetInt64(), INT64_MIN);
+    EXPECT_EQ(d[8].GetUint64(), UINT64_MAX);
+    EXPECT_TRUE(d[9].IsDouble());
+    EXPECT_EQ(d[9].GetDouble(), 18446744073709551616.0);
+    EXPECT_EQ(d[10].GetDouble(), 1.2345678901234568);
 }
 
 TEST(RecordRefusal, HalfOfASurrogatePairIsRefusedAndWholePairsPass)
