@@ -11,6 +11,8 @@ namespace krp {
 namespace {
 // The view is rebuilt at most this often under a stream of pings.
 constexpr int kViewRefreshMs = 250;
+// How long handed-over work gathers before the main thread runs it.
+constexpr int kHandOverMs = 20;
 constexpr qint64 kOneHourMs = 60LL * 60 * 1000;
 }  // namespace
 
@@ -75,6 +77,9 @@ Yhteysnakyma buildYhteysnakyma(const TYhteydet& yhteydet)
 ClientRegistry::ClientRegistry(ViewSink sink, QObject* parent)
     : QObject(parent), sink_(std::move(sink))
 {
+    drainTimer_.setSingleShot(true);
+    drainTimer_.setInterval(kHandOverMs);
+    connect(&drainTimer_, &QTimer::timeout, this, &ClientRegistry::drain);
     refreshTimer_.setSingleShot(true);
     refreshTimer_.setInterval(kViewRefreshMs);
     connect(&refreshTimer_, &QTimer::timeout, this, &ClientRegistry::PaivitaYhteysnakyma);
@@ -93,16 +98,17 @@ void ClientRegistry::postSovellusSuljetaan(const QString& sovellus, const QStrin
 
 void ClientRegistry::post(Work work)
 {
-    bool first;
+    bool wake;
     {
         QMutexLocker lock(&mutex_);
-        first = pending_.empty();
         pending_.push_back(std::move(work));
+        wake = !drainDue_;
+        drainDue_ = true;
     }
-    // One queued call drains everything handed over until it runs, so the main thread's
-    // queue holds at most one registry task however many pings arrive.
-    if (first)
-        QMetaObject::invokeMethod(this, &ClientRegistry::drain, Qt::QueuedConnection);
+    // The main thread gathers what is handed over for kHandOverMs and then runs it all: a
+    // stream of pings wakes it a few dozen times a second, not once or twice per ping.
+    if (wake)
+        QMetaObject::invokeMethod(this, [this] { drainTimer_.start(); }, Qt::QueuedConnection);
 }
 
 void ClientRegistry::drain()
@@ -111,6 +117,7 @@ void ClientRegistry::drain()
     {
         QMutexLocker lock(&mutex_);
         batch.swap(pending_);
+        drainDue_ = false;
     }
     for (Work& w : batch) {
         TYhteys* entry = yhteydet_.EtsiYhteys(w.clientid, w.sovellus);

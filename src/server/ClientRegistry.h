@@ -1,7 +1,7 @@
 #pragma once
 // The registry of client applications that reported themselves with Ping. It lives on the
 // window's (main) thread: remote calls hand their work over without waiting, the work runs in
-// hand-over order, and the connection view is rebuilt from it at most a few times a second.
+// hand-over order a few milliseconds later, and the connection view is rebuilt from it at most a few times a second.
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -84,6 +84,8 @@ private:
     TYhteydet yhteydet_;
     mutable QMutex mutex_;
     std::vector<Work> pending_;
+    bool drainDue_ = false;  // the main thread has been asked to run pending_
+    QTimer drainTimer_;
     QTimer refreshTimer_;
     QTimer staleTimer_;
 };
