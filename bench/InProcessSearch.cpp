@@ -35,6 +35,8 @@ public:
         if (sqlite3_open_v2(database.string().c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
             SQLITE_OK)
             throw std::runtime_error("in-process search: cannot open " + database.string());
+        // Two readers opening at once may find the other building the shared index: wait.
+        sqlite3_busy_timeout(db_, 5000);
         for (int phase = 0; phase < 3; ++phase)
             sql_[phase] = phaseSql(phase);
         if (preparedOnce_)
