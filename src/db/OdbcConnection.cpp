@@ -12,9 +12,16 @@
 
 #include <QRegularExpression>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <list>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace krp::db {
 namespace {
@@ -275,6 +282,74 @@ private:
     std::list<Buffer> buffers_;  // stable addresses for the bound parameters
 };
 
+// Connects, waiting at most `seconds` (0: without limit). Only MariaDB's and MySQL's drivers
+// take a connect limit from the connection string, and SOCI gives no way to set the login
+// timeout before it connects; so the connect runs on a thread of its own and the caller gives
+// up at the limit. A connect given up on finishes alone and closes what it got. While
+// kMaxAbandonedConnects of them still hang, a new connect is refused at once instead of adding
+// another thread.
+constexpr int kMaxAbandonedConnects = 4;
+std::atomic<int> abandonedConnects{0};
+
+std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection_parameters& parameters,
+                                             const Codec& codec)
+{
+    auto connect = [codec](const soci::connection_parameters& p) {
+        try {
+            return std::make_unique<soci::session>(p);
+        } catch (const soci::odbc_soci_error& e) {
+            throw Error(codec.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
+                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+        } catch (const soci::soci_error& e) {
+            throw Error(e.get_error_message());
+        }
+    };
+    if (seconds <= 0)
+        return connect(parameters);
+    if (abandonedConnects.load() >= kMaxAbandonedConnects)
+        throw Error("Tietokantapalvelin ei ole vastannut aiempiin yhteydenottoihin; uutta ei aloitettu.", "HYT00");
+
+    struct Attempt {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        bool abandoned = false;
+        std::unique_ptr<soci::session> session;
+        std::exception_ptr error;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    std::thread([attempt, parameters, connect] {
+        std::unique_ptr<soci::session> session;
+        std::exception_ptr error;
+        try {
+            session = connect(parameters);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::unique_lock lock(attempt->mutex);
+        attempt->done = true;
+        if (attempt->abandoned) {
+            lock.unlock();
+            session.reset();  // nobody waits for it any more
+            --abandonedConnects;
+            return;
+        }
+        attempt->session = std::move(session);
+        attempt->error = error;
+        attempt->finished.notify_all();
+    }).detach();
+
+    std::unique_lock lock(attempt->mutex);
+    if (!attempt->finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return attempt->done; })) {
+        attempt->abandoned = true;
+        ++abandonedConnects;
+        throw Error("Tietokantapalvelin ei vastannut yhteydenottoon.", "HYT00");
+    }
+    if (attempt->error)
+        std::rethrow_exception(attempt->error);
+    return std::move(attempt->session);
+}
+
 class OdbcConnection final : public Connection {
 public:
     explicit OdbcConnection(const ConnectionSettings& settings) : settings_(settings)
@@ -368,17 +443,10 @@ private:
     void open()
     {
         const QByteArray connectString = codec_.encode(this->connectString());
-        try {
-            // Never a login dialog: a missing or wrong account is an error, not a prompt.
-            soci::connection_parameters parameters(soci::odbc, connectString.toStdString());
-            parameters.set_option(soci::odbc_option_driver_complete, "0" /* SQL_DRIVER_NOPROMPT */);
-            session_ = std::make_unique<soci::session>(parameters);
-        } catch (const soci::odbc_soci_error& e) {
-            throw Error(codec_.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
-                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
-        } catch (const soci::soci_error& e) {
-            throw Error(e.get_error_message());
-        }
+        // Never a login dialog: a missing or wrong account is an error, not a prompt.
+        soci::connection_parameters parameters(soci::odbc, connectString.toStdString());
+        parameters.set_option(soci::odbc_option_driver_complete, "0" /* SQL_DRIVER_NOPROMPT */);
+        session_ = connectWithin(settings_.limits.connectSeconds, parameters, codec_);
     }
 
     SQLHDBC hdbc()

@@ -6,7 +6,14 @@
 #include "support/MariaDbServer.h"
 #include "support/TestDatabases.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -316,6 +323,51 @@ TEST_F(MariaDbFaultTest, FrozenServerFailsStatementsAtTheirLimitAndRecovers)
     }
     EXPECT_EQ(rows, 1);
     EXPECT_LT(secondsSince(start), 10.0);
+}
+
+// A server that takes the TCP connection and then says nothing, reached through a data source
+// whose driver has no limit of ours in its connection string (as solidDB's would not): the
+// opening gives up at the connect limit all the same, and so do the next openings.
+TEST_F(MariaDbFaultTest, SilentServerEndsTheOpeningAtTheConnectLimitWhateverTheDriver)
+{
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 16), 0);  // the kernel completes the handshakes; nobody reads
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+
+    QTemporaryDir dir;
+    QFile ini(dir.filePath("odbc.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    // The driver's own limit is far away: only the layer's can end the wait.
+    ini.write(QStringLiteral("[Hiljainen]\nDriver=MariaDB Unicode\nServer=127.0.0.1\nPort=%1\nCONN_TIMEOUT=600\n")
+                  .arg(ntohs(address.sin_port))
+                  .toUtf8());
+    ini.close();
+    ::setenv("ODBCINI", dir.filePath("odbc.ini").toLocal8Bit().constData(), 1);
+
+    ConnectionSettings settings;
+    settings.kind = ConnectionSettings::Kind::Odbc;
+    settings.odbcConnectionString = QStringLiteral("DSN=Hiljainen;UID=krp;PWD=krp");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const auto start = Clock::now();
+        try {
+            Database db;
+            db.open(withLimits(settings, 1, 1, 1));
+            ADD_FAILURE() << "a silent server was connected to";
+        } catch (const Error& e) {
+            EXPECT_TRUE(e.isUnavailable()) << e.what();
+            EXPECT_TRUE(contains(e.what(), "Yhteyden_aikaraja = 1 s")) << e.what();
+        }
+        EXPECT_LT(secondsSince(start), 1 + 1.0);
+    }
+    ::close(silent);
+    ::unsetenv("ODBCINI");
 }
 
 // A stopped server: opening and statements fail at once as unavailable; after the server is
