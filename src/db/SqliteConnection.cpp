@@ -13,7 +13,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <list>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 
 namespace krp::db {
 namespace {
@@ -114,22 +117,80 @@ Value asDateTime(const Value& v)
     return v;
 }
 
+// The statements a connection has prepared, by their text as the caller gave it, so that the
+// same statement on the same connection is translated and prepared once. The least recently
+// used goes when kCapacity are kept (statements whose text carries values vary).
+class PreparedStatements {
+public:
+    PreparedStatements() = default;
+    PreparedStatements(const PreparedStatements&) = delete;
+    PreparedStatements& operator=(const PreparedStatements&) = delete;
+    ~PreparedStatements() { clear(); }
+
+    sqlite3_stmt* find(const QString& sql)
+    {
+        const auto it = byText_.find(sql);
+        if (it == byText_.end())
+            return nullptr;
+        order_.splice(order_.begin(), order_, it->second);
+        return it->second->second;
+    }
+
+    void keep(const QString& sql, sqlite3_stmt* st)
+    {
+        if (order_.size() >= kCapacity) {
+            sqlite3_finalize(order_.back().second);
+            byText_.erase(order_.back().first);
+            order_.pop_back();
+        }
+        order_.emplace_front(sql, st);
+        byText_.emplace(sql, order_.begin());
+    }
+
+    void clear()
+    {
+        for (auto& [sql, st] : order_)
+            sqlite3_finalize(st);
+        order_.clear();
+        byText_.clear();
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 128;
+    using Entry = std::pair<QString, sqlite3_stmt*>;
+    std::list<Entry> order_;
+    std::unordered_map<QString, std::list<Entry>::iterator> byText_;
+};
+
 class SqliteConnection final : public Connection {
 public:
     explicit SqliteConnection(const ConnectionSettings& settings) : settings_(settings) { open(); }
+
+    ~SqliteConnection() override { statements_.clear(); }  // before the file closes
 
     StatementOutcome run(const QString& sql, const std::vector<Value>& params) override
     {
         sqlite3* db = handle();
         startDeadline(settings_.limits.statementSeconds);
-        const QByteArray text = sqlite::translate(sql).toUtf8();
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &st, nullptr) !=
-            SQLITE_OK)
-            fail(db);
-        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
-        if (!st)
-            return {};  // only blanks or comments
+        sqlite3_stmt* st = statements_.find(sql);
+        if (!st) {
+            const QByteArray text = sqlite::translate(sql).toUtf8();
+            if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &st, nullptr) != SQLITE_OK)
+                fail(db);
+            if (!st)
+                return {};  // only blanks or comments
+            statements_.keep(sql, st);
+        }
+        // Whatever happens below, the statement is left reset: it holds no read lock between
+        // calls, and its bound values do not outlive the call.
+        struct Reset {
+            sqlite3_stmt* st;
+            ~Reset()
+            {
+                sqlite3_reset(st);
+                sqlite3_clear_bindings(st);
+            }
+        } reset{st};
         if (sqlite3_bind_parameter_count(st) != static_cast<int>(params.size()))
             throw Error("The statement has " + std::to_string(sqlite3_bind_parameter_count(st)) +
                         " parameter markers but " + std::to_string(params.size()) + " values");
@@ -137,16 +198,18 @@ public:
             bind(db, st, static_cast<int>(i) + 1, params[i]);
 
         StatementOutcome out;
+        // The columns are read after the first step: a kept statement whose tables changed is
+        // prepared again by that step, and only then are its columns those of the tables now.
+        int rc = sqlite3_step(st);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            fail(db);
         const int columns = sqlite3_column_count(st);
         std::vector<std::optional<ColumnType>> declared;
         for (int c = 0; c < columns; ++c) {
             out.rows.columns.push_back({QString::fromUtf8(sqlite3_column_name(st, c)), ColumnType::Text});
             declared.push_back(declaredType(sqlite3_column_decltype(st, c)));
         }
-        for (;;) {
-            const int rc = sqlite3_step(st);
-            if (rc == SQLITE_DONE)
-                break;
+        for (; rc != SQLITE_DONE; rc = sqlite3_step(st)) {
             if (rc != SQLITE_ROW)
                 fail(db);
             std::vector<Value> row;
@@ -180,12 +243,17 @@ public:
 
     void reconnect() override
     {
+        statements_.clear();
         session_.reset();
         open();
         broken_ = false;
     }
 
-    void breakLink() override { session_->close(); }
+    void breakLink() override
+    {
+        statements_.clear();
+        session_->close();
+    }
 
 private:
     void open()
@@ -309,6 +377,7 @@ private:
 
     ConnectionSettings settings_;
     std::unique_ptr<soci::session> session_;
+    PreparedStatements statements_;
     Clock::time_point deadline_ = Clock::time_point::max();
 };
 

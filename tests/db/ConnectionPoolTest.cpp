@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <latch>
 #include <thread>
 
@@ -231,6 +232,44 @@ TEST_P(ConnectionPoolTest, DuplicateKeyIsToldApartFromOtherRefusals)
 KRP_INSTANTIATE_ON_BACKENDS(ConnectionPoolTest);
 
 // Opening fails with the database's own message, and the database stays closed.
+// A SQLite connection keeps its statements prepared. A kept statement runs again with other
+// values, sees a table that another connection changed, works after a run that failed half-way,
+// and holds no read snapshot between runs (a checkpoint from another connection completes).
+TEST(PreparedStatementTest, KeptStatementsFollowTheDatabaseAndHoldNothingBetweenRuns)
+{
+    krp::test::TestDatabase tdb(Backend::Sqlite, krp::test::Content::SchemaOnly);
+    auto c = connect(tdb.settings());
+    auto other = connect(tdb.settings());
+    const QString insert = QStringLiteral(
+        "INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI) "
+        "VALUES (?, ?, 'TUOTE', 1, '2026-12-10 08:00:00', 1)");
+    const QString bySupplier = QStringLiteral("SELECT COUNT(*) FROM KERUUTARRA WHERE KET_TOIMITTAJANRO=?");
+    const auto countFor = [&](std::int64_t supplier) {
+        return std::get<std::int64_t>(c->run(bySupplier, {Value{supplier}}).rows.rows.at(0).at(0));
+    };
+    for (std::int64_t id = 1; id <= 3; ++id)
+        c->run(insert, {Value{id}, Value{id == 3 ? std::int64_t{20} : std::int64_t{10}}});
+    EXPECT_EQ(countFor(10), 2);
+    EXPECT_EQ(countFor(20), 1);
+
+    // Fails while it reads the table: abs() of the smallest integer overflows.
+    const QString failing = QStringLiteral("SELECT KET_ID, abs(?) FROM KERUUTARRA ORDER BY KET_ID");
+    EXPECT_THROW(c->run(failing, {Value{INT64_MIN}}), Error);
+    const auto checkpoint = other->run(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"), {});
+    EXPECT_EQ(std::get<std::int64_t>(checkpoint.rows.rows.at(0).at(0)), 0) << "a reader still holds the log";
+    EXPECT_EQ(c->run(failing, {Value{std::int64_t{5}}}).rows.rows.size(), 3u);
+
+    const QString everything = QStringLiteral("SELECT * FROM KERUUTARRA WHERE KET_ID=?");
+    const auto columnsBefore = c->run(everything, {Value{std::int64_t{1}}}).rows.columns.size();
+    other->run(QStringLiteral("ALTER TABLE KERUUTARRA ADD COLUMN KET_LISATIETO VARCHAR(10)"), {});
+    other->run(QStringLiteral("DELETE FROM KERUUTARRA WHERE KET_TOIMITTAJANRO=10"), {});
+    EXPECT_EQ(c->run(everything, {Value{std::int64_t{3}}}).rows.columns.size(), columnsBefore + 1);
+    EXPECT_EQ(countFor(10), 0);
+
+    c->reconnect();
+    EXPECT_EQ(countFor(20), 1);
+}
+
 TEST(DatabaseOpenTest, FailureCarriesTheDriversMessage)
 {
     QTemporaryDir dir;
