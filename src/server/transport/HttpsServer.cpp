@@ -185,6 +185,7 @@ HttpsServer::HttpsServer(AsyncHandler handler) : asyncHandler_(std::move(handler
 HttpsServer::~HttpsServer()
 {
     stop();
+    retired_.clear();
 }
 
 void HttpsServer::start(const HttpsServerOptions& options)
@@ -271,6 +272,11 @@ void HttpsServer::stop()
     for (auto& thread : running->ioThreads)
         thread.join();
     running->listener.reset();
+    // A request still with the handler will be answered later, from another thread: its
+    // connection, the core and the io_context must still be there when it is, although the
+    // answer is never written.
+    if (core.inFlight.load() > 0)
+        retired_.push_back(std::move(running));
     running.reset();  // the io_context goes first, with the connections it still holds
 }
 

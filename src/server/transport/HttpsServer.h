@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace krp::transport {
 
@@ -97,6 +98,10 @@ public:
     // Stops listening, closes every connection, waits for running plain handlers and joins
     // the threads. An answer not yet written is lost. Nothing happens when stopped. Not to be
     // called from within the handler.
+    //
+    // An asynchronous handler may still answer requests of a stopped server: what such an
+    // answer touches (the connection, its I/O context) is kept, unused, until this object is
+    // destroyed. Its owner makes sure no answer comes after that.
     void stop();
 
     bool isStarted() const;
@@ -110,6 +115,8 @@ private:
     AsyncHandler asyncHandler_;
     mutable std::mutex mutex_;
     std::unique_ptr<Running> running_;
+    // Stopped servers with answers still outstanding; see stop().
+    std::vector<std::unique_ptr<Running>> retired_;
 };
 
 }  // namespace krp::transport
