@@ -16,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <exception>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -315,16 +314,18 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         bool done = false;
         bool abandoned = false;
         std::unique_ptr<soci::session> session;
-        std::exception_ptr error;
+        std::optional<Error> error;  // a copy: nothing of the thread's is shared
     };
     auto attempt = std::make_shared<Attempt>();
     std::thread([attempt, parameters, connect] {
         std::unique_ptr<soci::session> session;
-        std::exception_ptr error;
+        std::optional<Error> error;
         try {
             session = connect(parameters);
-        } catch (...) {
-            error = std::current_exception();
+        } catch (const Error& e) {
+            error = e;
+        } catch (const std::exception& e) {
+            error = Error(e.what());
         }
         std::unique_lock lock(attempt->mutex);
         attempt->done = true;
@@ -335,7 +336,7 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
             return;
         }
         attempt->session = std::move(session);
-        attempt->error = error;
+        attempt->error = std::move(error);
         attempt->finished.notify_all();
     }).detach();
 
@@ -346,7 +347,7 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         throw Error("Tietokantapalvelin ei vastannut yhteydenottoon.", "HYT00");
     }
     if (attempt->error)
-        std::rethrow_exception(attempt->error);
+        throw *attempt->error;
     return std::move(attempt->session);
 }
 

@@ -254,24 +254,33 @@ private:
         request.remotePort = remotePort_;
 
         lowest().expires_never();  // the handler may take its time; the client waits
-        auto lease = std::make_shared<BodyMemoryBudget::Lease>(std::move(bodyLease_));
-        Respond respond = [self = shared_from_this(), version = message.version(),
-                           keepAlive = message.keep_alive(),
-                           acceptEncoding = std::string(message[http::field::accept_encoding]),
-                           lease](
-                              HttpResponse response) {
+        // What the answer needs, in the order it is let go: the body's memory first (it goes
+        // back to the core's budget), then the connection (which unregisters from the core),
+        // the core last.
+        struct Answering {
+            std::shared_ptr<ServerCore> core;
+            std::shared_ptr<HttpsConnection> connection;
+            BodyMemoryBudget::Lease lease;
+            unsigned version;
+            bool keepAlive;
+            std::string acceptEncoding;
+        };
+        auto answering = std::make_shared<Answering>(Answering{
+            core_.shared_from_this(), shared_from_this(), std::move(bodyLease_), message.version(),
+            message.keep_alive(), std::string(message[http::field::accept_encoding])});
+        Respond respond = [answering](HttpResponse response) {
             // The body's memory goes back once the answer is there, before it is written.
-            lease->release();
+            answering->lease.release();
             Reply reply;
-            reply.encoded =
-                encodeResponse(std::move(response), self->core_.options, acceptEncoding);
-            reply.version = version;
-            reply.keepAlive = keepAlive;
+            reply.encoded = encodeResponse(std::move(response), answering->core->options, answering->acceptEncoding);
+            reply.version = answering->version;
+            reply.keepAlive = answering->keepAlive;
+            const auto& self = answering->connection;
             net::dispatch(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
                 self->write(std::move(reply));
             });
         };
-        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, lease.get()))
+        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, &answering->lease))
             return respond(std::move(*refused));
         try {
             core_.handler(std::move(request), respond);

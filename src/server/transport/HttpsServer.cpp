@@ -164,7 +164,7 @@ tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& option
 
 struct HttpsServer::Running {
     std::unique_ptr<net::thread_pool> workers;  // plain Handler only
-    std::unique_ptr<ServerCore> core;
+    std::shared_ptr<ServerCore> core;  // shared with every Respond not yet gone
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> ioThreads;
     std::uint16_t port = 0;
@@ -185,7 +185,6 @@ HttpsServer::HttpsServer(AsyncHandler handler) : asyncHandler_(std::move(handler
 HttpsServer::~HttpsServer()
 {
     stop();
-    retired_.clear();
 }
 
 void HttpsServer::start(const HttpsServerOptions& options)
@@ -206,7 +205,7 @@ void HttpsServer::start(const HttpsServerOptions& options)
             });
         };
     }
-    running->core = std::make_unique<ServerCore>(
+    running->core = std::make_shared<ServerCore>(
         options, std::move(handler), makeTlsServerContext(options.certificateFile, options.keyFile));
     ServerCore& core = *running->core;
 
@@ -272,12 +271,8 @@ void HttpsServer::stop()
     for (auto& thread : running->ioThreads)
         thread.join();
     running->listener.reset();
-    // A request still with the handler will be answered later, from another thread: its
-    // connection, the core and the io_context must still be there when it is, although the
-    // answer is never written.
-    if (core.inFlight.load() > 0)
-        retired_.push_back(std::move(running));
-    running.reset();  // the io_context goes first, with the connections it still holds
+    // The core goes now, or with the last `Respond` of a request still with the handler.
+    running.reset();
 }
 
 bool HttpsServer::isStarted() const

@@ -25,7 +25,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace krp::transport {
 
@@ -99,9 +98,9 @@ public:
     // the threads. An answer not yet written is lost. Nothing happens when stopped. Not to be
     // called from within the handler.
     //
-    // An asynchronous handler may still answer requests of a stopped server: what such an
-    // answer touches (the connection, its I/O context) is kept, unused, until this object is
-    // destroyed. Its owner makes sure no answer comes after that.
+    // An asynchronous handler may still answer a request after the stop, from any thread: its
+    // `Respond` keeps what it touches (the connection, the I/O context) until it goes, and the
+    // answer is dropped unwritten.
     void stop();
 
     bool isStarted() const;
@@ -115,8 +114,6 @@ private:
     AsyncHandler asyncHandler_;
     mutable std::mutex mutex_;
     std::unique_ptr<Running> running_;
-    // Stopped servers with answers still outstanding; see stop().
-    std::vector<std::unique_ptr<Running>> retired_;
 };
 
 }  // namespace krp::transport

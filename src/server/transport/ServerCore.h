@@ -23,7 +23,11 @@ public:
     virtual void close() = 0;
 };
 
-class ServerCore {
+// Shared by the server while it runs and by each `Respond` of a request with the handler, so
+// that an answer given after the stop (a call cut by the stop's deadline finishing on its
+// worker) still finds the connection and the io_context, and its thread has left the
+// io_context before it goes.
+class ServerCore : public std::enable_shared_from_this<ServerCore> {
 public:
     ServerCore(HttpsServerOptions options, AsyncHandler handler, boost::asio::ssl::context tls);
 
