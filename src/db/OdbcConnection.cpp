@@ -346,8 +346,11 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         ++abandonedConnects;
         throw Error("Tietokantapalvelin ei vastannut yhteydenottoon.", "HYT00");
     }
-    if (attempt->error)
-        throw *attempt->error;
+    if (attempt->error) {
+        // A new text, not a copy sharing the connect thread's reference-counted one.
+        const Error& e = *attempt->error;
+        throw Error(std::string(e.what()), e.sqlState(), e.nativeCode());
+    }
     return std::move(attempt->session);
 }
 
