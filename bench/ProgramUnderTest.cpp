@@ -43,6 +43,9 @@ ProgramUnderTest::ProgramUnderTest(const std::string& program, const std::filesy
         std::ofstream ini(directory / "asetukset.ini", std::ios::trunc);
         ini << "[Tietokanta]\nVerkkonimi=sqlite:" << databaseFile << "\n[Palvelu]\nPortti=" << port_
             << "\nTietokannan_tyyppi=1\n"
+            // Every client of the benchmark comes from 127.0.0.1, as many terminals would from
+            // their own addresses: one address may hold all the connections.
+            << "[Rajat]\nYhteyksia_osoitteesta=100000\n"
             << extraSettings;
         if (!ini)
             throw std::runtime_error("cannot write " + (directory / "asetukset.ini").string());
