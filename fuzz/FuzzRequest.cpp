@@ -2,6 +2,7 @@
 // its head checked, its body decoded within the limits, and what the endpoint reads from it
 // (target, credentials, connect properties) taken apart.
 #include "server/ConnectPropertiesJson.h"
+#include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
@@ -18,7 +19,7 @@ namespace {
 
 transport::HttpResponse endpointReading(const transport::HttpRequest& request)
 {
-    const std::string_view path = pathOf(request.target);
+    const std::string_view path = paths::pathOf(request.target);
     const auto basic = basicCredentials(request);
     const std::string bearer = bearerToken(request);
     if (path == "/api/v1/session" && request.method == "POST") {
