@@ -8,12 +8,12 @@
 #include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
 #include "server/protocol/TableObject.h"
+#include "server/transport/NoCase.h"
 #include "server/transport/TextCut.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -35,21 +35,11 @@ HttpResponse unauthorized(std::string_view message)
     return r;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // The value of the request's Idempotency-Key header; nothing when it has none.
 std::optional<std::string> idempotencyKey(const HttpRequest& request)
 {
     for (const auto& [name, value] : request.headers) {
-        if (equalsNoCase(name, "Idempotency-Key"))
+        if (transport::equalsNoCase(name, "Idempotency-Key"))
             return value;
     }
     return std::nullopt;

@@ -1,30 +1,15 @@
 #include "server/RequestCredentials.h"
 
+#include "server/transport/NoCase.h"
+
 #include <QByteArray>
 
-#include <cctype>
-
 namespace krp {
-
-namespace {
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::optional<std::pair<QString, QString>> basicCredentials(const transport::HttpRequest& request)
 {
     const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Basic "))
+    if (!transport::startsWithNoCase(header, "Basic "))
         return std::nullopt;
     const QByteArray encoded = QByteArray(header.data() + 6, static_cast<qsizetype>(header.size() - 6)).trimmed();
     const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
@@ -40,7 +25,7 @@ std::optional<std::pair<QString, QString>> basicCredentials(const transport::Htt
 std::string bearerToken(const transport::HttpRequest& request)
 {
     const std::string_view header = request.header("Authorization");
-    if (!startsWithNoCase(header, "Bearer "))
+    if (!transport::startsWithNoCase(header, "Bearer "))
         return {};
     std::string token(header.substr(7));
     while (!token.empty() && (token.back() == ' ' || token.back() == '\t'))

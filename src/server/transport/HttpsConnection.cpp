@@ -1,6 +1,7 @@
 // One client connection: TLS handshake, then read a request, hand it to the handler, write its
 // answer when it comes, and read the next one (keep-alive) until the client leaves, a limit is
 // hit or the server stops. Every step runs on the connection's strand with its own deadline.
+#include "server/transport/NoCase.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
@@ -47,7 +48,7 @@ bool isForbiddenHeader(const std::string& name, const std::string& value)
 {
     for (const std::string_view reserved :
          {"content-length", "transfer-encoding", "content-encoding", "connection", "content-type"})
-        if (beast::iequals(name, reserved))
+        if (equalsNoCase(name, reserved))
             return true;
     const auto bad = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
     return name.empty() || std::any_of(name.begin(), name.end(), bad) ||
@@ -201,7 +202,7 @@ private:
                                                    : core_.options.maxBodyBytes);
         if (!bodyLease_)
             return replyAndClose(bodyMemoryFull());
-        if (beast::iequals(parser_->get()[http::field::expect], "100-continue"))
+        if (equalsNoCase(parser_->get()[http::field::expect], "100-continue"))
             return sendContinue();
         readBody();
     }

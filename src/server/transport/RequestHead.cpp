@@ -1,8 +1,7 @@
 #include "server/transport/RequestHead.h"
 
+#include "server/transport/NoCase.h"
 #include "server/transport/TextCut.h"
-
-#include <boost/beast/core/string.hpp>
 
 namespace krp::transport {
 
@@ -32,7 +31,7 @@ bool endsInChunked(const http::request_header<>& head)
         last = tail.substr(0, tail.find(';'));
         last = trimmed(last);
     }
-    return boost::beast::iequals(last, "chunked");
+    return equalsNoCase(last, "chunked");
 }
 
 }  // namespace
@@ -59,9 +58,9 @@ HeadVerdict checkRequestHead(const http::request_header<>& head, bool chunked)
 std::string originForm(std::string_view target)
 {
     std::string_view rest;
-    if (boost::beast::iequals(target.substr(0, 8), "https://"))
+    if (startsWithNoCase(target, "https://"))
         rest = target.substr(8);
-    else if (boost::beast::iequals(target.substr(0, 7), "http://"))
+    else if (startsWithNoCase(target, "http://"))
         rest = target.substr(7);
     else
         return std::string(target);
