@@ -1,14 +1,13 @@
 #include "BenchServer.h"
 
+#include "LoopbackPort.h"
+
 #include "db/Database.h"
 #include "db/Query.h"
 #include "log/EventLog.h"
 #include "server/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
 #include "methods/ServiceContext.h"
-
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -27,14 +26,6 @@ void say(const std::string& line)
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-std::uint16_t freeLoopbackPort()
-{
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::acceptor acceptor(
-        io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
 }
 
 }  // namespace

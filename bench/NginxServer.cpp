@@ -1,10 +1,7 @@
 #include "NginxServer.h"
 
+#include "LoopbackPort.h"
 #include "ProcessStats.h"
-
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 
 #include <signal.h>
 
@@ -17,25 +14,6 @@
 namespace krp::bench {
 
 namespace {
-
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
-
-std::uint16_t freeLoopbackPort()
-{
-    net::io_context io;
-    tcp::acceptor acceptor(io, {net::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
-
-bool accepts(std::uint16_t port)
-{
-    net::io_context io;
-    tcp::socket socket(io);
-    boost::system::error_code ec;
-    socket.connect({net::ip::make_address("127.0.0.1"), port}, ec);
-    return !ec;
-}
 
 // What `nginx -V` says about how it was built (it writes to standard error).
 std::string buildOptions(const std::string& program)
@@ -107,7 +85,7 @@ NginxServer::NginxServer(const std::string& program, const std::filesystem::path
         std::vector<std::string>{program, "-p", d + "/", "-c", d + "/nginx.conf", "-e", d + "/error.log"},
         ChildProcess::Stdio::Null, SIGTERM);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!accepts(port_)) {
+    while (!listensOnLoopback(port_)) {
         if (process_->exited() || std::chrono::steady_clock::now() > until) {
             process_.reset();
             throw std::runtime_error("nginx did not start: " + readText(directory_ / "error.log"));

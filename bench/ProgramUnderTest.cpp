@@ -1,8 +1,6 @@
 #include "ProgramUnderTest.h"
 
-#include <boost/asio/connect.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
+#include "LoopbackPort.h"
 
 #include <csignal>
 #include <fstream>
@@ -11,29 +9,7 @@
 
 namespace krp::bench {
 
-namespace net = boost::asio;
-using tcp = net::ip::tcp;
 using namespace std::chrono_literals;
-
-std::uint16_t freeLoopbackPort()
-{
-    net::io_context io;
-    tcp::acceptor acceptor(io, {net::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
-
-namespace {
-
-bool accepts(std::uint16_t port)
-{
-    net::io_context io;
-    tcp::socket socket(io);
-    boost::system::error_code ec;
-    socket.connect({net::ip::make_address("127.0.0.1"), port}, ec);
-    return !ec;
-}
-
-}  // namespace
 
 ProgramUnderTest::ProgramUnderTest(const std::string& program, const std::filesystem::path& directory,
                                    const std::string& databaseFile, const std::string& extraSettings)
@@ -54,7 +30,7 @@ ProgramUnderTest::ProgramUnderTest(const std::string& program, const std::filesy
         std::vector<std::string>{program, "--headless", "--config-dir", directory.string()}, ChildProcess::Stdio::Null,
         SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!accepts(port_)) {
+    while (!listensOnLoopback(port_)) {
         if (process_->exited())
             throw std::runtime_error(program + " ended before it listened");
         if (std::chrono::steady_clock::now() > deadline)

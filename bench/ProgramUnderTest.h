@@ -29,7 +29,4 @@ private:
     std::unique_ptr<ChildProcess> process_;
 };
 
-// A port on 127.0.0.1 that nothing listens on right now.
-std::uint16_t freeLoopbackPort();
-
 }  // namespace krp::bench
