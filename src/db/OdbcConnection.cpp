@@ -35,6 +35,13 @@ struct Codec {
     QString decode(const char* p) const { return decode(QByteArray(p)); }
 };
 
+// A failure SOCI reported, as an Error with the driver's text, SQLSTATE and native code.
+Error fromSoci(const soci::odbc_soci_error& e, const Codec& codec)
+{
+    return Error(codec.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
+                 reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+}
+
 // The first diagnostic record of a handle, as an Error.
 Error diagnostics(SQLSMALLINT type, SQLHANDLE handle, const Codec& codec, const char* fallback)
 {
@@ -297,8 +304,7 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         try {
             return std::make_unique<soci::session>(p);
         } catch (const soci::odbc_soci_error& e) {
-            throw Error(codec.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
-                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+            throw fromSoci(e, codec);
         } catch (const soci::soci_error& e) {
             throw Error(e.get_error_message());
         }
@@ -470,8 +476,7 @@ private:
         try {
             f();
         } catch (const soci::odbc_soci_error& e) {
-            Error error(codec_.decode(reinterpret_cast<const char*>(e.odbc_error_message())).toStdString(),
-                        reinterpret_cast<const char*>(e.odbc_error_code()), e.native_error_code());
+            const Error error = fromSoci(e, codec_);
             if (error.isLinkLost())
                 broken_ = true;
             throw error;
