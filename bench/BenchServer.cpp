@@ -96,4 +96,21 @@ int runBenchServer(int argc, char** argv, const BenchServerOptions& options)
     return rc;
 }
 
+int runBenchServerCommand(const char* program, int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s serve DIR [--max-connections N] [--workers N]\n", program);
+        return 2;
+    }
+    BenchServerOptions options;
+    options.directory = argv[2];
+    for (int i = 3; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--max-connections")
+            options.maxConnections = std::stoul(argv[i + 1]);
+        else if (std::string(argv[i]) == "--workers")
+            options.workerThreads = static_cast<unsigned>(std::stoul(argv[i + 1]));
+    }
+    return runBenchServer(argc, argv, options);
+}
+
 }  // namespace krp::bench

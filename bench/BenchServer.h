@@ -23,4 +23,7 @@ struct BenchServerOptions {
 
 int runBenchServer(int argc, char** argv, const BenchServerOptions& options);
 
+// "`program` serve DIR [--max-connections N] [--workers N]": runBenchServer with those options.
+int runBenchServerCommand(const char* program, int argc, char** argv);
+
 }  // namespace krp::bench

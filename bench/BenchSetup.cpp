@@ -9,8 +9,19 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace krp::bench {
+
+void startWatchdog(const char* program, std::chrono::seconds limit)
+{
+    std::thread([program, limit] {
+        std::this_thread::sleep_for(limit);
+        std::fprintf(stderr, "%s: time limit of %lld s reached, stopping\n", program,
+                     static_cast<long long>(limit.count()));
+        std::_Exit(3);
+    }).detach();
+}
 
 namespace {
 

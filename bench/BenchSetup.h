@@ -2,6 +2,7 @@
 // What the benchmark's server needs in its directory: a self-signed certificate of the kind the
 // service ships with (RSA 2048, test.pem / test.key) and a small SQLite ERP database holding the
 // access code and one ERP user, so that both gates of a session opening run for real.
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -22,6 +23,10 @@ void writeSelfSignedCertificate(const std::filesystem::path& directory);
 // Creates `file` (replacing it) with the tables ASETUS (ASETUS, ARVO) and MYYJAPER
 // (MP_KAYTTAJATUNNUS, MP_SALASANA) filled for BenchAccount.
 void createBenchDatabase(const std::filesystem::path& file);
+
+// Ends the whole run after `limit`, telling why as `program`; the servers the run started die
+// with it (parent-death signal).
+void startWatchdog(const char* program, std::chrono::seconds limit);
 
 // A fresh directory under the system's temporary directory, removed with the object.
 class TempDirectory {

@@ -20,8 +20,7 @@
 #include "ProgramUnderTest.h"
 #include "SearchDatabase.h"
 #include "TlsClient.h"
-
-#include <sys/resource.h>
+#include "platform/ProcessResources.h"
 
 #include <algorithm>
 #include <atomic>
@@ -137,24 +136,6 @@ Options parseOptions(int argc, char** argv, int first)
             throw std::invalid_argument("unknown option " + a);
     }
     return o;
-}
-
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-void startWatchdog(std::chrono::seconds limit)
-{
-    std::thread([limit] {
-        std::this_thread::sleep_for(limit);
-        std::fprintf(stderr, "krp-goals: time limit of %lld s reached, stopping\n", static_cast<long long>(limit.count()));
-        std::_Exit(3);
-    }).detach();
 }
 
 void progress(const std::string& text)
@@ -313,8 +294,8 @@ std::filesystem::path sqlDirectory() { return std::filesystem::path(KRP_SOURCE_D
 
 int runGoals(const Options& o)
 {
-    raiseOpenFileLimit();
-    startWatchdog(o.timeLimit);
+    krp::platform::raiseOpenFileLimit();
+    startWatchdog("krp-goals", o.timeLimit);
     const MachineInfo machine = machineInfo();
     TempDirectory dir("krp-goals-");
     writeSelfSignedCertificate(dir.path());
@@ -581,7 +562,7 @@ int runGoals(const Options& o)
 // the program sampled as it goes: the event log must stop growing once it holds its limit.
 int runSoak(const Options& o)
 {
-    raiseOpenFileLimit();
+    krp::platform::raiseOpenFileLimit();
     TempDirectory dir("krp-soak-");
     writeSelfSignedCertificate(dir.path());
     progress("building the database of 100,000 products");

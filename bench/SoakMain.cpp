@@ -423,23 +423,6 @@ int runSoak(const SoakOptions& options)
     return 0;
 }
 
-int runServe(int argc, char** argv)
-{
-    if (argc < 3) {
-        std::fputs("usage: krp-soak serve DIR [--max-connections N] [--workers N]\n", stderr);
-        return 2;
-    }
-    BenchServerOptions options;
-    options.directory = argv[2];
-    for (int i = 3; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) == "--max-connections")
-            options.maxConnections = std::stoul(argv[i + 1]);
-        else if (std::string(argv[i]) == "--workers")
-            options.workerThreads = static_cast<unsigned>(std::stoul(argv[i + 1]));
-    }
-    return runBenchServer(argc, argv, options);
-}
-
 }  // namespace
 }  // namespace krp::bench
 
@@ -447,7 +430,7 @@ int main(int argc, char** argv)
 {
     try {
         if (argc >= 2 && std::string(argv[1]) == "serve")
-            return krp::bench::runServe(argc, argv);
+            return krp::bench::runBenchServerCommand("krp-soak", argc, argv);
         return krp::bench::runSoak(krp::bench::parseOptions(argc, argv));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "krp-soak: %s\n", e.what());

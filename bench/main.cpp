@@ -11,9 +11,9 @@
 #include "ProcessStats.h"
 #include "ServerUnderTest.h"
 #include "server/ServerContainerUnit1.h"
+#include "platform/ProcessResources.h"
 #include "server/transport/HttpsServer.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -108,27 +108,6 @@ Options parseOptions(int argc, char** argv)
             throw std::invalid_argument("unknown option " + a);
     }
     return o;
-}
-
-// Many sockets at once: use the hard limit of open files.
-void raiseOpenFileLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-// Ends the whole run when it takes too long; the servers die with it (parent-death signal).
-void startWatchdog(std::chrono::seconds limit)
-{
-    std::thread([limit] {
-        std::this_thread::sleep_for(limit);
-        std::fprintf(stderr, "krp-bench: time limit of %lld s reached, stopping\n",
-                     static_cast<long long>(limit.count()));
-        std::_Exit(3);
-    }).detach();
 }
 
 std::string fixed(double value, int decimals)
@@ -289,8 +268,8 @@ const CallRow* findRow(const std::vector<CallRow>& rows, const std::string& serv
 
 int runBenchmark(const Options& options)
 {
-    raiseOpenFileLimit();
-    startWatchdog(options.timeLimit);
+    krp::platform::raiseOpenFileLimit();  // many sockets at once
+    startWatchdog("krp-bench", options.timeLimit);
 
     const MachineInfo machine = machineInfo();
     TempDirectory dir("krp-bench-");
@@ -472,30 +451,13 @@ int runBenchmark(const Options& options)
     return 0;
 }
 
-int runServe(int argc, char** argv)
-{
-    if (argc < 3) {
-        std::fputs("usage: krp-bench serve DIR [--max-connections N] [--workers N]\n", stderr);
-        return 2;
-    }
-    BenchServerOptions options;
-    options.directory = argv[2];
-    for (int i = 3; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) == "--max-connections")
-            options.maxConnections = std::stoul(argv[i + 1]);
-        else if (std::string(argv[i]) == "--workers")
-            options.workerThreads = static_cast<unsigned>(std::stoul(argv[i + 1]));
-    }
-    return runBenchServer(argc, argv, options);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     try {
         if (argc >= 2 && std::string(argv[1]) == "serve")
-            return runServe(argc, argv);
+            return runBenchServerCommand("krp-bench", argc, argv);
         return runBenchmark(parseOptions(argc, argv));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "krp-bench: %s\n", e.what());
