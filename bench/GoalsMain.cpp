@@ -18,6 +18,7 @@
 #include "NginxServer.h"
 #include "ProcessStats.h"
 #include "ProgramUnderTest.h"
+#include "ReportText.h"
 #include "SearchDatabase.h"
 #include "TlsClient.h"
 #include "platform/ProcessResources.h"
@@ -143,27 +144,7 @@ void progress(const std::string& text)
     std::fprintf(stderr, "krp-goals: %s (load %s)\n", text.c_str(), loadAverage().c_str());
 }
 
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string thousands(double value)
-{
-    const std::string digits = std::to_string(static_cast<long long>(value + 0.5));
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            grouped += ',';
-        grouped += digits[i];
-    }
-    return grouped;
-}
-
 std::string percent(double share) { return fixed(share * 100, 0) + " %"; }
-const char* verdict(bool met) { return met ? "yes" : "no"; }
 
 // CPU time and context switches of a server over a stretch of time.
 struct Usage {
@@ -185,15 +166,6 @@ struct CallRow {
     double usPerCall = 0, userUs = 0, systemUs = 0, switchesPerCall = 0, cores = 0, generatorCores = 0;
     double minRate = 0, maxRate = 0;
 };
-
-CallRow medianOf(std::vector<CallRow> runs)
-{
-    std::sort(runs.begin(), runs.end(), [](const CallRow& a, const CallRow& b) { return a.rate < b.rate; });
-    CallRow row = runs[runs.size() / 2];
-    row.minRate = runs.front().rate;
-    row.maxRate = runs.back().rate;
-    return row;
-}
 
 struct OpenRow {
     std::string server;
@@ -227,10 +199,12 @@ OpenRow measureOpenings(const std::string& server, std::uint16_t port, bool with
     return row;
 }
 
-OpenRow medianOf(std::vector<OpenRow> runs)
+// The run with the median rate, with the range of all runs' rates.
+template <class Row>
+Row medianOf(std::vector<Row> runs)
 {
-    std::sort(runs.begin(), runs.end(), [](const OpenRow& a, const OpenRow& b) { return a.rate < b.rate; });
-    OpenRow row = runs[runs.size() / 2];
+    std::sort(runs.begin(), runs.end(), [](const Row& a, const Row& b) { return a.rate < b.rate; });
+    Row row = runs[runs.size() / 2];
     row.minRate = runs.front().rate;
     row.maxRate = runs.back().rate;
     return row;

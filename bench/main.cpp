@@ -9,6 +9,7 @@
 #include "LoadGenerator.h"
 #include "NginxServer.h"
 #include "ProcessStats.h"
+#include "ReportText.h"
 #include "ServerUnderTest.h"
 #include "server/ServerContainerUnit1.h"
 #include "platform/ProcessResources.h"
@@ -108,25 +109,6 @@ Options parseOptions(int argc, char** argv)
             throw std::invalid_argument("unknown option " + a);
     }
     return o;
-}
-
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string thousands(double value)
-{
-    const std::string digits = std::to_string(static_cast<long long>(value + 0.5));
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            grouped += ',';
-        grouped += digits[i];
-    }
-    return grouped;
 }
 
 double mib(long kib)
@@ -423,7 +405,6 @@ int runBenchmark(const Options& options)
     }
 
     std::printf("\n## Goals\n\n| Goal | Measured | Met |\n|---|---|---|\n");
-    const auto verdict = [](bool met) { return met ? "yes" : "no"; };
     if (const CallRow* one = findRow(calls, "KRPalvelin", "Ping", 1)) {
         const double p50 = one->result.percentileMs(50);
         std::printf("| p50 below 1 ms at 1 session (Ping) | %s ms | %s |\n", fixed(p50, 3).c_str(), verdict(p50 < 1.0));
