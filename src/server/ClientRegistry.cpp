@@ -101,9 +101,8 @@ void ClientRegistry::post(Work work)
     bool wake;
     {
         QMutexLocker lock(&mutex_);
+        wake = pending_.empty();  // else the main thread has been asked already
         pending_.push_back(std::move(work));
-        wake = !drainDue_;
-        drainDue_ = true;
     }
     // The main thread gathers what is handed over for kHandOverMs and then runs it all: a
     // stream of pings wakes it a few dozen times a second, not once or twice per ping.
@@ -117,7 +116,6 @@ void ClientRegistry::drain()
     {
         QMutexLocker lock(&mutex_);
         batch.swap(pending_);
-        drainDue_ = false;
     }
     for (Work& w : batch) {
         TYhteys* entry = yhteydet_.EtsiYhteys(w.clientid, w.sovellus);

@@ -84,7 +84,6 @@ private:
     TYhteydet yhteydet_;
     mutable QMutex mutex_;
     std::vector<Work> pending_;
-    bool drainDue_ = false;  // the main thread has been asked to run pending_
     QTimer drainTimer_;
     QTimer refreshTimer_;
     QTimer staleTimer_;
