@@ -1,9 +1,10 @@
 #include "server/transport/ContentCoding.h"
 
+#include "server/transport/NoCase.h"
+
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <limits>
 #include <stdexcept>
@@ -24,14 +25,6 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The q value of one Accept-Encoding element ("gzip;q=0.5"); nullopt when malformed.
 std::optional<double> qualityOf(std::string_view parameters)
 {
@@ -44,7 +37,7 @@ std::optional<double> qualityOf(std::string_view parameters)
         const auto equals = parameter.find('=');
         if (equals == std::string_view::npos)
             continue;
-        if (!equalsIgnoreCase(trim(parameter.substr(0, equals)), "q"))
+        if (!equalsNoCase(trim(parameter.substr(0, equals)), "q"))
             continue;
         const auto value = trim(parameter.substr(equals + 1));
         const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), q);
@@ -64,11 +57,11 @@ int windowBitsOf(ContentCoding coding)
 std::optional<ContentCoding> parseContentEncoding(std::string_view headerValue)
 {
     const auto value = trim(headerValue);
-    if (value.empty() || equalsIgnoreCase(value, "identity"))
+    if (value.empty() || equalsNoCase(value, "identity"))
         return ContentCoding::Identity;
-    if (equalsIgnoreCase(value, "deflate"))
+    if (equalsNoCase(value, "deflate"))
         return ContentCoding::Deflate;
-    if (equalsIgnoreCase(value, "gzip") || equalsIgnoreCase(value, "x-gzip"))
+    if (equalsNoCase(value, "gzip") || equalsNoCase(value, "x-gzip"))
         return ContentCoding::Gzip;
     return std::nullopt;
 }
@@ -100,9 +93,9 @@ ContentCoding chooseResponseCoding(std::string_view acceptEncoding)
                                                                      : element.substr(semicolon + 1));
         if (name.empty() || !q)
             continue;  // a malformed element says nothing
-        if (equalsIgnoreCase(name, "deflate"))
+        if (equalsNoCase(name, "deflate"))
             deflate = *q;
-        else if (equalsIgnoreCase(name, "gzip") || equalsIgnoreCase(name, "x-gzip"))
+        else if (equalsNoCase(name, "gzip") || equalsNoCase(name, "x-gzip"))
             gzip = gzip ? std::max(*gzip, *q) : *q;
         else if (name == "*")
             star = *q;

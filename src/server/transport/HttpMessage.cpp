@@ -1,7 +1,8 @@
 #include "server/transport/HttpMessage.h"
 
+#include "server/transport/NoCase.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 namespace krp::transport {
@@ -9,11 +10,7 @@ namespace krp::transport {
 std::string_view HttpRequest::header(std::string_view name) const
 {
     for (const auto& [key, value] : headers) {
-        if (key.size() == name.size() &&
-            std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            }))
+        if (equalsNoCase(key, name))
             return value;
     }
     return {};
