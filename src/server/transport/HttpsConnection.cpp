@@ -5,13 +5,14 @@
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
+#include "server/transport/SocketDeadline.h"
+#include "server/transport/TlsStream.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
 
 #include <algorithm>
 #include <optional>
@@ -23,7 +24,6 @@ namespace krp::transport {
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
-namespace ssl = net::ssl;
 using tcp = net::ip::tcp;
 
 namespace {
@@ -65,11 +65,12 @@ std::string remoteAddressText(const net::ip::address& address)
 class HttpsConnection final : public Connection,
                               public std::enable_shared_from_this<HttpsConnection> {
 public:
-    HttpsConnection(ServerCore& core, tcp::socket&& socket)
-        : core_(core), stream_(std::move(socket), core.tls)
+    HttpsConnection(ServerCore& core, StrandSocket&& socket)
+        : core_(core), stream_(std::move(socket), core.tls.native_handle()),
+          deadline_(stream_.socket())
     {
         beast::error_code ec;
-        auto& accepted = beast::get_lowest_layer(stream_).socket();
+        auto& accepted = stream_.socket();
         const auto remote = accepted.remote_endpoint(ec);
         if (!ec) {
             remoteAddress_ = remoteAddressText(remote.address());
@@ -95,6 +96,7 @@ public:
 
     void run()
     {
+        deadline_.attach(weak_from_this());
         net::dispatch(stream_.get_executor(),
                       beast::bind_front_handler(&HttpsConnection::handshake, shared_from_this()));
     }
@@ -103,20 +105,18 @@ public:
     {
         net::post(stream_.get_executor(), [self = shared_from_this()] {
             beast::error_code ignored;
-            auto& socket = beast::get_lowest_layer(self->stream_).socket();
+            auto& socket = self->stream_.socket();
             socket.shutdown(tcp::socket::shutdown_both, ignored);
-            beast::get_lowest_layer(self->stream_).close();
+            socket.close(ignored);
+            self->deadline_.cancel();
         });
     }
 
 private:
-    beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
-
     void handshake()
     {
-        lowest().expires_after(core_.options.handshakeTimeout);
+        deadline_.expiresAfter(core_.options.handshakeTimeout);
         stream_.async_handshake(
-            ssl::stream_base::server,
             beast::bind_front_handler(&HttpsConnection::onHandshake, shared_from_this()));
     }
 
@@ -146,7 +146,7 @@ private:
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(core_.options.maxHeaderBytes));
         parser_->body_limit(core_.options.maxBodyBytes);
-        lowest().expires_after(core_.options.idleTimeout);
+        deadline_.expiresAfter(core_.options.idleTimeout);
         http::async_read_header(
             stream_, buffer_, *parser_,
             beast::bind_front_handler(&HttpsConnection::onReadHeader, shared_from_this()));
@@ -211,7 +211,7 @@ private:
     {
         auto interim = std::make_shared<http::response<http::empty_body>>(
             http::status::continue_, parser_->get().version());
-        lowest().expires_after(core_.options.writeTimeout);
+        deadline_.expiresAfter(core_.options.writeTimeout);
         http::async_write(stream_, *interim,
                           [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
                               if (!ec)
@@ -221,7 +221,7 @@ private:
 
     void readBody()
     {
-        lowest().expires_after(core_.options.bodyTimeout);
+        deadline_.expiresAfter(core_.options.bodyTimeout);
         http::async_read(
             stream_, buffer_, *parser_,
             beast::bind_front_handler(&HttpsConnection::onReadBody, shared_from_this()));
@@ -254,7 +254,7 @@ private:
         request.remoteAddress = remoteAddress_;
         request.remotePort = remotePort_;
 
-        lowest().expires_never();  // the handler may take its time; the client waits
+        deadline_.expiresNever();  // the handler may take its time; the client waits
         // What the answer needs, in the order it is let go: the body's memory first (it goes
         // back to the core's budget), then the connection (which unregisters from the core),
         // the core last.
@@ -328,7 +328,7 @@ private:
         wire->keep_alive(reply.keepAlive);
         wire->prepare_payload();
 
-        lowest().expires_after(core_.options.writeTimeout);
+        deadline_.expiresAfter(core_.options.writeTimeout);
         http::async_write(stream_, *wire,
                           [self = shared_from_this(), wire](beast::error_code ec, std::size_t) {
                               self->onWrite(ec, wire->keep_alive());
@@ -348,14 +348,14 @@ private:
 
     void shutdown()
     {
-        lowest().expires_after(shutdownTimeout);
+        deadline_.expiresAfter(shutdownTimeout);
         stream_.async_shutdown([self = shared_from_this()](beast::error_code) { self->linger(); });
     }
 
     void linger()
     {
         beast::error_code ignored;
-        lowest().socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         lingerUntil_ = std::chrono::steady_clock::now() + lingerTimeout;
         drainBuffer_.resize(drainBufferSize);
         drain();
@@ -365,18 +365,26 @@ private:
     {
         const auto left = lingerUntil_ - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero())
-            return lowest().close();
-        lowest().expires_after(left);
-        lowest().async_read_some(net::buffer(drainBuffer_),
-                              [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                  if (ec)
-                                      return self->lowest().close();
-                                  self->drain();
-                              });
+            return closeSocket();
+        deadline_.expiresAfter(left);
+        stream_.socket().async_read_some(net::buffer(drainBuffer_),
+                                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                             if (ec)
+                                                 return self->closeSocket();
+                                             self->drain();
+                                         });
+    }
+
+    void closeSocket()
+    {
+        beast::error_code ignored;
+        stream_.socket().close(ignored);
+        deadline_.cancel();
     }
 
     ServerCore& core_;
-    beast::ssl_stream<beast::tcp_stream> stream_;
+    TlsStream stream_;
+    SocketDeadline deadline_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     BodyMemoryBudget::Lease bodyLease_;
@@ -392,7 +400,7 @@ private:
 
 }  // namespace
 
-void serveConnection(ServerCore& core, tcp::socket socket)
+void serveConnection(ServerCore& core, StrandSocket socket)
 {
     auto connection = std::make_shared<HttpsConnection>(core, std::move(socket));
     const auto decision = core.admission.admit(connection->remoteAddress());

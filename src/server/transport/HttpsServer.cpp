@@ -100,12 +100,12 @@ private:
     {
         acceptor_.async_accept(net::make_strand(core_.io),
                                [self = shared_from_this()](boost::system::error_code ec,
-                                                           tcp::socket socket) {
+                                                           StrandSocket socket) {
                                    self->onAccept(ec, std::move(socket));
                                });
     }
 
-    void onAccept(boost::system::error_code ec, tcp::socket socket)
+    void onAccept(boost::system::error_code ec, StrandSocket socket)
     {
         if (closed_ || ec == net::error::operation_aborted)
             return;

@@ -3,6 +3,7 @@
 #include "server/transport/AddressAdmission.h"
 #include "server/transport/BodyMemoryBudget.h"
 #include "server/transport/HttpsServer.h"
+#include "server/transport/TlsStream.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -59,6 +60,6 @@ public:
 };
 
 // Takes over an accepted socket: TLS handshake, then requests until the client leaves.
-void serveConnection(ServerCore& core, boost::asio::ip::tcp::socket socket);
+void serveConnection(ServerCore& core, StrandSocket socket);
 
 }  // namespace krp::transport
