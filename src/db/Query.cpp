@@ -3,10 +3,35 @@
 #include "db/Connection.h"
 #include "metrics/Metrics.h"
 
+#include <mutex>
+#include <unordered_map>
+
 namespace krp::db {
 namespace {
 
 const Value kNullValue = Null{};
+
+// Statement texts parsed once per process. Every session's module runs the same few texts; the
+// parsed forms handed out share their text with this table, so a session's fixed statements
+// cost it no copy of their own. Texts beyond the bound (statements with values written into
+// them) start the table afresh.
+PositionalStatement parsedOnce(const QString& sql)
+{
+    constexpr std::size_t bound = 512;
+    static std::mutex mutex;
+    static std::unordered_map<QString, PositionalStatement> parsed;
+    {
+        const std::lock_guard lock(mutex);
+        if (const auto it = parsed.find(sql); it != parsed.end())
+            return it->second;
+    }
+    PositionalStatement statement = toPositional(sql);
+    const std::lock_guard lock(mutex);
+    if (parsed.size() >= bound)
+        parsed.clear();
+    parsed.emplace(sql, statement);
+    return statement;
+}
 
 }  // namespace
 
@@ -29,25 +54,30 @@ void Query::clearSql()
     lines_.clear();
     params_.clear();
     statement_ = {};
+    parsed_ = true;
 }
 
+// A statement written line by line is parsed once, when it is first bound or run.
 void Query::addLine(const QString& line)
 {
     close();
     lines_.append(line);
-    parseParams();
+    parsed_ = false;
 }
 
 void Query::setSql(const QStringList& lines)
 {
     clearSql();
     lines_ = lines;
-    parseParams();
+    parsed_ = false;
 }
 
-void Query::parseParams()
+void Query::parseParams() const
 {
-    statement_ = toPositional(sqlText());
+    if (parsed_)
+        return;
+    parsed_ = true;
+    statement_ = parsedOnce(sqlText());
     std::vector<std::pair<QString, Param>> params;
     for (const QString& name : statement_.names) {
         auto old = std::find_if(params_.begin(), params_.end(), [&](const auto& p) {
@@ -60,6 +90,7 @@ void Query::parseParams()
 
 Param& Query::param(const QString& name)
 {
+    parseParams();
     for (auto& [n, p] : params_) {
         if (n.compare(name, Qt::CaseInsensitive) == 0)
             return p;
@@ -69,6 +100,7 @@ Param& Query::param(const QString& name)
 
 QStringList Query::paramNames() const
 {
+    parseParams();
     QStringList names;
     for (const auto& p : params_)
         names.append(p.first);
@@ -77,13 +109,14 @@ QStringList Query::paramNames() const
 
 std::vector<Value> Query::boundValues() const
 {
+    parseParams();
     if (statement_.text.trimmed().isEmpty())
         throw Error("The query has no statement");
     std::vector<Value> values;
     values.reserve(static_cast<std::size_t>(statement_.occurrences.size()));
     for (const QString& upper : statement_.occurrences) {
         auto p = std::find_if(params_.begin(), params_.end(),
-                              [&](const auto& x) { return x.first.toUpper() == upper; });
+                              [&](const auto& x) { return x.first.compare(upper, Qt::CaseInsensitive) == 0; });
         if (!p->second.bound)
             throw Error("Parameter '" + p->first.toStdString() + "' has no value");
         values.push_back(p->second.value);

@@ -101,12 +101,14 @@ public:
 private:
     Database& db_;
     QStringList lines_;
-    std::vector<std::pair<QString, Param>> params_;  // in order of first appearance
-    PositionalStatement statement_;
+    // Parsed from lines_ when first needed (parsed_ false: not yet).
+    mutable std::vector<std::pair<QString, Param>> params_;  // in order of first appearance
+    mutable PositionalStatement statement_;
+    mutable bool parsed_ = true;
     ResultSet result_;
     std::size_t current_ = 0;
     bool open_ = false;
-    void parseParams();
+    void parseParams() const;
     std::vector<Value> boundValues() const;
 };
 

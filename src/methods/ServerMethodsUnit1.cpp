@@ -4,9 +4,9 @@ namespace krp {
 
 namespace {
 
-QStringList tuotteenOTrivitSql()
+const QStringList& tuotteenOTrivitSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("SELECT (IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0)) "),
         QStringLiteral("-(SELECT IFNULL(SUM(KEO_KERATTYMAARA),0) FROM KERUUOSTOTILAUS"),
         QStringLiteral("WHERE KEO_OSTOTILAUSNRO=OTR_NRO "),
@@ -30,66 +30,73 @@ QStringList tuotteenOTrivitSql()
         QStringLiteral(">0"),
         QStringLiteral(")"),
     };
+    return sql;
 }
 
-QStringList varastoontulorivinLisaysSql()
+const QStringList& varastoontulorivinLisaysSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUOSTOTILAUS"),
         QStringLiteral("(KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA)"),
         QStringLiteral("VALUES "),
         QStringLiteral("(:id,:ostotilausnro ,:tilausrivinro ,:toimittajanro ,:tuotekoodi,:saapuvamaara ,:kerattymaara ,null ,null ,:keruupaateid, :tila)"),
     };
+    return sql;
 }
 
-QStringList kerailyrivinLisaysSql()
+const QStringList& kerailyrivinLisaysSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUTUOTTEET"),
         QStringLiteral("(KTU_ID, KTU_TOIMITTAJANRO, KTU_TUOTEKOODI, KTU_MAARA,"),
         QStringLiteral(" KTU_KASITELTY, KTU_JATKOKASITELTY, KTU_KERUUPAATEID,  KTU_SARJANRO, KTU_ASIAKASNRO)"),
         QStringLiteral("VALUES "),
         QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:maara , Now(), null , :keruupaateid, null, :asiakasnro)"),
     };
+    return sql;
 }
 
-QStringList tuotettaVarastoonkirjausjonossaSql()
+const QStringList& tuotettaVarastoonkirjausjonossaSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("SELECT SUM(KEO_KERATTYMAARA) FROM KERUUOSTOTILAUS"),
         QStringLiteral("WHERE KEO_OSTOTILAUSNRO=:otnro "),
         QStringLiteral("AND KEO_TUOTEKOODI=:tk AND KEO_TOIMITTAJANRO=:tn"),
         QStringLiteral("AND (KEO_JATKOKASITELTY<'2000-1-1' OR KEO_JATKOKASITELTY IS NULL)"),
     };
+    return sql;
 }
 
-QStringList inventointirivinLisaysSql()
+const QStringList& inventointirivinLisaysSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUINVENTOINTI"),
         QStringLiteral("(KEI_ID, KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, KEI_UUSIMAARA, KEI_LUOTU, KEI_KASITELTY, KEI_JATKOKASITELTY, KEI_KERUUPAATEID, KEI_TILA)"),
         QStringLiteral("VALUES "),
         QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:vanha_varastosaldo , :uusi_varastosaldo, Now(), Now(), null, :keruupaateid, null)"),
     };
+    return sql;
 }
 
-QStringList tuotemuutosrivinLisaysSql()
+const QStringList& tuotemuutosrivinLisaysSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUTUOTEMUUTOS"),
         QStringLiteral("(KTM_ID, KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, KTM_UUSIHYLLY, KTM_UUSIHALY, KTM_UUSIOPTIMI,  KTM_JATKOKASITELTY, KTM_UUSINIMI)"),
         QStringLiteral("VALUES "),
         QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:eankoodi ,:hyllypaikka,:halytysraja ,:optimivarasto ,null, :nimi)"),
     };
+    return sql;
 }
 
-QStringList asiakashakuSql()
+const QStringList& asiakashakuSql()
 {
-    return {
+    static const QStringList sql = {
         QStringLiteral("SELECT AP_ASIAKASNRO,AP_NIMI,AP_GSM,AP_GSMSUUNTA,AP_LISATIEDOT,AP_YRITYS,AP_KATUOSOITE,AP_POSTINUMERO,AP_POSTITOIMIPAIKKA,AP_POSTIOSOITE"),
         QStringLiteral("FROM ASIAKPER"),
         QStringLiteral("WHERE UPPER(AP_NIMI) LIKE :nimihaku AND ROWNUM<100"),
     };
+    return sql;
 }
 
 }  // namespace
@@ -113,8 +120,10 @@ TServerMethods1::TServerMethods1(ServiceContext& context)
       sqlYleinen(db_),
       sqlTyovaihehaku(db_)
 {
-    // Statements fixed for the module's whole life; methods only bind and run them.
-    FDKysely2.setSql({QStringLiteral("SELECT * FROM ASIAKPER WHERE AP_ASIAKASNRO<100")});
+    // Statements fixed for the module's whole life; methods only bind and run them. Every
+    // session's module shares their text and its parsed form.
+    static const QStringList asiakasperSql = {QStringLiteral("SELECT * FROM ASIAKPER WHERE AP_ASIAKASNRO<100")};
+    FDKysely2.setSql(asiakasperSql);
     sqlTuotteenOTrivit.setSql(tuotteenOTrivitSql());
     sqlVarastoontulorivinLisays.setSql(varastoontulorivinLisaysSql());
     sqlKerailyrivinLisays.setSql(kerailyrivinLisaysSql());
