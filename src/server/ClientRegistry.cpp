@@ -117,12 +117,15 @@ void ClientRegistry::drain()
         QMutexLocker lock(&mutex_);
         batch.swap(pending_);
     }
+    // One time for the whole batch: it is taken within milliseconds of every ping in it, and
+    // reading the local time also checks the system's time-zone file.
+    const QDateTime now = batch.empty() ? QDateTime() : QDateTime::currentDateTime();
     for (Work& w : batch) {
         TYhteys* entry = yhteydet_.EtsiYhteys(w.clientid, w.sovellus);
         if (w.ping) {
             if (!entry)
                 entry = &yhteydet_.add(w.clientid, w.sovellus);
-            entry->viimeksi_yhteydessa = QDateTime::currentDateTime();
+            entry->viimeksi_yhteydessa = now;
         } else if (entry) {
             yhteydet_.remove(entry);
         }

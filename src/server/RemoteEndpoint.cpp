@@ -348,7 +348,6 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
         session::CurrentSessionScope scope(session.get());
         return work(*session, *session->objectAs<TServerMethods1>());
     };
-    label += " (" + session->data("RemoteHost") + ")";
     auto start = [this, session, blocking, label, run = std::move(run), respond]() mutable {
         // Ends the session's turn when it goes: after the call ran, or when the stop came first.
         struct EndTurn {
@@ -370,8 +369,10 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
             }
             return respond(std::move(answer));
         }
+        // Only a call on a worker needs its label, for the log of calls cut by a stop.
+        label += " (" + session->data("RemoteHost") + ")";
         auto end = std::make_shared<EndTurn>(sessions_, session);
-        onWorker(label, [end, run = std::move(run)]() mutable { return run(); }, respond);
+        onWorker(std::move(label), [end, run = std::move(run)]() mutable { return run(); }, std::move(respond));
     };
     auto drop = [this, respond] {
         respond(stopping_ ? serviceStopping() : unauthorized("The session is unknown, has ended or has expired."));
@@ -384,7 +385,7 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
         return respond(unauthorized("The session is unknown, has ended or has expired."));
     case session::SessionManager::Turn::Busy: {
         busyLog_.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ")
-                      + QString::fromStdString(label));
+                      + QString::fromStdString(label + " (" + session->data("RemoteHost") + ")"));
         HttpResponse r = HttpResponse::error(429, "Istunnon aiemmat kutsut ovat vielä kesken; yritä hetken kuluttua uudelleen.");
         r.headers.emplace_back("Retry-After", "1");
         return respond(std::move(r));

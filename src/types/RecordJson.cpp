@@ -495,7 +495,9 @@ void parseJson(rapidjson::Document& document, std::string_view json)
     ExactNumbers numbers{document};
     rapidjson::ParseResult result;
     auto generate = [&](rapidjson::Document&) {
-        rapidjson::Reader reader;
+        // The reader's own stack comes from the document's pool as well.
+        rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>> reader(
+            &document.GetAllocator());
         result = reader.Parse<flags>(input, numbers);
         return !result.IsError();
     };
