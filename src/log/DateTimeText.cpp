@@ -1,6 +1,8 @@
 #include "DateTimeText.h"
 
 #include <charconv>
+#include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <string>
 #include <cstdio>
@@ -63,7 +65,25 @@ QString dateTimeText(const QDateTime& localTime, const QLocale& locale)
 
 QString dateTimeText(const QDateTime& localTime) { return dateTimeText(localTime, QLocale::system()); }
 
-QString nowText() { return dateTimeText(QDateTime::currentDateTime()); }
+// The text changes once a second: each thread keeps the text of the last second it wrote, so a
+// busy server does not read the time zone and format a date for every log line.
+QString nowText()
+{
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto second = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+    thread_local std::int64_t cachedSecond = -1;
+    thread_local QString cachedText;
+    if (second == cachedSecond)
+        return cachedText;
+    const QDateTime local =
+        QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    // Midnight's own second is not kept: its exact start shows the date alone.
+    if (local.time().hour() == 0 && local.time().minute() == 0 && local.time().second() == 0)
+        return dateTimeText(local);
+    cachedText = dateTimeText(local);
+    cachedSecond = second;
+    return cachedText;
+}
 
 QString generalFloatText(double value, const QLocale& locale)
 {

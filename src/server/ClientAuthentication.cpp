@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QMutexLocker>
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/sha.h>
 
 namespace krp {
@@ -19,10 +20,14 @@ bool constantTimeEquals(const QString& a, const QString& b)
 {
     const QByteArray ua = a.toUtf8();
     const QByteArray ub = b.toUtf8();
+    // The digest's implementation is looked up once: OpenSSL's one-shot SHA256() looks it up
+    // (with its locks) on every call.
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     unsigned char da[SHA256_DIGEST_LENGTH];
     unsigned char dbuf[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(ua.constData()), static_cast<size_t>(ua.size()), da);
-    SHA256(reinterpret_cast<const unsigned char*>(ub.constData()), static_cast<size_t>(ub.size()), dbuf);
+    if (!sha256 || EVP_Digest(ua.constData(), static_cast<size_t>(ua.size()), da, nullptr, sha256, nullptr) != 1 ||
+        EVP_Digest(ub.constData(), static_cast<size_t>(ub.size()), dbuf, nullptr, sha256, nullptr) != 1)
+        return false;
     return CRYPTO_memcmp(da, dbuf, sizeof da) == 0 && ua.size() == ub.size();
 }
 

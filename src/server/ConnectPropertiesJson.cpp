@@ -8,7 +8,8 @@ namespace krp {
 
 std::optional<ConnectProperties> readConnectProperties(std::string_view body, std::string& error)
 {
-    rapidjson::Document doc;
+    types::PooledJsonDocument parsed;
+    rapidjson::Document& doc = parsed.document;
     try {
         types::parseJson(doc, body);
     } catch (const types::RecordJsonError&) {

@@ -70,6 +70,19 @@ template <class T> std::optional<TObjectList<T>> listFromJson(std::string_view j
 // message and byte offset when the text is not JSON.
 void parseJson(rapidjson::Document& document, std::string_view json);
 
+// A document whose values start in a pool of its own (on the stack where it is a local): a
+// small text, such as a call's arguments or a session's connect properties, is parsed without
+// a heap allocation; a larger one grows the pool on the heap.
+struct PooledJsonDocument {
+    PooledJsonDocument() : allocator(pool, sizeof pool), document(&allocator, 256) {}
+    PooledJsonDocument(const PooledJsonDocument&) = delete;
+    PooledJsonDocument& operator=(const PooledJsonDocument&) = delete;
+
+    alignas(16) char pool[2048];
+    rapidjson::MemoryPoolAllocator<> allocator;
+    rapidjson::Document document;
+};
+
 // What kind of JSON value `v` is, for error messages ("a string", "an array", ...).
 std::string_view jsonKind(const rapidjson::Value& v);
 

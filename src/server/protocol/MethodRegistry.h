@@ -154,12 +154,9 @@ public:
         if (it == index_.end())
             return errorResult(kStatusNotFound, "No published method named \"" + detail::cutName(name) + "\"");
         const Entry& entry = entries_[it->second];
-        // The arguments of most calls fit in a pool on the stack; larger ones grow it on the heap.
-        alignas(16) char pool[2048];
-        rapidjson::MemoryPoolAllocator<> allocator(pool, sizeof pool);
-        rapidjson::Document document(&allocator, 256);
+        types::PooledJsonDocument parsed;
         CallResult refusal;
-        const rapidjson::Value* args = detail::argumentsOf(document, body, entry.info, refusal);
+        const rapidjson::Value* args = detail::argumentsOf(parsed.document, body, entry.info, refusal);
         if (!args)
             return refusal;
         return entry.invoke(module, *args, entry.info, onError);

@@ -99,8 +99,10 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
     if (SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) != 1)
         throw std::runtime_error("TLS-asetuksia ei voitu tehdä: " + takeOpensslError());
     // A client that reconnects resumes its session from a ticket instead of a full handshake.
+    // The ticket carries the session, so the server keeps none: no cache that grows with every
+    // handshake and is walked now and then to drop the expired.
     SSL_CTX_clear_options(ctx, SSL_OP_NO_TICKET);
-    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_SERVER);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
     SSL_CTX_set_default_passwd_cb(ctx, &noPassphrase);
 
     if (SSL_CTX_use_certificate_chain_file(ctx, certificateFile.c_str()) != 1)
