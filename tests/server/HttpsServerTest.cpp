@@ -29,6 +29,35 @@ TEST_F(HttpsServerTest, ServesSeveralRequestsOnOneKeptAliveConnection)
     EXPECT_EQ(client.connectionsOpened(), 1u);
 }
 
+// Bodies on both sides of a TLS record's 16 KiB, and far beyond, go and come back whole on one
+// connection; requests a client sends together in one record are each answered, in order.
+TEST_F(HttpsServerTest, BodiesAcrossRecordBoundariesAndRequestsSentTogetherArriveWhole)
+{
+    HttpsClient client(clientOptions());
+    for (const std::size_t size : {std::size_t{1}, std::size_t{16'383}, std::size_t{16'384},
+                                   std::size_t{16'385}, std::size_t{300'001}}) {
+        std::string body = "\"";
+        for (std::size_t i = 0; body.size() + 1 < size; ++i)
+            body += static_cast<char>('a' + (i * 7919 % 26));
+        body += size > 1 ? "\"" : "";
+        const auto response = client.request("POST", "/echo", body);
+        ASSERT_EQ(response.status, 200) << size;
+        EXPECT_EQ(response.body, body) << size;
+    }
+    EXPECT_EQ(client.connectionsOpened(), 1u);
+
+    RawTlsClient raw(server.port());
+    ASSERT_TRUE(raw.handshake());
+    ASSERT_TRUE(raw.send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\n[1]"
+                         "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\nConnection: close\r\n\r\n[2]"));
+    const std::string answers = raw.readUntilClosed();
+    const auto first = answers.find("[1]");
+    const auto second = answers.find("[2]");
+    EXPECT_NE(first, std::string::npos) << answers;
+    EXPECT_NE(second, std::string::npos) << answers;
+    EXPECT_LT(first, second);
+}
+
 TEST_F(HttpsServerTest, HandlerSeesClientAddressProtocolAndHeaders)
 {
     HttpsClient client(clientOptions());
