@@ -7,6 +7,7 @@
 #include "IniFile.h"
 #include "ServiceController.h"
 #include "StartRetry.h"
+#include "log/EventLog.h"
 
 #include <QWidget>
 #include <QStringList>
@@ -118,7 +119,9 @@ private:
     StartRetry startRetry_;
     std::function<void()> onRegistryReset_;
 
+    void trimLogView();
     QStringList pendingLogLines_;
+    int logViewLimit_ = EventLog::kDefaultLineLimit;  // lines the log view keeps
     QTimer logFlushTimer_;
     QMetaObject::Connection idleConnection_;
 };
