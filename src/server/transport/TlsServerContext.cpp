@@ -103,6 +103,9 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
     // handshake and is walked now and then to drop the expired.
     SSL_CTX_clear_options(ctx, SSL_OP_NO_TICKET);
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
+    // TLS 1.3: one ticket per handshake (OpenSSL's default is two); a terminal resumes one
+    // connection at a time, and a resumed connection gets a fresh ticket.
+    SSL_CTX_set_num_tickets(ctx, 1);
     SSL_CTX_set_default_passwd_cb(ctx, &noPassphrase);
 
     if (SSL_CTX_use_certificate_chain_file(ctx, certificateFile.c_str()) != 1)
