@@ -164,5 +164,42 @@ TEST_F(HttpsLimitsTest, SlowClientsAreCutOffByTheDeadlines)
     expectStillServing();
 }
 
+// Each step's deadline counts from that step: a client that keeps sending requests outlives
+// the idle deadline many times over, and one that stops reading its answer is cut off by the
+// write deadline even while a longer deadline of an earlier step is still pending.
+TEST_F(HttpsLimitsTest, EachStepsDeadlineCountsFromThatStep)
+{
+    auto options = serverOptions();
+    options.idleTimeout = std::chrono::milliseconds(300);
+    options.writeTimeout = std::chrono::milliseconds(300);
+    server.stop();
+    server.start(options);
+    {
+        HttpsClient busy(clientOptions());
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
+        while (std::chrono::steady_clock::now() < until) {
+            ASSERT_EQ(busy.request("POST", "/echo", "{}").status, 200);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(busy.connectionsOpened(), 1u);
+    }
+
+    options.idleTimeout = std::chrono::seconds(30);
+    server.stop();
+    server.start(options);
+    constexpr std::size_t answerSize = 64 * MiB;  // more than the socket buffers hold
+    setRoute([](const HttpRequest& request) {
+        return HttpResponse::json(200, request.target == "/big" ? std::string(answerSize, ' ') : request.body);
+    });
+    RawTlsClient reader(server.port());
+    ASSERT_TRUE(reader.handshake());
+    ASSERT_TRUE(reader.send("GET /big HTTP/1.1\r\nHost: x\r\n\r\n"));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // reads nothing meanwhile
+    const std::string received = reader.readUntilClosed();
+    EXPECT_TRUE(reader.closedByServer());
+    EXPECT_LT(received.size(), answerSize) << "the answer was written whole: nothing was cut off";
+    expectStillServing();
+}
+
 }  // namespace
 }  // namespace krp::test
