@@ -31,6 +31,9 @@ ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_,
       admission(options.maxConnections, options.maxConnectionsPerAddress),
       bodyMemory(options.maxBodyMemoryBytes, &platform::giveBackFreeMemory)
 {
+    const unsigned threads = options.ioThreads == 0 ? 1 : options.ioThreads;
+    for (unsigned i = 0; i < threads; ++i)
+        ioContexts.push_back(std::make_unique<net::io_context>(1));
 }
 
 bool ServerCore::add(const std::shared_ptr<Connection>& connection)
@@ -98,7 +101,7 @@ public:
 private:
     void accept()
     {
-        acceptor_.async_accept(net::make_strand(core_.io),
+        acceptor_.async_accept(net::make_strand(core_.nextContext()),
                                [self = shared_from_this()](boost::system::error_code ec,
                                                            StrandSocket socket) {
                                    self->onAccept(ec, std::move(socket));
@@ -209,17 +212,16 @@ void HttpsServer::start(const HttpsServerOptions& options)
         options, std::move(handler), makeTlsServerContext(options.certificateFile, options.keyFile));
     ServerCore& core = *running->core;
 
-    tcp::acceptor acceptor = openAcceptor(core.io, options);
+    tcp::acceptor acceptor = openAcceptor(core.listenerContext(), options);
     running->port = acceptor.local_endpoint().port();
     running->listener = std::make_shared<Listener>(core, std::move(acceptor));
     net::dispatch(running->listener->executor(),
                   [listener = running->listener] { listener->run(); });
 
-    const unsigned threads = options.ioThreads == 0 ? 1 : options.ioThreads;
-    for (unsigned i = 0; i < threads; ++i)
-        running->ioThreads.emplace_back([&core] {
-            auto guard = net::make_work_guard(core.io);
-            core.io.run();
+    for (auto& context : core.ioContexts)
+        running->ioThreads.emplace_back([&io = *context] {
+            auto guard = net::make_work_guard(io);
+            io.run();
         });
     running_ = std::move(running);
 }
@@ -267,7 +269,8 @@ void HttpsServer::stop()
     // Plain handlers still running finish; their answers find the connections closed.
     if (running->workers)
         running->workers->join();
-    core.io.stop();
+    for (auto& context : core.ioContexts)
+        context->stop();
     for (auto& thread : running->ioThreads)
         thread.join();
     running->listener.reset();

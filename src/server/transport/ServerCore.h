@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace krp::transport {
 
@@ -54,9 +55,23 @@ private:
     std::unordered_map<const Connection*, std::weak_ptr<Connection>> connections_;
 
 public:
-    // The io_context goes last so that it is destroyed first: the connections it still holds
-    // unregister themselves while the rest is alive.
-    boost::asio::io_context io;
+    // One io_context per I/O thread, each run by its thread alone. A connection stays on the
+    // context it was accepted onto, so its reads, its answer and its next request never pass
+    // from one I/O thread to the other; the listener lives on the first.
+    boost::asio::io_context& listenerContext() { return *ioContexts.front(); }
+    // The contexts in turn, for the next accepted connection.
+    boost::asio::io_context& nextContext()
+    {
+        return *ioContexts[nextContext_.fetch_add(1, std::memory_order_relaxed) % ioContexts.size()];
+    }
+
+private:
+    std::atomic<std::size_t> nextContext_{0};
+
+public:
+    // The io_contexts go last so that they are destroyed first: the connections they still
+    // hold unregister themselves while the rest is alive.
+    std::vector<std::unique_ptr<boost::asio::io_context>> ioContexts;
 };
 
 // Takes over an accepted socket: TLS handshake, then requests until the client leaves.
