@@ -1,7 +1,8 @@
 #pragma once
 // The HTTPS server of the remote methods: TLS 1.2 or newer, HTTP/1.1 with keep-alive, JSON
-// bodies, compression both ways. Network I/O runs on a few I/O threads, a strand per
-// connection. A request is given to the handler in one of two ways:
+// bodies, compression both ways. Network I/O runs on a few I/O threads, each with an
+// io_context of its own; a connection stays on the one it was accepted onto, on a strand of
+// it. A request is given to the handler in one of two ways:
 //   - an AsyncHandler is called on the connection's strand and answers through `respond`,
 //     from any thread, when it likes: it never blocks, and hands blocking work elsewhere;
 //   - a plain Handler runs on the server's own worker pool, where it may block.
