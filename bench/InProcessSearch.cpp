@@ -30,13 +30,15 @@ std::string phaseSql(int phase)
 
 class Searcher {
 public:
-    Searcher(const std::filesystem::path& database, bool preparedOnce) : preparedOnce_(preparedOnce)
+    Searcher(const std::filesystem::path& database, bool preparedOnce, bool memoryMapped) : preparedOnce_(preparedOnce)
     {
         if (sqlite3_open_v2(database.string().c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
             SQLITE_OK)
             throw std::runtime_error("in-process search: cannot open " + database.string());
         // Two readers opening at once may find the other building the shared index: wait.
         sqlite3_busy_timeout(db_, 5000);
+        if (memoryMapped)
+            sqlite3_exec(db_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
         for (int phase = 0; phase < 3; ++phase)
             sql_[phase] = phaseSql(phase);
         if (preparedOnce_)
@@ -108,7 +110,8 @@ private:
 }  // namespace
 
 InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code,
-                                   unsigned threads, bool preparedOnce, std::chrono::milliseconds duration)
+                                   unsigned threads, bool preparedOnce, bool memoryMapped,
+                                   std::chrono::milliseconds duration)
 {
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> total{0};
@@ -118,7 +121,7 @@ InProcessResult runInProcessSearch(const std::filesystem::path& database, const 
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
             try {
-                Searcher searcher(database, preparedOnce);
+                Searcher searcher(database, preparedOnce, memoryMapped);
                 std::uint64_t n = 0;
                 while (!stop.load(std::memory_order_relaxed)) {
                     const std::size_t rows = searcher.search(code);
@@ -140,7 +143,7 @@ InProcessResult runInProcessSearch(const std::filesystem::path& database, const 
     for (const auto& e : errors)
         if (!e.empty())
             throw std::runtime_error(e);
-    return {static_cast<double>(total.load()) / seconds, threads, preparedOnce};
+    return {static_cast<double>(total.load()) / seconds, threads, preparedOnce, memoryMapped};
 }
 
 }  // namespace krp::bench
