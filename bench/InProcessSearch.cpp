@@ -1,5 +1,7 @@
 #include "InProcessSearch.h"
 
+#include "db/SqliteFileAccess.h"
+
 #include <sqlite3.h>
 
 #include <atomic>
@@ -38,7 +40,7 @@ public:
         // Two readers opening at once may find the other building the shared index: wait.
         sqlite3_busy_timeout(db_, 5000);
         if (memoryMapped)
-            sqlite3_exec(db_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
+            sqlite3_exec(db_, db::kSqliteMemoryMapPragma, nullptr, nullptr, nullptr);
         for (int phase = 0; phase < 3; ++phase)
             sql_[phase] = phaseSql(phase);
         if (preparedOnce_)

@@ -1,9 +1,9 @@
 #pragma once
 // The yardstick of the search: the statements MonivaiheinenTuotehaku runs, straight on the
 // SQLite C API in this process, each thread on its own connection, reading every column of
-// every row as text. The connections read the file through a memory map of 256 MiB as the
-// service's do, or, for comparison, with SQLite's default read calls into each connection's
-// page cache.
+// every row as text. The connections read the file through the same memory map as the
+// service's (db/SqliteFileAccess.h), or, for comparison, with SQLite's default read calls into
+// each connection's page cache.
 #include <chrono>
 #include <filesystem>
 #include <string>

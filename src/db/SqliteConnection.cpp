@@ -5,6 +5,7 @@
 #include "db/Connection.h"
 #include "db/SociSqlite.h"
 #include "db/SqliteDialect.h"
+#include "db/SqliteFileAccess.h"
 
 #include <QFileInfo>
 #include <soci/session.h>
@@ -22,14 +23,6 @@ namespace krp::db {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How much of the database file is read through a memory map instead of read calls. Pages then
-// come straight from the system's file cache, shared by every connection, instead of being
-// copied into each connection's own page cache of 2 MB, which a search over a hundred products
-// already overflows, so that every search read its pages again. Each connection maps the file
-// on its own, so a 32-bit build (beside 32-bit ODBC drivers) keeps its address space and reads.
-constexpr const char* kMemoryMapPragma =
-    sizeof(void*) >= 8 ? "PRAGMA mmap_size=268435456" /* 256 MiB */ : "PRAGMA mmap_size=0";
 
 std::string sqlStateOf(int extendedCode)
 {
@@ -288,7 +281,7 @@ private:
         if (journalMode() != "wal")
             plain("PRAGMA journal_mode=WAL");  // once per file: the mode is kept in the file
         plain("PRAGMA case_sensitive_like=ON");
-        plain(kMemoryMapPragma);
+        plain(kSqliteMemoryMapPragma);
     }
 
     std::string journalMode()
