@@ -52,6 +52,12 @@ HttpResponse replayed(const session::IdempotencyStore::Answer& answer)
     return r;
 }
 
+// A call as the log names it: the method with the client's host.
+std::string labelWithHost(const std::string& label, const session::Session& session)
+{
+    return label + " (" + session.data("RemoteHost") + ")";
+}
+
 }  // namespace
 
 void DSServer1Error(const QString& message)
@@ -370,9 +376,9 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
             return respond(std::move(answer));
         }
         // Only a call on a worker needs its label, for the log of calls cut by a stop.
-        label += " (" + session->data("RemoteHost") + ")";
         auto end = std::make_shared<EndTurn>(sessions_, session);
-        onWorker(std::move(label), [end, run = std::move(run)]() mutable { return run(); }, std::move(respond));
+        onWorker(labelWithHost(label, *session), [end, run = std::move(run)]() mutable { return run(); },
+                 std::move(respond));
     };
     auto drop = [this, respond] {
         respond(stopping_ ? serviceStopping() : unauthorized("The session is unknown, has ended or has expired."));
@@ -385,7 +391,7 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
         return respond(unauthorized("The session is unknown, has ended or has expired."));
     case session::SessionManager::Turn::Busy: {
         busyLog_.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ")
-                      + QString::fromStdString(label + " (" + session->data("RemoteHost") + ")"));
+                      + QString::fromStdString(labelWithHost(label, *session)));
         HttpResponse r = HttpResponse::error(429, "Istunnon aiemmat kutsut ovat vielä kesken; yritä hetken kuluttua uudelleen.");
         r.headers.emplace_back("Retry-After", "1");
         return respond(std::move(r));

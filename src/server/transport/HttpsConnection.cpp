@@ -105,10 +105,8 @@ public:
     {
         net::post(stream_.get_executor(), [self = shared_from_this()] {
             beast::error_code ignored;
-            auto& socket = self->stream_.socket();
-            socket.shutdown(tcp::socket::shutdown_both, ignored);
-            socket.close(ignored);
-            self->deadline_.cancel();
+            self->stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+            self->closeSocket();
         });
     }
 
