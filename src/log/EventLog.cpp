@@ -181,6 +181,22 @@ qint64 EventLog::appendedCount() const
     return appended_;
 }
 
+EventLog::NumberedLines EventLog::linesAfter(qint64 after, int limit) const
+{
+    NumberedLines out;
+    QMutexLocker lock(&mutex_);
+    out.last = appended_;
+    const qint64 kept = static_cast<qint64>(lines_.size());
+    const qint64 firstKept = appended_ - kept + 1;
+    const qint64 from = std::max({after + 1, firstKept, appended_ - std::max(limit, 0) + 1});
+    out.first = from;
+    if (from > appended_)
+        return out;
+    const auto begin = lines_.cbegin() + static_cast<std::ptrdiff_t>(from - firstKept);
+    out.lines = QStringList(begin, lines_.cend());
+    return out;
+}
+
 EventLog* EventLog::instance()
 {
     if (EventLog* log = g_instance.load())

@@ -34,6 +34,18 @@ public:
     int lineCount() const;       // any thread; lines kept
     qint64 appendedCount() const;  // any thread; every line appended since the start
 
+    // Lines numbered in append order from 1 (the number of a line is appendedCount() just
+    // after it was appended). `lines` are the kept lines numbered above `after`, at most the
+    // newest `limit` of them, oldest first; `first` is the number of lines.front() (when it is
+    // above after + 1, lines were skipped or are no longer kept), `last` that of the newest
+    // line appended. Any thread; the lock is held only for the copy.
+    struct NumberedLines {
+        qint64 first = 0;
+        qint64 last = 0;
+        QStringList lines;
+    };
+    NumberedLines linesAfter(qint64 after, int limit) const;
+
     // The newest `limit` lines are kept (at least 1); older ones are dropped, oldest first.
     // Main thread.
     void setLineLimit(int limit);

@@ -218,6 +218,59 @@ TEST_F(EventLogTest, LoweringTheLimitDropsTheOldestLinesAtOnce)
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("9"), QStringLiteral("10"), QStringLiteral("11")}));
 }
 
+TEST_F(EventLogTest, LinesAfterANumberAreTheNewerKeptLinesUpToTheLimit)
+{
+    // Line i (from 1) reads "i"; 10 appended, the newest 6 kept.
+    log.setLineLimit(6);
+    for (int i = 1; i <= 10; ++i)
+        appendLogLine(QString::number(i));
+    struct Case {
+        qint64 after;
+        int limit;
+        qint64 first;     // number of the first line returned
+        int count;
+    };
+    const Case cases[] = {
+        {0, 100, 5, 6},    // from the start: only the kept lines, so lines 1-4 were skipped
+        {6, 100, 7, 4},    // the lines after the 6th
+        {8, 1, 10, 1},     // the newest one only
+        {0, 2, 9, 2},      // a small limit takes the newest, not the oldest
+        {10, 100, 11, 0},  // nothing new
+        {20, 100, 21, 0},  // a number from the future (another process run): nothing
+        {-5, 0, 11, 0},    // limit 0: nothing
+    };
+    for (const Case& c : cases) {
+        const EventLog::NumberedLines n = log.linesAfter(c.after, c.limit);
+        EXPECT_EQ(n.last, 10);
+        EXPECT_EQ(n.lines.size(), c.count) << "after " << c.after << ", limit " << c.limit;
+        if (c.count > 0) {
+            EXPECT_EQ(n.first, c.first) << "after " << c.after << ", limit " << c.limit;
+            for (int i = 0; i < c.count; ++i)
+                EXPECT_EQ(n.lines[i], QString::number(n.first + i));
+        }
+    }
+}
+
+TEST_F(EventLogTest, LinesAfterIsReadWhileAnotherThreadAppends)
+{
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        qint64 seen = 0;
+        while (!done) {
+            const EventLog::NumberedLines n = log.linesAfter(seen, 1000);
+            for (int i = 0; i < n.lines.size(); ++i)
+                EXPECT_EQ(n.lines[i], QString::number(n.first + i));
+            if (!n.lines.isEmpty())
+                seen = n.first + n.lines.size() - 1;
+        }
+    });
+    for (int i = 1; i <= 20000; ++i)
+        appendLogLine(QString::number(i));
+    done = true;
+    reader.join();
+    EXPECT_EQ(log.linesAfter(19999, 10).lines, QStringList{QStringLiteral("20000")});
+}
+
 TEST(WindowLock, IsReentrantAndSharedByAllThreads)
 {
     QRecursiveMutex& lock = windowLock();
