@@ -143,8 +143,24 @@ void ClientRegistry::scheduleViewRefresh()
 void ClientRegistry::PaivitaYhteysnakyma()
 {
     refreshTimer_.stop();
+    const Yhteysnakyma view = buildYhteysnakyma(yhteydet_);
+    auto copy = std::make_shared<ClientSnapshot>();
+    copy->rows.reserve(yhteydet_.items().size());
+    for (const auto& e : yhteydet_.items())
+        copy->rows.push_back({e->id, e->sovellus, dateTimeText(e->viimeksi_yhteydessa)});
+    copy->kairanetYhteyksia = view.kairanetYhteyksia;
+    {
+        QMutexLocker lock(&snapshotMutex_);
+        snapshot_ = std::move(copy);
+    }
     if (sink_)
-        sink_(buildYhteysnakyma(yhteydet_));
+        sink_(view);
+}
+
+std::shared_ptr<const ClientSnapshot> ClientRegistry::snapshot() const
+{
+    QMutexLocker lock(&snapshotMutex_);
+    return snapshot_;
 }
 
 void ClientRegistry::clear()

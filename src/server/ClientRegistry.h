@@ -48,6 +48,18 @@ struct Yhteysnakyma {
 };
 Yhteysnakyma buildYhteysnakyma(const TYhteydet& yhteydet);
 
+// The registry as other threads may read it (the operator console): one row per client, in the
+// view's order, with the view's time text.
+struct ClientRow {
+    QString id;
+    QString sovellus;
+    QString viimeksi;
+};
+struct ClientSnapshot {
+    std::vector<ClientRow> rows;
+    int kairanetYhteyksia = 0;
+};
+
 class ClientRegistry : public QObject {
     Q_OBJECT
 public:
@@ -70,6 +82,10 @@ public:
     // Pending hand-overs not yet run (for tests and load checks).
     int pendingWork() const;
 
+    // Any thread: the registry as of the view's last rebuild. The main thread publishes a new
+    // copy with every rebuild; a reader never waits for the main thread.
+    std::shared_ptr<const ClientSnapshot> snapshot() const;
+
 private:
     struct Work {
         bool ping;
@@ -82,6 +98,8 @@ private:
 
     ViewSink sink_;
     TYhteydet yhteydet_;
+    mutable QMutex snapshotMutex_;  // snapshot_
+    std::shared_ptr<const ClientSnapshot> snapshot_ = std::make_shared<ClientSnapshot>();
     mutable QMutex mutex_;
     std::vector<Work> pending_;
     QTimer drainTimer_;

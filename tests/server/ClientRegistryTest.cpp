@@ -160,6 +160,28 @@ TEST_F(ClientRegistryTest, SovellusSuljetaanRemovesByIdAndRebuildsEvenWhenNothin
     EXPECT_EQ(view.lines.size(), 1);
 }
 
+TEST_F(ClientRegistryTest, SnapshotFollowsTheViewAndIsReadFromAnotherThreadWithoutWaiting)
+{
+    EXPECT_TRUE(registry->snapshot()->rows.empty());
+    registry->postPing(QStringLiteral("Kairanet"), QStringLiteral("pda-1"));
+    registry->postPing(QStringLiteral("<b>Varasto</b>"), QStringLiteral("pda-2"));
+    ASSERT_TRUE(nextView());
+
+    // Read on another thread while the main thread is busy elsewhere: the copy is there.
+    std::shared_ptr<const ClientSnapshot> seen;
+    std::thread([&] { seen = registry->snapshot(); }).join();
+    ASSERT_EQ(seen->rows.size(), 2u);
+    EXPECT_EQ(seen->rows[0].id, QStringLiteral("pda-1"));
+    EXPECT_EQ(seen->rows[1].sovellus, QStringLiteral("<b>Varasto</b>"));
+    EXPECT_EQ(seen->kairanetYhteyksia, 1);
+    EXPECT_EQ(view.lines[1], seen->rows[1].id + QStringLiteral("     ") + seen->rows[1].sovellus
+                                 + QStringLiteral("     ") + seen->rows[1].viimeksi);
+
+    registry->clear();
+    EXPECT_TRUE(registry->snapshot()->rows.empty());
+    EXPECT_EQ(seen->rows.size(), 2u) << "a copy already handed out stays whole";
+}
+
 }  // namespace
 
 TEST_F(ClientRegistryTest, AFloodOfPingsFromManyThreadsIsAppliedInBatchesAndRebuildsTheViewRarely)
