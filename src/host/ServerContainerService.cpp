@@ -16,6 +16,13 @@ ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QSt
     // [Palvelu] Metriikan_lukijat: addresses besides loopback that may read GET /metrics.
     options.metricsReaders = addressList(
         window.Ini().readString(QStringLiteral("Palvelu"), QStringLiteral("Metriikan_lukijat"), QString()).toStdString());
+    // [Palvelu] Konsolin_osoitteet: the addresses that may read the operator console; an empty
+    // value turns the console off.
+    options.consoleReaders = addressList(window.Ini()
+                                             .readString(QStringLiteral("Palvelu"), QStringLiteral("Konsolin_osoitteet"),
+                                                         QString::fromLatin1(kDefaultConsoleReaders))
+                                             .toStdString());
+    options.clientRegistry = &registry_;
     container_ = std::make_unique<TServerContainer1>(context_, [&window]() -> db::Query& { return window.FDKysely(); },
                                                      certificateDir, options);
     // Stop empties the registry and its view; clients that vanished without saying goodbye

@@ -80,6 +80,7 @@ public:
 
     std::uint64_t callCount(std::string_view method, CallOutcome outcome) const;
     std::uint64_t statementCount() const { return statements_.load(std::memory_order_relaxed); }
+    std::int64_t openConnections() const { return connections_.load(std::memory_order_relaxed); }
 
 private:
     struct MethodSlot;

@@ -95,6 +95,7 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
       busyLog_(&TekstiLokiin),
       sessionCapLog_(&TekstiLokiin),
       operations_(sessions, service),
+      console_(sessions, service),
       throttle_(throttle)
 {
 }
@@ -184,6 +185,9 @@ std::vector<std::string> RemoteEndpoint::runningCalls() const
 
 void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
 {
+    // Answered here on the I/O thread from copies, also while the service stops (it shows so).
+    if (ConsoleEndpoint::isConsolePath(request))
+        return respond(console_.handle(request, stopping_));
     if (stopping_)
         return respond(serviceStopping());
     if (OperationsEndpoint::isOperatorPath(request)) {

@@ -14,8 +14,10 @@
 //   GET    /api/v1/providers/{name}   rows a method left open in the session's query
 //   DELETE /api/v1/session            ends the caller's session
 //
-// and, without credentials, the health, metrics and description paths (OperationsEndpoint).
+// and, without credentials, the health, metrics and description paths (OperationsEndpoint), and
+// the operator console for the listed addresses (ConsoleEndpoint, also during a stop).
 #include "methods/ServiceContext.h"
+#include "server/operations/ConsoleEndpoint.h"
 #include "server/operations/OperationsEndpoint.h"
 #include "server/LoginThrottle.h"
 #include "server/protocol/MethodRegistry.h"
@@ -76,6 +78,7 @@ public:
     static bool runsWithoutDatabase(std::string_view method);
 
     OperationsEndpoint& operations() { return operations_; }
+    ConsoleEndpoint& console() { return console_; }
 
     // The transport's head check: runs before a request's body is read, and refuses what
     // needs no body to be refused: a session opening from a locked-out address (429), one
@@ -118,6 +121,7 @@ private:
     LogThrottle busyLog_;
     LogThrottle sessionCapLog_;
     OperationsEndpoint operations_;
+    ConsoleEndpoint console_;
     LoginThrottle throttle_;
 };
 

@@ -50,6 +50,8 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
     certificateFile_ = withSeparator(certificateDir) + QStringLiteral("test.pem");
     keyFile_ = withSeparator(certificateDir) + QStringLiteral("test.key");
     endpoint_.operations().setMetricsReaders(options_.metricsReaders);
+    endpoint_.console().setReaders(options_.consoleReaders);
+    endpoint_.console().setSources({options_.clientRegistry, nullptr});
     DataModuleCreate();
 }
 
@@ -100,6 +102,7 @@ void TServerContainer1::start()
     };
     endpoint_.resume();
     DSHTTPService1.start(o);
+    endpoint_.console().serving(DSHTTPService1.port());
 }
 
 void TServerContainer1::beginStop()

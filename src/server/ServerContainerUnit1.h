@@ -33,6 +33,10 @@ struct ServerContainerOptions {
     MethodDispatcher methods;
     // Addresses besides loopback that may read GET /metrics.
     std::vector<std::string> metricsReaders;
+    // The addresses that may read the operator console (/console); nobody when empty.
+    std::vector<std::string> consoleReaders = addressList(kDefaultConsoleReaders);
+    // What the console shows of the client registry; none: no clients.
+    const ClientRegistry* clientRegistry = nullptr;
     // Limits against hostile and careless clients (asetukset.ini, [Rajat]).
     std::size_t maxConnections = 4096;          // open client connections in all
     std::size_t maxConnectionsPerAddress = 64;  // of them from one client address

@@ -6,6 +6,8 @@
 #include "server/operations/OpenApiDocument.h"
 #include "server/ProtocolPaths.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <algorithm>
 
 namespace krp {
@@ -31,6 +33,19 @@ std::string withoutMappedPrefix(const std::string& address)
 }
 
 }  // namespace
+
+bool sameAddress(const std::string& a, const std::string& b)
+{
+    const std::string x = withoutMappedPrefix(a);
+    const std::string y = withoutMappedPrefix(b);
+    boost::system::error_code ex;
+    boost::system::error_code ey;
+    const auto parsedX = boost::asio::ip::make_address(x, ex);
+    const auto parsedY = boost::asio::ip::make_address(y, ey);
+    if (ex || ey)
+        return x == y;
+    return parsedX == parsedY;
+}
 
 bool isLoopbackAddress(const std::string& address)
 {
@@ -93,7 +108,7 @@ HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
     const std::string peer = withoutMappedPrefix(request.remoteAddress);
     const bool allowed = isLoopbackAddress(peer) ||
                          std::any_of(metricsReaders_.begin(), metricsReaders_.end(),
-                                     [&](const std::string& a) { return withoutMappedPrefix(a) == peer; });
+                                     [&](const std::string& a) { return sameAddress(a, peer); });
     if (!allowed)
         return HttpResponse::error(403, "The metrics are read from loopback or from an address the settings list.");
 

@@ -49,6 +49,9 @@ private:
 
 // Whether `address` ("127.0.0.5", "::1", "::ffff:127.0.0.1") is a loopback address.
 bool isLoopbackAddress(const std::string& address);
+// Whether two address texts name the same address: "::ffff:127.0.0.1" is 127.0.0.1, and
+// IPv6 addresses compare in any of their written forms.
+bool sameAddress(const std::string& a, const std::string& b);
 // The comma- or blank-separated addresses of a settings value, each trimmed.
 std::vector<std::string> addressList(const std::string& text);
 
