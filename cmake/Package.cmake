@@ -9,7 +9,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/krpalvelin.sysusers
         DESTINATION lib/sysusers.d RENAME krpalvelin.conf)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/asetukset.ini DESTINATION ${CMAKE_INSTALL_DATADIR}/krpalvelin)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/protocol.md
-              ${PROJECT_SOURCE_DIR}/docs/openapi.yaml
+              ${PROJECT_SOURCE_DIR}/docs/openapi.yaml ${PROJECT_SOURCE_DIR}/packaging/haproxy-krpalvelin.cfg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/krpalvelin)
 
 set(CPACK_GENERATOR DEB)
