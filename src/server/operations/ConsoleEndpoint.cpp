@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #ifndef KRP_VERSION
 #define KRP_VERSION "?"

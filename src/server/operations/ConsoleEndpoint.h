@@ -19,8 +19,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
