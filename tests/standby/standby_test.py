@@ -181,8 +181,11 @@ class Client(threading.Thread):
                     # The session is gone with its instance: the row did not run; a new session.
                     self.after_loss.append((401, self.sessions[-1][0]))
                     session = None
-                elif status == 503:
-                    self.after_loss.append((503, self.sessions[-1][0]))
+                elif status in (0, 502, 503):
+                    # 503: the instance stops and did not start the call. 502 or no answer: the
+                    # balancer lost the connection as the instance closed it; the row is sent
+                    # again, and the database check below would find it twice had it run.
+                    self.after_loss.append((status, self.sessions[-1][0]))
                     time.sleep(0.2)
                 else:
                     raise RuntimeError("row %s answered %d %r" % (row_id, status, data))
