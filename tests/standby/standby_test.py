@@ -6,7 +6,9 @@ stopped (SIGTERM) in the middle. Checks that
   - every call of a session is answered by the instance that opened it;
   - after the stop, the clients whose session was on the stopped instance get 401 (or 503
     "Palvelu pysäytetään" while it stops), open a new session on the live instance and go on;
-  - every acknowledged row is in the database exactly once, and no other row is.
+  - every acknowledged row is in the database exactly once, and no other row is;
+  - failed session openings are limited per client address by the balancer (the instances see
+    only the balancer's address).
 
 usage: standby_test.py KRPALVELIN SOURCE_DIR     (needs haproxy, openssl, the mariadb client and
 KRP_TEST_ODBC naming the test MariaDB server; exits 77 to be skipped without them)
@@ -240,7 +242,8 @@ def main():
             shutil.copy(os.path.join(scratch, "instance.key"), os.path.join(config, "test.key"))
             with open(os.path.join(config, "asetukset.ini"), "w", encoding="utf-8") as ini:
                 ini.write("[Tietokanta]\nVerkkonimi=odbc:%s\n[Palvelu]\nPortti=%d\nTietokannan_tyyppi=1\n"
-                          "[Rajat]\nYhteyksia_osoitteesta=4096\n" % (db.connection_to(database), port))
+                          "[Rajat]\nYhteyksia_osoitteesta=4096\nKirjautumisvirheita_minuutissa=100000\n"
+                          % (db.connection_to(database), port))
             env = dict(os.environ)
             env.pop("DISPLAY", None)
             env.pop("WAYLAND_DISPLAY", None)
@@ -313,10 +316,31 @@ def main():
         extra = sorted(set(counts) - set(acknowledged))
         if doubled or missing or extra:
             fail("database: doubled %s, missing %s, unacknowledged %s" % (doubled[:5], missing[:5], extra[:5]))
+        # Failed openings are counted per client address by the balancer: the 11th from one
+        # address gets 429, while another address opens its session.
+        def opening(source, password):
+            c = http.client.HTTPSConnection("localhost", front, timeout=30, source_address=(source, 0),
+                                            context=ssl.create_default_context(cafile=os.environ["KRP_STANDBY_CA"]))
+            c.request("POST", "/api/v1/session", body=json.dumps(
+                {"Application": "Kairanet", "Token": "Kx7-Ruoste-Tunturi-2026", "ApplicationUserName": "VARASTO",
+                 "ApplicationPassword": password}), headers={"Authorization": basic})
+            r = c.getresponse()
+            r.read()
+            c.close()
+            return r.status, r.getheader("Retry-After")
+        failures = [opening("127.0.0.3", "väärä")[0] for _ in range(10)]
+        if failures != [403] * 10:
+            fail("wrong passwords were answered %s" % failures)
+        locked = opening("127.0.0.3", "Hylly42")
+        if locked[0] != 429 or not locked[1]:
+            fail("the 11th opening from 127.0.0.3 was answered %s" % (locked,))
+        if opening("127.0.0.1", "Hylly42")[0] != 200:
+            fail("another address could not open a session while 127.0.0.3 was locked out")
         after = sum(c.sessions[-1][1] for c in first_on_krp1)
         say("ok: %d rows acknowledged, each once in the database; %d clients moved from krp1 to krp2 "
             "(401 after %s) and wrote %d rows there" %
             (len(acknowledged), len(first_on_krp1), sorted({s for c in first_on_krp1 for s, _ in c.after_loss}), after))
+        say("ok: the balancer answered the 11th failed opening from one address 429, another address got in")
         return 0
     finally:
         for name, p in processes.items():
