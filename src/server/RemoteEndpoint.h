@@ -17,6 +17,7 @@
 // and, without credentials, the health, metrics and description paths (OperationsEndpoint).
 #include "methods/ServiceContext.h"
 #include "server/operations/OperationsEndpoint.h"
+#include "server/KeyedCall.h"
 #include "server/LoginThrottle.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
@@ -77,6 +78,10 @@ public:
 
     OperationsEndpoint& operations() { return operations_; }
 
+    // Where keyed calls that write are remembered across sessions and restarts (set before
+    // the start); without a journal every keyed call is kept in its session only.
+    void setKeyedCalls(KeyedCalls keyed) { keyed_ = std::move(keyed); }
+
     // The transport's head check: runs before a request's body is read, and refuses what
     // needs no body to be refused: a session opening from a locked-out address (429), one
     // without the fixed credentials (401), a method call without an open session (401);
@@ -109,6 +114,7 @@ private:
     std::function<db::Query&()> windowQuery_;
     BlockingExecutor blocking_;
     MethodDispatcher methods_;
+    KeyedCalls keyed_;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex runningMutex_;
