@@ -10,7 +10,11 @@
 //                   [--odbc CONNECTION-STRING] [--port 15820] [--clients 8] [--kill-seconds 20]
 //                   [--freeze-seconds 8] [--statement-limit 3]
 // The connection string defaults to KRP_TEST_ODBC (what scripts/start-mariadb prints).
+//
+//   krp-fault-bench matrix ...   keyed writes under server and database faults (FaultMatrix.cpp)
+//   krp-fault-bench keycost ...  keyed and unkeyed writes side by side
 #include "../BenchSetup.h"
+#include "FaultMatrix.h"
 #include "../ChildProcess.h"
 #include "client/KrpClient.h"
 #include "db/Database.h"
@@ -304,6 +308,10 @@ void frozenServer(const Options& o, const client::KrpClientOptions& co)
 
 int main(int argc, char* argv[])
 {
+    if (argc >= 2 && (std::string(argv[1]) == "matrix" || std::string(argv[1]) == "keycost")) {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        return std::string(argv[1]) == "matrix" ? bench::runFaultMatrix(args) : bench::runKeyCost(args);
+    }
     Options o;
     if (const char* odbc = std::getenv("KRP_TEST_ODBC"))
         o.odbc = odbc;
