@@ -267,11 +267,8 @@ Row runFault(FaultServer& server, const Fault& fault, const std::string& run, in
         t.join();
 
     // Every terminal's last call was answered: what the database holds now is final.
-    db::ConnectionSettings s;
-    s.kind = db::ConnectionSettings::Kind::Odbc;
-    s.odbcConnectionString = QString::fromStdString(server.setup().odbc);
     db::Database erp;
-    erp.open(s);
+    erp.open(odbcSettings(server.setup()));
     std::map<std::string, int> rows;
     for (Kind k : kKinds)
         for (const auto& [id, n] : rowsOf(erp, k, run))
@@ -394,12 +391,10 @@ int runFaultMatrix(const std::vector<std::string>& args)
                              "[--unknowns]\n(KRP_TEST_ODBC and KRP_TEST_MARIADB_DIR give the defaults)\n");
         return 2;
     }
-    FaultServer server(o.setup);
-    server.start();
-    if (!server.waitUntilServing(seconds(60))) {
-        std::fprintf(stderr, "krp-fault-bench: the server did not start serving\n");
+    const std::unique_ptr<FaultServer> serving = servingServer(o.setup);
+    if (!serving)
         return 1;
-    }
+    FaultServer& server = *serving;
     const std::string run = runName();
     std::vector<Row> rows;
     const auto started = Clock::now();
@@ -473,12 +468,10 @@ int runKeyCost(const std::vector<std::string>& args)
                              "[--port N] [--seconds S]\n");
         return 2;
     }
-    FaultServer server(o.setup);
-    server.start();
-    if (!server.waitUntilServing(seconds(60))) {
-        std::fprintf(stderr, "krp-fault-bench: the server did not start serving\n");
+    const std::unique_ptr<FaultServer> serving = servingServer(o.setup);
+    if (!serving)
         return 1;
-    }
+    FaultServer& server = *serving;
     const std::string run = runName();
     constexpr int kTerminals = 4;
     // Calls per second of one phase.
@@ -530,11 +523,8 @@ int runKeyCost(const std::vector<std::string>& args)
     }
     server.stop(SIGTERM);
     // The rows of this run go again.
-    db::ConnectionSettings s;
-    s.kind = db::ConnectionSettings::Kind::Odbc;
-    s.odbcConnectionString = QString::fromStdString(o.setup.odbc);
     db::Database erp;
-    erp.open(s);
+    erp.open(odbcSettings(o.setup));
     for (const char* sql : {"DELETE FROM KERUUOSTOTILAUS WHERE KEO_ID LIKE :run",
                             "DELETE FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_LISATEKSTI LIKE :run"}) {
         db::Query q(erp);

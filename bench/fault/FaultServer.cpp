@@ -4,6 +4,7 @@
 #include "db/Query.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -80,6 +81,27 @@ client::ConnectProperties faultAccount()
     return {"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"};
 }
 
+std::unique_ptr<FaultServer> servingServer(const FaultSetup& setup)
+{
+    auto server = std::make_unique<FaultServer>(setup);
+    server->start();
+    if (server->waitUntilServing(std::chrono::seconds(60)))
+        return server;
+    std::fprintf(stderr, "krp-fault-bench: the server did not start serving\n");
+    return nullptr;
+}
+
+db::ConnectionSettings odbcSettings(const FaultSetup& setup)
+{
+    db::ConnectionSettings s;
+    s.kind = db::ConnectionSettings::Kind::Odbc;
+    s.odbcConnectionString = QString::fromStdString(setup.odbc);
+    s.limits.connectSeconds = 2;
+    s.limits.statementSeconds = 10;
+    s.limits.poolWaitSeconds = 10;
+    return s;
+}
+
 pid_t mariaDbPid(const FaultSetup& setup)
 {
     std::ifstream in(setup.mariaDbDir + "/mariadb.pid");
@@ -92,14 +114,8 @@ int killDatabaseConnections(const FaultSetup& setup)
 {
     int kills = 0;
     try {
-        db::ConnectionSettings s;
-        s.kind = db::ConnectionSettings::Kind::Odbc;
-        s.odbcConnectionString = QString::fromStdString(setup.odbc);
-        s.limits.connectSeconds = 2;
-        s.limits.statementSeconds = 3;
-        s.limits.poolWaitSeconds = 3;
         db::Database admin;
-        admin.open(s);
+        admin.open(odbcSettings(setup));
         db::Query q(admin);
         q.setSql({"SELECT ID FROM information_schema.PROCESSLIST", "WHERE DB=DATABASE() AND ID<>CONNECTION_ID()"});
         for (q.open(); !q.eof(); q.next()) {

@@ -5,6 +5,7 @@
 #include "../BenchSetup.h"
 #include "../ChildProcess.h"
 #include "client/KrpClient.h"
+#include "db/ConnectionSettings.h"
 
 #include <sys/types.h>
 
@@ -46,9 +47,16 @@ private:
 // The account the terminals use (a demo ERP user).
 client::ConnectProperties faultAccount();
 
+// The server started and serving; nothing (after saying so on standard error) when it did not
+// serve within a minute.
+std::unique_ptr<FaultServer> servingServer(const FaultSetup& setup);
+
+// The setup's MariaDB database as the benchmark itself reads it.
+db::ConnectionSettings odbcSettings(const FaultSetup& setup);
+
 // The MariaDB server of the setup.
 pid_t mariaDbPid(const FaultSetup& setup);
-// Kills every other connection to the krp database; how many.
+// Kills every other connection to the setup's database; how many.
 int killDatabaseConnections(const FaultSetup& setup);
 void stopMariaDb(const FaultSetup& setup);
 void startMariaDb(const FaultSetup& setup);

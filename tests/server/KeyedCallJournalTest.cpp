@@ -1,18 +1,20 @@
 // The journal of keyed calls on a real SQLite file: what a repeat finds after the journal was
 // closed and opened again (as after a restart), with the answer recorded and without it (the
 // process died while the call ran); another user, method or body; a damaged and a missing file;
-// a repeat while the same key still runs; pruning.
+// a repeat while the same key still runs; many threads claiming the same keys at once; pruning.
 #include "server/session/KeyedCallJournal.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace krp::session {
 namespace {
@@ -112,6 +114,38 @@ TEST_F(KeyedCallJournalTest, ARepeatOfARunningKeyWaitsForItsAnswer)
     KeyedCallJournal impatient(brief);
     ASSERT_EQ(impatient.claim("VARASTO", "k", "LisaaInventointirivi", "[]").outcome, Outcome::Run);
     EXPECT_EQ(impatient.claim("VARASTO", "k", "LisaaInventointirivi", "[]").outcome, Outcome::InProgress);
+}
+
+TEST_F(KeyedCallJournalTest, KeysClaimedFromManyThreadsAtOnceRunOnceEach)
+{
+    KeyedCallJournal journal(options());
+    constexpr int kThreads = 8;
+    constexpr int kKeys = 40;
+    std::atomic<int> runs[kKeys] = {};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kKeys; ++i) {
+                const int k = (i + t * 5) % kKeys;  // the threads meet on the same keys
+                const std::string key = "k-" + std::to_string(k);
+                const auto claim = journal.claim("VARASTO", key, "LisaaKerailyrivit", "[]");
+                if (claim.outcome == Outcome::Run) {
+                    ++runs[k];
+                    journal.finish("VARASTO", key, {200, "{\"result\":\"\"}"});
+                } else {
+                    EXPECT_EQ(claim.outcome, Outcome::Answered);
+                    ++answered;
+                }
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (int k = 0; k < kKeys; ++k)
+        EXPECT_EQ(runs[k], 1) << "key " << k;
+    EXPECT_EQ(answered, kThreads * kKeys - kKeys);
+    EXPECT_EQ(journal.size(), static_cast<std::size_t>(kKeys));
 }
 
 TEST_F(KeyedCallJournalTest, EntriesOlderThanTheKeepingTimeArePruned)

@@ -14,10 +14,11 @@
 //   case Outcome::InProgress ... still running elsewhere after the wait ...
 //   }
 //
-// One disk flush per claimed call: the claim is committed with synchronous=FULL, the answer
-// with synchronous=NORMAL (it reaches the disk with the next claim's flush or the checkpoint;
-// a process killed in between loses nothing, only a machine losing power can lose an answer,
-// and then the repeat is told the outcome is unknown rather than run twice).
+// At most one disk flush per claimed call: claims are committed with synchronous=FULL on a
+// connection of their own, those arriving together in one transaction (one flush for the
+// batch); answers with synchronous=NORMAL (they reach the disk with the next claim's flush or
+// the checkpoint; a process killed in between loses nothing, only a machine losing power can
+// lose an answer, and then the repeat is told the outcome is unknown rather than run twice).
 //
 // The file is checked when it opens (PRAGMA quick_check). A damaged file, or one that cannot
 // be opened, is moved aside and a fresh journal started; problem() says what happened. When
@@ -29,6 +30,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -36,6 +39,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace soci { class session; }
 
@@ -104,16 +108,33 @@ private:
     void openFile(const std::string& file);
     void moveAside(const std::string& why);
     void pruneIfDue();
+    struct PendingClaim {
+        std::string user, key, method, digest;
+        long long started = 0;
+    };
+    static void writeClaims(soci::session& sql, const std::vector<PendingClaim>& claims);
+    soci::session& writer();
+    std::unique_lock<std::mutex> readerLock();
 
     KeyedCallJournalOptions options_;
     State state_ = State::Opened;
     std::string problem_;
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // the state below; lookups
     std::condition_variable finished_;
-    std::unique_ptr<soci::session> sql_;
+    std::mutex writerMutex_;  // every write: claims, answers, pruning
+    std::unique_ptr<soci::session> sql_;     // lookups (and everything in memory)
+    std::unique_ptr<soci::session> writer_;  // every write of a file journal
+    // Claims waiting for their flush, in batches numbered from 1: every claim made while a batch
+    // is flushed joins the next one, which its first claimer then flushes.
+    std::vector<PendingClaim> pending_;
+    std::uint64_t nextBatch_ = 1;
+    std::uint64_t flushedBatch_ = 0;
+    bool flushing_ = false;
+    std::condition_variable flushed_;
+    std::map<std::uint64_t, std::string> failedBatches_;  // what failed, by batch
     std::set<std::pair<std::string, std::string>> running_;  // (user, key) of calls running now
-    std::chrono::steady_clock::time_point lastPrune_;
+    std::chrono::steady_clock::time_point lastPrune_;  // under the writer's mutex
 };
 
 }  // namespace krp::session
