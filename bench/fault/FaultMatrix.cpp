@@ -187,13 +187,39 @@ std::vector<Fault> faults()
     };
 }
 
+constexpr int kAnswers = 5;  // the values of Answer
+
 struct Row {
     std::string fault;
-    int stops = 0;
-    int calls = 0, acknowledged = 0, acknowledgedPresent = 0, lost = 0, doubled = 0;
-    int unknownServer = 0, unknownServerPresent = 0, unknownDatabase = 0, unknownDatabasePresent = 0;
-    int failed = 0, failedPresent = 0, noAnswer = 0, noAnswerPresent = 0, replayed = 0;
+    int stops = 0, calls = 0, lost = 0, doubled = 0, replayed = 0;
+    // By Answer: how many calls got it, and how many of those have their row.
+    int answered[kAnswers] = {};
+    int present[kAnswers] = {};
     bool kept() const { return lost == 0 && doubled == 0; }
+    int count(Answer a) const { return answered[static_cast<int>(a)]; }
+
+    Row& operator+=(const Row& r)
+    {
+        stops += r.stops;
+        calls += r.calls;
+        lost += r.lost;
+        doubled += r.doubled;
+        replayed += r.replayed;
+        for (int i = 0; i < kAnswers; ++i) {
+            answered[i] += r.answered[i];
+            present[i] += r.present[i];
+        }
+        return *this;
+    }
+
+    void print() const
+    {
+        std::printf("| %s | %d | %d | %d | %d | %d | %d", fault.c_str(), stops, calls, answered[0], present[0], lost,
+                    doubled);
+        for (int i = 1; i < kAnswers; ++i)
+            std::printf(" | %d | %d", answered[i], present[i]);
+        std::printf(" | %d |\n", replayed);
+    }
 };
 
 bool acknowledged(Kind k, const client::MethodAnswer& a)
@@ -280,29 +306,11 @@ Row runFault(FaultServer& server, const Fault& fault, const std::string& run, in
         const bool duplicateAnswer = c.text.find("Duplicate") != std::string::npos ||
                                      c.text.find("UNIQUE") != std::string::npos;
         row.doubled += duplicateAnswer ? 1 : 0;
-        switch (c.answer) {
-        case Answer::Acknowledged:
-            ++row.acknowledged;
-            row.acknowledgedPresent += n == 1 ? 1 : 0;
-            row.lost += n == 0 ? 1 : 0;
-            break;
-        case Answer::UnknownServer:
-            ++row.unknownServer;
-            row.unknownServerPresent += n > 0 ? 1 : 0;
-            break;
-        case Answer::UnknownDatabase:
-            ++row.unknownDatabase;
-            row.unknownDatabasePresent += n > 0 ? 1 : 0;
-            break;
-        case Answer::Failed:
-            ++row.failed;
-            row.failedPresent += n > 0 ? 1 : 0;
-            break;
-        case Answer::NoAnswer:
-            ++row.noAnswer;
-            row.noAnswerPresent += n > 0 ? 1 : 0;
-            break;
-        }
+        const int a = static_cast<int>(c.answer);
+        ++row.answered[a];
+        // An acknowledged write counts as present only once; one that is not there is lost.
+        row.present[a] += (c.answer == Answer::Acknowledged ? n == 1 : n > 0) ? 1 : 0;
+        row.lost += c.answer == Answer::Acknowledged && n == 0 ? 1 : 0;
         if (listUnknowns && (c.answer == Answer::UnknownServer || c.answer == Answer::NoAnswer ||
                              c.answer == Answer::UnknownDatabase || (c.answer == Answer::Failed && n > 0)))
             std::printf("  %-44s %s %s: %s\n", fault.name, c.id.c_str(), n > 0 ? "present" : "absent",
@@ -417,33 +425,12 @@ int runFaultMatrix(const std::vector<std::string>& args)
     Row total;
     total.fault = "**all**";
     for (const Row& r : rows) {
-        std::printf("| %s | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", r.fault.c_str(),
-                    r.stops, r.calls, r.acknowledged, r.acknowledgedPresent, r.lost, r.doubled, r.unknownServer,
-                    r.unknownServerPresent, r.unknownDatabase, r.unknownDatabasePresent, r.failed, r.failedPresent,
-                    r.noAnswer, r.noAnswerPresent, r.replayed);
+        r.print();
         // At most the calls in flight at each stop: one per terminal.
-        kept = kept && r.kept() && r.unknownServer <= r.stops * terminals;
-        total.stops += r.stops;
-        total.calls += r.calls;
-        total.acknowledged += r.acknowledged;
-        total.acknowledgedPresent += r.acknowledgedPresent;
-        total.lost += r.lost;
-        total.doubled += r.doubled;
-        total.unknownServer += r.unknownServer;
-        total.unknownServerPresent += r.unknownServerPresent;
-        total.unknownDatabase += r.unknownDatabase;
-        total.unknownDatabasePresent += r.unknownDatabasePresent;
-        total.failed += r.failed;
-        total.failedPresent += r.failedPresent;
-        total.noAnswer += r.noAnswer;
-        total.noAnswerPresent += r.noAnswerPresent;
-        total.replayed += r.replayed;
+        kept = kept && r.kept() && r.count(Answer::UnknownServer) <= r.stops * terminals;
+        total += r;
     }
-    const Row& t = total;
-    std::printf("| %s | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d | %d |\n", t.fault.c_str(),
-                t.stops, t.calls, t.acknowledged, t.acknowledgedPresent, t.lost, t.doubled, t.unknownServer,
-                t.unknownServerPresent, t.unknownDatabase, t.unknownDatabasePresent, t.failed, t.failedPresent,
-                t.noAnswer, t.noAnswerPresent, t.replayed);
+    total.print();
     std::printf("\n%s\n", kept ? "Kept: every acknowledged write is there once, none twice, and the unknowns are at "
                                  "most the calls in flight at each stop."
                                : "BROKEN: see the lost, doubled and unknown columns.");
