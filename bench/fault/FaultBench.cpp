@@ -10,7 +10,12 @@
 //                   [--odbc CONNECTION-STRING] [--port 15820] [--clients 8] [--kill-seconds 20]
 //                   [--freeze-seconds 8] [--statement-limit 3]
 // The connection string defaults to KRP_TEST_ODBC (what scripts/start-mariadb prints).
+//
+//   krp-fault-bench matrix ...   keyed writes under server and database faults (FaultMatrix.cpp)
+//   krp-fault-bench keycost ...  keyed and unkeyed writes side by side
 #include "../BenchSetup.h"
+#include "FaultMatrix.h"
+#include "FaultServer.h"
 #include "../ChildProcess.h"
 #include "client/KrpClient.h"
 #include "db/Database.h"
@@ -98,19 +103,12 @@ private:
     std::thread thread_;
 };
 
-pid_t mariaDbPid(const Options& o)
+bench::FaultSetup setupOf(const Options& o)
 {
-    std::ifstream in(o.mariaDbDir + "/mariadb.pid");
-    long pid = 0;
-    in >> pid;
-    return static_cast<pid_t>(pid);
-}
-
-db::ConnectionSettings adminSettings(const Options& o)
-{
-    db::ConnectionSettings s;
-    s.kind = db::ConnectionSettings::Kind::Odbc;
-    s.odbcConnectionString = QString::fromStdString(o.odbc);
+    bench::FaultSetup s;
+    s.program = o.program;
+    s.mariaDbDir = o.mariaDbDir;
+    s.odbc = o.odbc;
     return s;
 }
 
@@ -119,24 +117,11 @@ void killedConnections(const Options& o, const client::KrpClientOptions& co, con
     std::atomic<bool> writing{true};
     std::atomic<int> kills{0};
     db::Database admin;
-    admin.open(adminSettings(o));
+    admin.open(bench::odbcSettings(setupOf(o)));
     std::thread killer([&] {
         for (int round = 0; round < 100000 && writing; ++round) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50 + (round * 37) % 150));
-            try {
-                db::Query q(admin);
-                q.setSql({"SELECT ID FROM information_schema.PROCESSLIST", "WHERE DB=DATABASE() AND ID<>CONNECTION_ID()"});
-                for (q.open(); !q.eof(); q.next()) {
-                    db::Query kill(admin);
-                    kill.addLine(QStringLiteral("KILL CONNECTION %1").arg(q.field(0).asInteger()));
-                    try {
-                        kill.execute();
-                        ++kills;
-                    } catch (const db::Error&) {
-                    }
-                }
-            } catch (const db::Error&) {
-            }
+            kills += bench::killDatabaseConnections(setupOf(o));
         }
     });
     Pinger pinger(co);
@@ -233,7 +218,7 @@ void killedConnections(const Options& o, const client::KrpClientOptions& co, con
 
 void frozenServer(const Options& o, const client::KrpClientOptions& co)
 {
-    const pid_t pid = mariaDbPid(o);
+    const pid_t pid = bench::mariaDbPid(setupOf(o));
     if (pid <= 0) {
         std::fprintf(stderr, "krp-fault-bench: no pid in %s/mariadb.pid\n", o.mariaDbDir.c_str());
         std::exit(1);
@@ -304,6 +289,10 @@ void frozenServer(const Options& o, const client::KrpClientOptions& co)
 
 int main(int argc, char* argv[])
 {
+    if (argc >= 2 && (std::string(argv[1]) == "matrix" || std::string(argv[1]) == "keycost")) {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        return std::string(argv[1]) == "matrix" ? bench::runFaultMatrix(args) : bench::runKeyCost(args);
+    }
     Options o;
     if (const char* odbc = std::getenv("KRP_TEST_ODBC"))
         o.odbc = odbc;

@@ -7,7 +7,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 namespace krp::client {
@@ -61,10 +63,11 @@ Answer parseAnswer(const HttpsClientResponse& r, const char* member)
 
 }  // namespace
 
-KrpError::KrpError(int status, std::string error)
+KrpError::KrpError(int status, std::string error, bool outcomeUnknown)
     : std::runtime_error(status ? "HTTP " + std::to_string(status) + ": " + error : error),
       status_(status),
-      error_(std::move(error))
+      error_(std::move(error)),
+      outcomeUnknown_(outcomeUnknown)
 {
 }
 
@@ -166,7 +169,13 @@ HttpsClientResponse KrpClient::send(std::string_view method, const std::string& 
         last_ = {};
         throw KrpError(0, e.what());
     }
-    last_ = {r.status, r.contentEncoding, r.wireBodySize, r.body.size(), r.header("Idempotent-Replayed") == "true", 1};
+    last_ = {r.status,
+             r.contentEncoding,
+             r.wireBodySize,
+             r.body.size(),
+             r.header("Idempotent-Replayed") == "true",
+             std::string(r.header("Idempotent-Outcome")),
+             1};
     return r;
 }
 
@@ -192,6 +201,7 @@ std::string KrpClient::openSession(const ConnectProperties& properties)
     if (!id.IsString() || id.GetStringLength() == 0)
         throw KrpError(0, "The server's answer holds no session id: " + r.body);
     session_.assign(id.GetString(), id.GetStringLength());
+    connect_ = properties;
     return session_;
 }
 
@@ -203,21 +213,51 @@ MethodAnswer KrpClient::call(std::string_view method, std::string_view jsonArgum
 MethodAnswer KrpClient::call(std::string_view method, std::string_view jsonArguments, std::string_view idempotencyKey)
 {
     requireSession();
-    HeaderList headers = bearer();
-    headers.emplace_back("Idempotency-Key", std::string(idempotencyKey));
     const std::string target = "/api/v1/methods/" + percentEncoded(method);
+    auto pause = options_.repeatPause;
     for (int attempt = 1;; ++attempt) {
         try {
+            HeaderList headers = bearer();
+            headers.emplace_back("Idempotency-Key", std::string(idempotencyKey));
             const auto r = send("POST", target, jsonArguments, headers);
             last_.attempts = attempt;
-            return parseAnswer<MethodAnswer>(r, "result");
+            try {
+                return parseAnswer<MethodAnswer>(r, "result");
+            } catch (const KrpError& e) {
+                if (e.status() == 409 && last_.outcome == "unknown")
+                    throw KrpError(e.status(), e.error(), true);
+                throw;
+            }
         } catch (const KrpError& e) {
-            // No answer came: the call may or may not have run. The same key makes the
-            // repeat safe.
-            if (e.status() != 0 || last_.status != 0 || attempt > options_.callRepeats)
+            if (e.outcomeUnknown() || attempt > options_.callRepeats || !mayRepeat(e))
                 throw;
         }
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::milliseconds>(pause * 2, std::chrono::seconds(4));
     }
+}
+
+bool KrpClient::mayRepeat(const KrpError& e)
+{
+    // No answer came: the call may or may not have run. The same key makes the repeat safe.
+    if (e.status() == 0)
+        return last_.status == 0;
+    // Not run: the server is stopping, or could not record the key; or the key still runs.
+    if (e.status() == 503 || (e.status() == 409 && last_.outcome == "in-progress"))
+        return true;
+    // The session ended (expired, or the server stopped): the same call, with the same key, in
+    // a new session of the same user finds what the server recorded of it.
+    if (e.status() == 401 && connect_) {
+        try {
+            openSession(*connect_);
+        } catch (const KrpError& opening) {
+            if (opening.status() != 0 && opening.status() != 503)
+                throw;
+            session_.clear();  // tried again at the next repeat
+        }
+        return true;
+    }
+    return false;
 }
 
 TableAnswer KrpClient::provider(std::string_view name)

@@ -22,6 +22,7 @@
 
 #include <rapidjson/document.h>
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <stdexcept>
@@ -32,17 +33,22 @@ namespace krp::client {
 
 class KrpError : public std::runtime_error {
 public:
-    KrpError(int status, std::string error);
+    KrpError(int status, std::string error, bool outcomeUnknown = false);
 
     // The HTTP status of the server's answer; 0 when there was none (server unreachable, TLS
     // refused, connection broken, or an answer that is not the protocol's JSON).
     int status() const { return status_; }
     // The server's "error" text, or the description of what failed locally.
     const std::string& error() const { return error_; }
+    // The server answered that this call was started before but its outcome is unknown (409,
+    // Idempotent-Outcome: unknown: it stopped while the call ran). The call is not run again:
+    // stop and let a person check the data, as the error text says.
+    bool outcomeUnknown() const { return outcomeUnknown_; }
 
 private:
     int status_;
     std::string error_;
+    bool outcomeUnknown_ = false;
 };
 
 struct KrpClientOptions {
@@ -52,9 +58,14 @@ struct KrpClientOptions {
     std::optional<std::string> user;
     std::optional<std::string> password;
     // How many times a method call is sent again, with the same Idempotency-Key, when its
-    // answer was lost (connection broken or timed out). The server answers such a repeat from
-    // what it kept, so the method runs at most once.
+    // answer was lost (connection broken or timed out), when the server said it did not run it
+    // (503) or that the same key still runs (409 in progress), or when the session had ended
+    // (401: a new session is opened with the properties of openSession, and the call is sent
+    // there with the same key). The server answers such a repeat from what it kept, so the
+    // method runs at most once.
     int callRepeats = 2;
+    // The wait before the first repeat; it doubles with each further one, up to 4 s.
+    std::chrono::milliseconds repeatPause{200};
 };
 
 // Connect properties of the session request; an empty one is sent as the empty text.
@@ -91,6 +102,7 @@ struct ResponseInfo {
     std::size_t wireBytes = 0;    // body bytes as sent
     std::size_t bodyBytes = 0;    // after decompression
     bool replayed = false;        // a method call's answer kept from an earlier sending
+    std::string outcome;          // Idempotent-Outcome: "unknown", "in-progress" or empty
     int attempts = 0;             // how many times the request was sent
 };
 
@@ -102,18 +114,24 @@ public:
     KrpClient& operator=(const KrpClient&) = delete;
 
     // POST /api/v1/session: passes both gates and keeps the new session's id, which it also
-    // returns. 401 wrong application credentials, 403 refused by the connect event.
+    // returns. 401 wrong application credentials, 403 refused by the connect event. The
+    // properties are kept for a new session when a repeated call finds this one ended.
     std::string openSession(const ConnectProperties& properties);
 
     // Works in a session opened elsewhere (another process, an earlier run).
-    void useSession(std::string sessionId) { session_ = std::move(sessionId); }
+    // Its end is not mended: a call that finds it ended fails with 401.
+    void useSession(std::string sessionId)
+    {
+        session_ = std::move(sessionId);
+        connect_.reset();
+    }
     const std::string& sessionId() const { return session_; }
     bool hasSession() const { return !session_.empty(); }
 
     // POST /api/v1/methods/{method} with `jsonArguments`, a JSON array of the method's
     // arguments in declaration order, sent as given. Needs a session. Every call carries a
     // fresh Idempotency-Key; a call whose answer is lost is sent again with the same key (see
-    // KrpClientOptions::callRepeats).
+    // KrpClientOptions::callRepeats). A KrpError with outcomeUnknown() ends the repeats.
     MethodAnswer call(std::string_view method, std::string_view jsonArguments = "[]");
     // The same with the key given: repeating a call of an earlier run (same session, same
     // method and arguments) gets that call's answer without running it again.
@@ -133,10 +151,14 @@ private:
                              const HeaderList& headers);
     HeaderList bearer() const;
     void requireSession() const;
+    // Whether the call that failed with `e` may be sent again with its key; opens a new
+    // session first when the old one ended.
+    bool mayRepeat(const KrpError& e);
 
     KrpClientOptions options_;
     HttpsClient http_;
     std::string session_;
+    std::optional<ConnectProperties> connect_;  // of the last openSession
     ResponseInfo last_;
 };
 

@@ -1,5 +1,8 @@
 #include "Asetukset.h"
 
+#include <QDir>
+#include <algorithm>
+
 namespace krp {
 
 namespace {
@@ -67,6 +70,20 @@ Rajat lueRajat(const IniFile& ini)
     read("Kirjautumisvirheita_minuutissa", r.kirjautumisvirheita);
     read("Kirjautumisen_esto_enintaan_s", r.estoEnintaanS);
     return r;
+}
+
+Toistot lueToistot(const IniFile& ini, const QString& configDir)
+{
+    const QString section = QStringLiteral("Toistot");
+    Toistot t;
+    t.sailytysTunteina = std::max(t.sailytysTunteina, ini.readInteger(section, QStringLiteral("Sailytys_tunteina"), 0));
+    t.tiedosto = ini.readString(section, QStringLiteral("Tiedosto"), QString()).trimmed();
+    if (t.tiedosto.isEmpty()) {
+        // systemd lists the unit's state directories, separated by colons.
+        const QString state = qEnvironmentVariable("STATE_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+        t.tiedosto = QDir(state.isEmpty() ? configDir : state).filePath(QStringLiteral("toistot.sqlite"));
+    }
+    return t;
 }
 
 void tallennaAsetukset(IniFile& ini, const QString& verkkonimi, const QString& portti, int tietokannanTyyppi)

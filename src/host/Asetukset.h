@@ -46,6 +46,19 @@ struct Rajat {
 
 Rajat lueRajat(const IniFile& ini);
 
+// [Toistot]: the journal of keyed calls that write, which makes a repeated call safe across
+// sessions and restarts.
+struct Toistot {
+    // Tiedosto: the journal's SQLite file. Default: toistot.sqlite in the service's state
+    // directory (STATE_DIRECTORY, which systemd sets to /var/lib/krpalvelin), else beside
+    // asetukset.ini.
+    QString tiedosto;
+    // Sailytys_tunteina: how long a key is remembered; at least 24 (a smaller value gives 24).
+    int sailytysTunteina = 24;
+};
+
+Toistot lueToistot(const IniFile& ini, const QString& configDir);
+
 // Reads the keys (a missing key gives the default above).
 Asetukset lueAsetukset(const IniFile& ini);
 

@@ -38,6 +38,9 @@ std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& w
     options.maxBodyMemoryBytes = static_cast<std::size_t>(asiakasrajat.runkojenMuistiMt) * 1024 * 1024;
     options.loginThrottle.failures = static_cast<unsigned>(asiakasrajat.kirjautumisvirheita);
     options.loginThrottle.longestLock = std::chrono::seconds(asiakasrajat.estoEnintaanS);
+    const krp::Toistot toistot = krp::lueToistot(ini, configDir);
+    options.keyedCallJournal = QDir::toNativeSeparators(toistot.tiedosto).toStdString();
+    options.keyedCallsKeptFor = std::chrono::hours(toistot.sailytysTunteina);
     return std::make_unique<krp::ServerContainerService>(window, configDir, options);
 }
 

@@ -8,4 +8,7 @@ namespace krp {
 // Built on first use; afterwards only read, from any thread.
 const protocol::MethodRegistry<TServerMethods1>& publishedMethods();
 
+// Whether the published method `method` may change the database (false for an unknown name).
+bool publishedMethodWrites(std::string_view method);
+
 }  // namespace krp

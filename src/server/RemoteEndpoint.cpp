@@ -5,6 +5,7 @@
 #include "methods/PublishedMethods.h"
 #include "server/ClientAuthentication.h"
 #include "server/ConnectPropertiesJson.h"
+#include "server/KeyedCall.h"
 #include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
 #include "server/protocol/TableObject.h"
@@ -43,13 +44,6 @@ std::optional<std::string> idempotencyKey(const HttpRequest& request)
             return value;
     }
     return std::nullopt;
-}
-
-HttpResponse replayed(const session::IdempotencyStore::Answer& answer)
-{
-    HttpResponse r = HttpResponse::json(answer.status, answer.body);
-    r.headers.emplace_back("Idempotent-Replayed", "true");
-    return r;
 }
 
 // A call as the log names it: the method with the client's host.
@@ -98,6 +92,7 @@ RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext
       console_(sessions, service),
       throttle_(throttle)
 {
+    keyed_.writes = &publishedMethodWrites;
 }
 
 std::optional<HttpResponse> RemoteEndpoint::checkHead(const HttpRequest& request)
@@ -216,18 +211,10 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         const bool blocking = !runsWithoutDatabase(method);
         auto work = [this, method, key = std::move(key), body = std::move(request.body)](session::Session& session,
                                                                                           TServerMethods1& module) {
-            // A keyed call answered before in this session is not run again.
-            IdempotencyStore& kept = session.idempotencyStore();
-            if (key) {
-                const auto found = kept.find(*key, method, body);
-                if (found.match == IdempotencyStore::Match::Other)
-                    return HttpResponse::error(422, "This Idempotency-Key was used for another call (another method or body).");
-                if (found.match == IdempotencyStore::Match::Same)
-                    return replayed(*found.answer);
-            }
-            const protocol::CallResult r = methods_(module, method, body, DSServer1Error);
+            const auto run = [&] { return methods_(module, method, body, DSServer1Error); };
             if (key)
-                kept.remember(*key, method, body, {r.status, r.body});
+                return runKeyedCall(keyed_, session, *key, method, body, run);
+            const protocol::CallResult r = run();
             return HttpResponse::json(r.status, r.body);
         };
         return inCallersSession(request, std::move(method), blocking, std::move(work), std::move(respond));
@@ -309,6 +296,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
         session = sessions_.create();
         sessions_.call(*session, [&](session::Session& s) {
             s.setData("RemoteHost", request.remoteAddress);
+            s.setData(kSessionUserData, properties->saatu_kayttajatunnus.toStdString());
             const ChannelInfo channel{QString::fromStdString(request.remoteAddress),
                                       QString::fromStdString(request.protocol)};
             DSServer1Connect(*properties, channel, windowQuery_());

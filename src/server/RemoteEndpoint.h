@@ -19,6 +19,7 @@
 #include "methods/ServiceContext.h"
 #include "server/operations/ConsoleEndpoint.h"
 #include "server/operations/OperationsEndpoint.h"
+#include "server/KeyedCall.h"
 #include "server/LoginThrottle.h"
 #include "server/protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
@@ -80,6 +81,10 @@ public:
     OperationsEndpoint& operations() { return operations_; }
     ConsoleEndpoint& console() { return console_; }
 
+    // Where keyed calls that write are remembered across sessions and restarts (set before
+    // the start); without a journal every keyed call is kept in its session only.
+    void setKeyedCalls(KeyedCalls keyed) { keyed_ = std::move(keyed); }
+
     // The transport's head check: runs before a request's body is read, and refuses what
     // needs no body to be refused: a session opening from a locked-out address (429), one
     // without the fixed credentials (401), a method call without an open session (401);
@@ -112,6 +117,7 @@ private:
     std::function<db::Query&()> windowQuery_;
     BlockingExecutor blocking_;
     MethodDispatcher methods_;
+    KeyedCalls keyed_;
     std::atomic<bool> stopping_{false};
 
     mutable std::mutex runningMutex_;

@@ -1,6 +1,7 @@
 #include "server/ServerContainerUnit1.h"
 
 #include "log/EventLog.h"
+#include "methods/PublishedMethods.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,12 +33,34 @@ session::SessionManagerOptions sessionOptions(const ServerContainerOptions& opti
     return o;
 }
 
+// What the log and the health answer say of the journal; empty when it opened as it should.
+QString journalStateText(const session::KeyedCallJournal& journal)
+{
+    using State = session::KeyedCallJournal::State;
+    const QString file = QString::fromStdString(journal.file());
+    const QString problem = QString::fromStdString(journal.problem());
+    switch (journal.state()) {
+    case State::Opened:
+        return {};
+    case State::Created:
+        return QStringLiteral("Toistojen kirjanpitoa ei löytynyt, aloitettiin uusi: ") + file;
+    case State::Replaced:
+        return problem + QStringLiteral(". Palvelu jatkaa uudella kirjanpidolla; sitä ennen lähetettyjen kutsujen "
+                                        "toistot ajetaan kuin uudet kutsut.");
+    case State::InMemory:
+        return problem.isEmpty() ? QString() : problem + QLatin1Char('.');
+    }
+    return {};
+}
+
 }  // namespace
 
 TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::Query&()> windowQuery,
                                      const QString& certificateDir, ServerContainerOptions options)
     : options_(options),
       sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
+      journal_(std::make_unique<session::KeyedCallJournal>(
+          session::KeyedCallJournalOptions{options.keyedCallJournal, options.keyedCallsKeptFor})),
       workers_(options.workerThreads == 0 ? 1 : options.workerThreads),
       endpoint_(
           *sessions_, service, std::move(windowQuery),
@@ -52,6 +75,11 @@ TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::
     endpoint_.operations().setMetricsReaders(options_.metricsReaders);
     endpoint_.console().setReaders(options_.consoleReaders);
     endpoint_.console().setSources({options_.clientRegistry, nullptr});
+    endpoint_.setKeyedCalls({journal_.get(), &publishedMethodWrites});
+    const QString journalNote = journalStateText(*journal_);
+    endpoint_.operations().setJournalNote(journalNote.toStdString());
+    if (!journalNote.isEmpty())
+        TekstiLokiin(journalNote);
     DataModuleCreate();
 }
 

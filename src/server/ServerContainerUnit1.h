@@ -3,6 +3,7 @@
 // and the certificate files. The window starts and stops it; the container never does.
 #include "server/RemoteEndpoint.h"
 #include "methods/ServiceContext.h"
+#include "server/session/KeyedCallJournal.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpsServer.h"
 
@@ -43,6 +44,10 @@ struct ServerContainerOptions {
     std::chrono::milliseconds handshakeTimeout{5'000};
     std::size_t maxBodyMemoryBytes = std::size_t{256} * 1024 * 1024;
     LoginThrottleOptions loginThrottle;
+    // The journal of keyed calls that write (a SQLite file); empty: kept in memory for the
+    // container's life. Entries are kept at least `keyedCallsKeptFor`.
+    std::string keyedCallJournal;
+    std::chrono::hours keyedCallsKeptFor{24};
 };
 
 class TServerContainer1 {
@@ -77,6 +82,7 @@ public:
     bool isStarted() const { return DSHTTPService1.isStarted(); }
 
     session::SessionManager& sessions() { return *sessions_; }
+    session::KeyedCallJournal& keyedCallJournal() { return *journal_; }
     const QString& certificateFile() const { return certificateFile_; }
     const QString& keyFile() const { return keyFile_; }
 
@@ -88,6 +94,7 @@ private:
     QString keyFile_;
     int port_ = 14002;
     std::unique_ptr<session::SessionManager> sessions_;
+    std::unique_ptr<session::KeyedCallJournal> journal_;
     transport::WorkerPool workers_;
     RemoteEndpoint endpoint_;
     transport::HttpsServer DSHTTPService1;

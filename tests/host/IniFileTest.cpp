@@ -240,3 +240,39 @@ TEST(TietokannanTyyppi, StoredIndexIsClampedForTheRadioGroup)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(IniFileTest, TheJournalOfKeyedCallsLivesInTheStateDirectoryAndKeepsAtLeastADay)
+{
+    const QString configDir = dir.path();
+    struct Case {
+        const char* text;
+        const char* stateDirectory;  // nullptr: not set
+        QString file;
+        int hours;
+    };
+    const Case cases[] = {
+        {"", nullptr, QDir(configDir).filePath(QStringLiteral("toistot.sqlite")), 24},
+        {"", "/var/lib/krpalvelin", QStringLiteral("/var/lib/krpalvelin/toistot.sqlite"), 24},
+        {"", "/var/lib/krpalvelin:/var/lib/muu", QStringLiteral("/var/lib/krpalvelin/toistot.sqlite"), 24},
+        {"[Toistot]\nTiedosto=/srv/krp/toistot.db\nSailytys_tunteina=72\n", "/var/lib/krpalvelin",
+         QStringLiteral("/srv/krp/toistot.db"), 72},
+        {"[Toistot]\nSailytys_tunteina=2\n", nullptr, QDir(configDir).filePath(QStringLiteral("toistot.sqlite")), 24},
+        {"[Toistot]\nSailytys_tunteina=paljon\n", nullptr, QDir(configDir).filePath(QStringLiteral("toistot.sqlite")),
+         24},
+    };
+    for (const Case& c : cases) {
+        writeAll(path(), c.text);
+        if (c.stateDirectory)
+            qputenv("STATE_DIRECTORY", c.stateDirectory);
+        else
+            qunsetenv("STATE_DIRECTORY");
+        const Toistot t = lueToistot(ini(), configDir);
+        EXPECT_EQ(t.tiedosto, c.file) << c.text << " " << (c.stateDirectory ? c.stateDirectory : "");
+        EXPECT_EQ(t.sailytysTunteina, c.hours) << c.text;
+    }
+    qunsetenv("STATE_DIRECTORY");
+}
+
+}  // namespace

@@ -227,8 +227,9 @@ ServerContainerOptions EndpointFixture::containerOptions()
     return options;
 }
 
-void EndpointFixture::replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust)
+void EndpointFixture::replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust, bool samePort)
 {
+    const int port = samePort ? container->listeningPort() : 0;
     container->stop();
     container.reset();
     ServerContainerOptions options = containerOptions();
@@ -236,7 +237,7 @@ void EndpointFixture::replaceContainer(const std::function<void(ServerContainerO
     container = std::make_unique<TServerContainer1>(
         context, [this]() -> db::Query& { return *windowQuery; },
         QString::fromStdString(certificate.directory().string()), options);
-    container->setPort(0);
+    container->setPort(port);
     container->start();
 }
 

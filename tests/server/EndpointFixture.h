@@ -99,8 +99,9 @@ protected:
     int waitForLog(const QString& message, int from = 0);
 
     void restartContainer();
-    // A new container with these options (the test methods stay), started on a free port.
-    void replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust);
+    // A new container with these options (the test methods stay), started on a free port, or on
+    // the old one's port when `samePort` (as a restarted program: its clients find it again).
+    void replaceContainer(const std::function<void(ServerContainerOptions&)>& adjust, bool samePort = false);
 
     QTemporaryDir dir;
     SqliteErp erp;

@@ -57,6 +57,12 @@ int failure(std::ostream& err, const KrpError& e, const CliOptions& options, con
     err << "krpalvelin-cli: ";
     if (step && step->line > 0)
         err << "script line " << step->line << ": ";
+    if (e.outcomeUnknown()) {
+        err << "HTTP " << e.status() << ": " << e.error() << '\n'
+            << "krpalvelin-cli: the outcome of this call is unknown; it was not sent again. Check the data "
+               "before you send it with a new key.\n";
+        return kExitOutcomeUnknown;
+    }
     if (e.status() != 0) {
         err << "HTTP " << e.status() << ": " << e.error() << '\n';
         return kExitErrorAnswer;

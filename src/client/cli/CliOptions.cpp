@@ -301,6 +301,9 @@ Exit status:
   1  the server answered with an error (4xx or 5xx); its "error" text is on standard error
   2  the command line or the script is not usable
   3  no answer: the server is unreachable, TLS failed, or the answer is not the protocol's JSON
+  4  outcome unknown: a call whose answer was lost was started, but the server stopped before
+     it answered (409 "tulos epävarma"); it was not sent again and later steps did not run:
+     check the data before you send it again
 
 Example, against the demo (scripts/run-demo; its access code and users are in db/README.md):
   export KRP_TOKEN='Kx7-Ruoste-Tunturi-2026' KRP_APP_USER=VARASTO KRP_APP_PASSWORD=Hylly42

@@ -95,10 +95,12 @@ std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& reques
 HttpResponse OperationsEndpoint::health()
 {
     const HealthStatus status = healthCheck_.check(service_.database);
+    const std::string journal =
+        journalNote_.empty() ? std::string() : ",\"journal\":" + transport::jsonQuoted(journalNote_);
     if (status.ok)
-        return HttpResponse::json(200, "{\"status\":\"ok\"}");
+        return HttpResponse::json(200, "{\"status\":\"ok\"" + journal + "}");
     HttpResponse r = HttpResponse::json(
-        503, "{\"status\":\"unavailable\",\"reason\":" + transport::jsonQuoted(status.reason) + "}");
+        503, "{\"status\":\"unavailable\",\"reason\":" + transport::jsonQuoted(status.reason) + journal + "}");
     r.headers.emplace_back("Retry-After", "5");
     return r;
 }

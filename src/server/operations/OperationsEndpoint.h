@@ -1,7 +1,8 @@
 #pragma once
 // The paths for operators and tools, beside the protocol's four:
 //
-//   GET /api/v1/health        200 {"status":"ok"} or 503 {"status":"unavailable","reason":...}
+//   GET /api/v1/health        200 {"status":"ok"} or 503 {"status":"unavailable","reason":...}; with
+//                             "journal": ... when the journal of keyed calls was missing or damaged
 //   GET /metrics              Prometheus text; loopback and the listed readers only (403)
 //   GET /api/v1/openapi.json  the OpenAPI description of the protocol
 //
@@ -24,6 +25,9 @@ public:
 
     // Addresses besides loopback that may read /metrics ("192.168.1.20", "::1", ...).
     void setMetricsReaders(std::vector<std::string> addresses) { metricsReaders_ = std::move(addresses); }
+    // What the health answer says of the journal of keyed calls ("journal"): set when it was
+    // missing or damaged at the start; empty: nothing to say.
+    void setJournalNote(std::string note) { journalNote_ = std::move(note); }
 
     // The answer when the request is for one of the paths above; nothing otherwise.
     std::optional<transport::HttpResponse> handle(const transport::HttpRequest& request);
@@ -45,6 +49,7 @@ private:
     ServiceContext& service_;
     HealthCheck healthCheck_;
     std::vector<std::string> metricsReaders_;
+    std::string journalNote_;
 };
 
 // Whether `address` ("127.0.0.5", "::1", "::ffff:127.0.0.1") is a loopback address.

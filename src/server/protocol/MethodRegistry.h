@@ -53,10 +53,15 @@ struct ParameterInfo {
     std::string type;  // "text", "integer", "boolean", "integer in/out", "TTyo", "list of TKerailyrivi"
 };
 
+// Whether a method may change the database. A keyed call of a method that writes is
+// remembered across sessions and restarts, so that it never runs twice.
+enum class Effect { Reads, Writes };
+
 struct MethodInfo {
     std::string name;
     std::vector<ParameterInfo> parameters;
     std::string resultType;  // as above, or "none" / "dataset"
+    Effect effect = Effect::Reads;
 };
 
 // {"error": message}; a message that is not valid UTF-8 is mended, not passed on broken.
@@ -110,13 +115,16 @@ template <class Module>
 class MethodRegistry {
 public:
     // Publishes `method` under `name`; `parameterNames` name its parameters in order.
-    // Throws std::logic_error for a name given twice or a parameter left without a name.
+    // `effect` says whether it may change the database. Throws std::logic_error for a name
+    // given twice or a parameter left without a name.
     template <class R, class... A>
     MethodRegistry& add(std::string name, R (Module::*method)(A...),
-                        std::type_identity_t<std::array<std::string_view, sizeof...(A)>> parameterNames = {})
+                        std::type_identity_t<std::array<std::string_view, sizeof...(A)>> parameterNames = {},
+                        Effect effect = Effect::Reads)
     {
         MethodInfo info;
         info.name = std::move(name);
+        info.effect = effect;
         info.resultType = detail::Result<R>::typeName();
         const std::string types[] = {std::string(), detail::Marshal<A>::typeName()...};
         for (std::size_t i = 0; i < sizeof...(A); ++i) {

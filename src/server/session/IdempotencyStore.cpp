@@ -1,9 +1,8 @@
 #include "server/session/IdempotencyStore.h"
 
-#include <openssl/evp.h>
+#include "server/session/BodyDigest.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace krp::session {
 
@@ -19,15 +18,7 @@ bool IdempotencyStore::validKey(std::string_view key)
 
 std::string IdempotencyStore::requestOf(std::string_view method, std::string_view body)
 {
-    // A body may be up to 16 MiB: only its SHA-256 is kept.
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!EVP_Digest(body.data(), body.size(), digest, &length, EVP_sha256(), nullptr))
-        throw std::runtime_error("SHA-256 of a request body failed");
-    std::string request(method);
-    request += '\n';
-    request.append(reinterpret_cast<const char*>(digest), length);
-    return request;
+    return std::string(method) + '\n' + bodyDigest(body);
 }
 
 IdempotencyStore::Found IdempotencyStore::find(std::string_view key, std::string_view method,

@@ -1,6 +1,7 @@
 #pragma once
-// The answers of a session's last keyed method calls, so that a client that lost an answer can
-// ask for it again without the method running twice.
+// The answers of a session's last keyed method calls that only read, so that a client that lost
+// an answer can ask for it again without the method running twice. Keyed calls that write are
+// remembered across sessions and restarts by the KeyedCallJournal instead.
 //
 //   IdempotencyStore& kept = session.idempotencyStore();
 //   const auto found = kept.find(key, method, body);
