@@ -320,6 +320,29 @@ std::string errorsText(std::uint64_t errors, const std::string& first)
     return errors == 0 ? "0" : std::to_string(errors) + " (" + first + ")";
 }
 
+// The machine section of the report.
+void printMachine(const MachineInfo& machine)
+{
+    std::printf("## Machine\n\n");
+    std::printf("- date: %s\n", machine.date.c_str());
+    std::printf("- CPU: %s, %u cores online; memory %.1f GiB; kernel %s\n", machine.cpuModel.c_str(), machine.cores,
+                machine.memoryGiB, machine.kernel.c_str());
+    std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
+}
+
+// Ping and the two searches, as the terminals call them.
+struct SearchCalls {
+    Call ping, ean, type;
+};
+SearchCalls searchCalls(const SearchCodes& codes)
+{
+    return {{"Ping", "/api/v1/methods/Ping", "[\"Kairanet\",\"bench-{i}\"]", "{\"result\":null}"},
+            {"MonivaiheinenTuotehaku, EAN code", "/api/v1/methods/MonivaiheinenTuotehaku", "[0,\"" + codes.ean + "\"]",
+             "{\"result\":\"\"}"},
+            {"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
+             "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"}};
+}
+
 std::filesystem::path sqlDirectory() { return std::filesystem::path(KRP_SOURCE_DIR) / "db"; }
 
 int runGoals(const Options& o)
@@ -370,11 +393,8 @@ int runGoals(const Options& o)
     };
 
     // Calls on the program.
-    const Call ping{"Ping", "/api/v1/methods/Ping", "[\"Kairanet\",\"bench-{i}\"]", "{\"result\":null}"};
-    const Call ean{"MonivaiheinenTuotehaku, EAN code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                   "[0,\"" + codes.ean + "\"]", "{\"result\":\"\"}"};
-    const Call type{"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                    "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"};
+    const SearchCalls searches = searchCalls(codes);
+    const Call &ping = searches.ping, &ean = searches.ean, &type = searches.type;
     std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> callRuns;
     std::vector<OpenRow> ourOpens, nginxOpens;
     std::string nginxNote;
@@ -446,11 +466,7 @@ int runGoals(const Options& o)
     }
 
     // The report.
-    std::printf("## Machine\n\n");
-    std::printf("- date: %s\n", machine.date.c_str());
-    std::printf("- CPU: %s, %u cores online; memory %.1f GiB; kernel %s\n", machine.cpuModel.c_str(), machine.cores,
-                machine.memoryGiB, machine.kernel.c_str());
-    std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
+    printMachine(machine);
     std::printf("- server: %s, headless, on the SQLite file; every phase %u times, %s s counted after %s s warm-up; "
                 "the tables show the run with the median rate\n",
                 o.program.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
@@ -647,11 +663,8 @@ int runOdbcGoals(const Options& o)
     };
     const YardstickCase searchCases[] = {{2, true}, {16, true}, {2, false}, {16, false}};
 
-    const Call ping{"Ping", "/api/v1/methods/Ping", "[\"Kairanet\",\"bench-{i}\"]", "{\"result\":null}"};
-    const Call ean{"MonivaiheinenTuotehaku, EAN code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                   "[0,\"" + codes.ean + "\"]", "{\"result\":\"\"}"};
-    const Call type{"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                    "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"};
+    const SearchCalls searches = searchCalls(codes);
+    const Call &ping = searches.ping, &ean = searches.ean, &type = searches.type;
     const std::string receiptsName = "LisaaVarastoontulorivit, " + std::to_string(kReceiptRows) + " rows";
     std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> callRuns;
     {
@@ -693,11 +706,7 @@ int runOdbcGoals(const Options& o)
         }
     }
 
-    std::printf("## Machine\n\n");
-    std::printf("- date: %s\n", machine.date.c_str());
-    std::printf("- CPU: %s, %u cores online; memory %.1f GiB; kernel %s\n", machine.cpuModel.c_str(), machine.cores,
-                machine.memoryGiB, machine.kernel.c_str());
-    std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
+    printMachine(machine);
     std::printf("- server: %s, headless, on MariaDB over ODBC (%s); every phase %u times, interleaved with the "
                 "in-process runs, %s s counted after %s s warm-up; the tables show the run with the median rate\n",
                 o.program.c_str(), o.odbc.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),

@@ -1,4 +1,5 @@
 #include "InProcessSearch.h"
+#include "SearchPhases.h"
 
 #include "db/SqliteFileAccess.h"
 
@@ -14,22 +15,6 @@ namespace krp::bench {
 
 namespace {
 
-// The five lines of a phase of MonivaiheinenTuotehaku, as the method writes them.
-std::string phaseSql(int phase)
-{
-    static const char* const conditions[3] = {
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_EANKOODI=:koodi",
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TUOTEKOODI=:koodi",
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TYYPPIKOODI=:koodi",
-    };
-    return std::string("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA "
-                       "FROM TUOTPER LEFT JOIN TUOTVAIH\n"
-                       "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO\n"
-                       "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO\n") +
-           conditions[phase] +
-           "\nAND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)";
-}
-
 class Searcher {
 public:
     Searcher(const std::filesystem::path& database, bool preparedOnce, bool memoryMapped) : preparedOnce_(preparedOnce)
@@ -42,7 +27,7 @@ public:
         if (memoryMapped)
             sqlite3_exec(db_, db::kSqliteMemoryMapPragma, nullptr, nullptr, nullptr);
         for (int phase = 0; phase < 3; ++phase)
-            sql_[phase] = phaseSql(phase);
+            sql_[phase] = searchPhaseSql(phase, ":tn", ":koodi");
         if (preparedOnce_)
             for (int phase = 0; phase < 3; ++phase)
                 statements_[phase] = prepare(phase);

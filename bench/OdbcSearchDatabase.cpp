@@ -6,7 +6,6 @@
 #include "db/Database.h"
 #include "db/Query.h"
 
-#include <stdexcept>
 
 namespace krp::bench {
 
@@ -77,17 +76,7 @@ SearchCodes fillOdbcSearchDatabase(const std::string& connectionString)
         analyze.open();
     }
 
-    SearchCodes codes;
-    codes.ean = "8000000012341";  // product BP012341, which has an open line
-    codes.typeCode = "BT0421";
-    codes.typeCodeRows = count(database, "SELECT COUNT(DISTINCT TP_TUOTEKOODI) FROM TUOTPER JOIN OSTOTILRIV"
-                                         " ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"
-                                         " WHERE TP_TYYPPIKOODI='BT0421'");
-    if (count(database, "SELECT COUNT(*) FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'") != 30'000 ||
-        count(database, "SELECT COUNT(*) FROM TUOTPER WHERE TP_EANKOODI='" + codes.ean + "'") != 1 ||
-        codes.typeCodeRows == 0)
-        throw std::runtime_error("the MariaDB search database did not come out as planned");
-    return codes;
+    return checkedSearchCodes([&database](const std::string& sql) { return count(database, sql); });
 }
 
 }  // namespace krp::bench

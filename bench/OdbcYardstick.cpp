@@ -1,4 +1,5 @@
 #include "OdbcYardstick.h"
+#include "SearchPhases.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -14,23 +15,7 @@ namespace krp::bench {
 
 namespace {
 
-// The five lines of a phase of MonivaiheinenTuotehaku with the service's parameters as
-// markers (supplier, supplier, code).
-std::string phaseSql(int phase)
-{
-    static const char* const conditions[3] = {
-        "WHERE ((?=0) OR (TP_TOIMITTAJANRO=?)) AND TP_EANKOODI=?",
-        "WHERE ((?=0) OR (TP_TOIMITTAJANRO=?)) AND TP_TUOTEKOODI=?",
-        "WHERE ((?=0) OR (TP_TOIMITTAJANRO=?)) AND TP_TYYPPIKOODI=?",
-    };
-    return std::string("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA "
-                       "FROM TUOTPER LEFT JOIN TUOTVAIH\n"
-                       "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO\n"
-                       "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO\n") +
-           conditions[phase] +
-           "\nAND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)";
-}
-
+// The INSERT of LisaaVarastoontulorivit with positional markers.
 const char* const kReceiptInsert =
     "INSERT INTO KERUUOSTOTILAUS (KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, "
     "KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA) "
@@ -94,7 +79,7 @@ public:
     Searcher(const std::string& connectionString, bool kept) : link_(connectionString), kept_(kept)
     {
         for (int phase = 0; phase < 3; ++phase) {
-            sql_[phase] = phaseSql(phase);
+            sql_[phase] = searchPhaseSql(phase, "?", "?");
             if (kept_)
                 statements_[phase] = link_.prepare(sql_[phase]);
         }

@@ -3,6 +3,7 @@
 // in a SQLite file or in MariaDB, plus 100,000 products, each with a stock row, 30,000 of them with an open purchase-order
 // line, and the benchmark's account (BenchAccount) for the gates.
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace krp::bench {
@@ -12,6 +13,10 @@ struct SearchCodes {
     std::string typeCode;  // a product type code: phases 1 and 2 find nothing, phase 3 finds rows
     int typeCodeRows = 0;  // rows the type-code search finds
 };
+
+// The codes the searches use, checked with `count` (the first column of a query's first row)
+// against the rows the database should hold; throws when they are not there.
+SearchCodes checkedSearchCodes(const std::function<int(const std::string&)>& count);
 
 // Builds `file` (replacing it) from the SQL files in `sqlDirectory` (db/ of the source tree).
 SearchCodes createSearchDatabase(const std::filesystem::path& file, const std::filesystem::path& sqlDirectory);
