@@ -1,4 +1,5 @@
 #include "InProcessSearch.h"
+#include "RepeatOnThreads.h"
 #include "SearchPhases.h"
 
 #include "db/SqliteFileAccess.h"
@@ -100,37 +101,14 @@ InProcessResult runInProcessSearch(const std::filesystem::path& database, const 
                                    unsigned threads, bool preparedOnce, bool memoryMapped,
                                    std::chrono::milliseconds duration)
 {
-    std::atomic<bool> stop{false};
-    std::atomic<std::uint64_t> total{0};
-    std::vector<std::thread> workers;
-    std::vector<std::string> errors(threads);
-    const auto start = std::chrono::steady_clock::now();
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            try {
-                Searcher searcher(database, preparedOnce, memoryMapped);
-                std::uint64_t n = 0;
-                while (!stop.load(std::memory_order_relaxed)) {
-                    const std::size_t rows = searcher.search(code);
-                    if (rows == 0)
-                        throw std::runtime_error("in-process search found nothing for " + code);
-                    ++n;
-                }
-                total += n;
-            } catch (const std::exception& e) {
-                errors[t] = e.what();
-            }
+    const double rate = repeatOnThreads<std::unique_ptr<Searcher>>(
+        threads, duration,
+        [&](unsigned) { return std::make_unique<Searcher>(database, preparedOnce, memoryMapped); },
+        [&](Searcher& searcher, unsigned, std::uint64_t) {
+            if (searcher.search(code) == 0)
+                throw std::runtime_error("in-process search found nothing for " + code);
         });
-    }
-    std::this_thread::sleep_for(duration);
-    stop = true;
-    for (auto& w : workers)
-        w.join();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const auto& e : errors)
-        if (!e.empty())
-            throw std::runtime_error(e);
-    return {static_cast<double>(total.load()) / seconds, threads, preparedOnce, memoryMapped};
+    return {rate, threads, preparedOnce, memoryMapped};
 }
 
 }  // namespace krp::bench

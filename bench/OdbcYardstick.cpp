@@ -1,4 +1,5 @@
 #include "OdbcYardstick.h"
+#include "RepeatOnThreads.h"
 #include "SearchPhases.h"
 
 #include <sql.h>
@@ -173,40 +174,6 @@ private:
     Link link_;
     SQLHSTMT st_;
 };
-
-// Runs `work(thread, n)` for n = 0, 1, ... on `threads` threads for `duration`; the rate of
-// completed works per second. `make(thread)` builds each thread's state first.
-template <class State, class Make, class Work>
-double repeatOnThreads(unsigned threads, std::chrono::milliseconds duration, Make make, Work work)
-{
-    std::atomic<bool> stop{false};
-    std::atomic<std::uint64_t> total{0};
-    std::vector<std::string> errors(threads);
-    std::vector<std::thread> workers;
-    const auto start = std::chrono::steady_clock::now();
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            try {
-                State state = make(t);
-                std::uint64_t n = 0;
-                while (!stop.load(std::memory_order_relaxed))
-                    work(*state, t, n++);
-                total += n;
-            } catch (const std::exception& e) {
-                errors[t] = e.what();
-            }
-        });
-    }
-    std::this_thread::sleep_for(duration);
-    stop = true;
-    for (auto& w : workers)
-        w.join();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const auto& e : errors)
-        if (!e.empty())
-            throw std::runtime_error(e);
-    return static_cast<double>(total.load()) / seconds;
-}
 
 }  // namespace
 
