@@ -17,6 +17,7 @@
 #include "InProcessSearch.h"
 #include "LoadGenerator.h"
 #include "NginxServer.h"
+#include "OdbcYardstick.h"
 #include "ProcessStats.h"
 #include "ProgramUnderTest.h"
 #include "ReportText.h"
@@ -28,6 +29,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,6 +38,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -62,6 +65,10 @@ struct Options {
     unsigned soakClients = 4;
     std::chrono::seconds soakSample{30};
     std::string soakSettings;
+    // on MariaDB over ODBC
+    std::string odbc;
+    std::string mariaDbDir;
+    unsigned receiptSessions = 4;
 };
 
 const char* const kUsage =
@@ -76,6 +83,11 @@ const char* const kUsage =
     "  --program PATH          the server program (the one built beside this)\n"
     "  --nginx PATH / --no-nginx\n"
     "  --time-limit S          the whole run ends by force after S seconds (600)\n"
+    "  --odbc CONNECTION-STRING --mariadb-dir DIR\n"
+    "                          the program on that MariaDB server over ODBC (bench/run-bench goals --odbc\n"
+    "                          starts a private one) against the statements in process through the\n"
+    "                          same driver; DIR holds the server's mariadb.pid\n"
+    "  --receipt-sessions N    sessions writing receipt rows in the ODBC run (4)\n"
     "       krp-goals soak [options]\n"
     "  --minutes M             length of the soak (60)\n"
     "  --rate N                searches per second, spread over the clients (200)\n"
@@ -131,6 +143,9 @@ Options parseOptions(int argc, char** argv, int first)
         else if (a == "--clients") o.soakClients = std::max(1u, static_cast<unsigned>(std::stoul(value())));
         else if (a == "--sample") o.soakSample = std::chrono::seconds(std::max(1ul, std::stoul(value())));
         else if (a == "--settings") o.soakSettings = unescapeNewlines(value());
+        else if (a == "--odbc") o.odbc = value();
+        else if (a == "--mariadb-dir") o.mariaDbDir = value();
+        else if (a == "--receipt-sessions") o.receiptSessions = std::max(1u, static_cast<unsigned>(std::stoul(value())));
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -165,8 +180,48 @@ struct CallRow {
     std::uint64_t errors = 0;
     std::string firstError;
     double usPerCall = 0, userUs = 0, systemUs = 0, switchesPerCall = 0, cores = 0, generatorCores = 0;
+    double databaseUsPerCall = 0;  // the database server's CPU (ODBC runs)
     double minRate = 0, maxRate = 0;
 };
+
+// One phase of `call` at `sessions` sessions, with the server's CPU and context switches
+// (`usage`) and, when given, the database server's CPU seconds (`databaseCpu`) per call.
+CallRow measureCalls(LoadGenerator& generator, std::uint16_t port, const Call& call, unsigned sessions,
+                     const Limits& limits, const std::function<Usage()>& usage,
+                     const std::function<double()>& databaseCpu = {})
+{
+    Usage start, used;
+    double databaseStart = 0, databaseUsed = 0;
+    PhaseHooks hooks{[&] {
+                         start = usage();
+                         databaseStart = databaseCpu ? databaseCpu() : 0;
+                     },
+                     [&] {
+                         used = usage() - start;
+                         databaseUsed = databaseCpu ? databaseCpu() - databaseStart : 0;
+                     }};
+    const PhaseResult r = generator.runCalls({port, true}, call, sessions, limits, hooks);
+    CallRow row;
+    row.call = call.name;
+    row.sessions = sessions;
+    row.rate = r.rate();
+    row.p50 = r.percentileMs(50);
+    row.p99 = r.percentileMs(99);
+    row.errors = r.errors;
+    row.firstError = r.firstError;
+    row.generatorCores = r.generatorCores();
+    if (r.operations > 0) {
+        const double n = static_cast<double>(r.operations);
+        row.userUs = used.cpu.user * 1e6 / n;
+        row.systemUs = used.cpu.system * 1e6 / n;
+        row.usPerCall = row.userUs + row.systemUs;
+        row.switchesPerCall = static_cast<double>(used.switches) / n;
+        row.databaseUsPerCall = databaseUsed * 1e6 / n;
+    }
+    if (r.seconds > 0)
+        row.cores = used.cpu.total() / r.seconds;
+    return row;
+}
 
 struct OpenRow {
     std::string server;
@@ -265,6 +320,29 @@ std::string errorsText(std::uint64_t errors, const std::string& first)
     return errors == 0 ? "0" : std::to_string(errors) + " (" + first + ")";
 }
 
+// The machine section of the report.
+void printMachine(const MachineInfo& machine)
+{
+    std::printf("## Machine\n\n");
+    std::printf("- date: %s\n", machine.date.c_str());
+    std::printf("- CPU: %s, %u cores online; memory %.1f GiB; kernel %s\n", machine.cpuModel.c_str(), machine.cores,
+                machine.memoryGiB, machine.kernel.c_str());
+    std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
+}
+
+// Ping and the two searches, as the terminals call them.
+struct SearchCalls {
+    Call ping, ean, type;
+};
+SearchCalls searchCalls(const SearchCodes& codes)
+{
+    return {{"Ping", "/api/v1/methods/Ping", "[\"Kairanet\",\"bench-{i}\"]", "{\"result\":null}"},
+            {"MonivaiheinenTuotehaku, EAN code", "/api/v1/methods/MonivaiheinenTuotehaku", "[0,\"" + codes.ean + "\"]",
+             "{\"result\":\"\"}"},
+            {"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
+             "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"}};
+}
+
 std::filesystem::path sqlDirectory() { return std::filesystem::path(KRP_SOURCE_DIR) / "db"; }
 
 int runGoals(const Options& o)
@@ -315,17 +393,14 @@ int runGoals(const Options& o)
     };
 
     // Calls on the program.
-    const Call ping{"Ping", "/api/v1/methods/Ping", "[\"Kairanet\",\"bench-{i}\"]", "{\"result\":null}"};
-    const Call ean{"MonivaiheinenTuotehaku, EAN code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                   "[0,\"" + codes.ean + "\"]", "{\"result\":\"\"}"};
-    const Call type{"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
-                    "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"};
+    const SearchCalls searches = searchCalls(codes);
+    const Call &ping = searches.ping, &ean = searches.ean, &type = searches.type;
     std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> callRuns;
     std::vector<OpenRow> ourOpens, nginxOpens;
     std::string nginxNote;
     {
         progress("starting " + o.program);
-        ProgramUnderTest program(o.program, dir.path(), "erp.sqlite");
+        ProgramUnderTest program(o.program, dir.path(), "sqlite:erp.sqlite");
         const pid_t pid = program.pid();
         const auto usage = [pid] { return Usage{cpuTimesOf(pid), contextSwitchesOf(pid)}; };
         LoadGenerator generator(o.clientThreads);
@@ -336,28 +411,8 @@ int runGoals(const Options& o)
             for (const unsigned c : o.concurrency) {
                 for (const Call* call : {&ean, &type, &ping}) {
                     progress(call->name + " at " + std::to_string(c) + " sessions (run " + std::to_string(run) + ")");
-                    Usage start, used;
-                    PhaseHooks hooks{[&] { start = usage(); }, [&] { used = usage() - start; }};
-                    const PhaseResult r = generator.runCalls({program.port(), true}, *call, c, limits, hooks);
-                    CallRow row;
-                    row.call = call->name;
-                    row.sessions = c;
-                    row.rate = r.rate();
-                    row.p50 = r.percentileMs(50);
-                    row.p99 = r.percentileMs(99);
-                    row.errors = r.errors;
-                    row.firstError = r.firstError;
-                    row.generatorCores = r.generatorCores();
-                    if (r.operations > 0) {
-                        const double n = static_cast<double>(r.operations);
-                        row.userUs = used.cpu.user * 1e6 / n;
-                        row.systemUs = used.cpu.system * 1e6 / n;
-                        row.usPerCall = row.userUs + row.systemUs;
-                        row.switchesPerCall = static_cast<double>(used.switches) / n;
-                    }
-                    if (r.seconds > 0)
-                        row.cores = used.cpu.total() / r.seconds;
-                    callRuns[{call->name, c}].push_back(row);
+                    callRuns[{call->name, c}].push_back(
+                        measureCalls(generator, program.port(), *call, c, limits, usage));
                 }
             }
         }
@@ -387,14 +442,14 @@ int runGoals(const Options& o)
     std::vector<IdleRow> idle;
     {
         progress("memory of " + std::to_string(o.idleConnections) + " idle connections without sessions");
-        ProgramUnderTest program(o.program, dir.path(), "erp.sqlite");
+        ProgramUnderTest program(o.program, dir.path(), "sqlite:erp.sqlite");
         const pid_t pid = program.pid();
         idle.push_back(measureIdle("KRPalvelin, connection only", program.port(), false,
                                    [pid] { return memoryOf(pid).rssKiB; }, o.idleConnections));
     }
     {
         progress("memory of " + std::to_string(o.idleConnections) + " idle connections with their sessions");
-        ProgramUnderTest program(o.program, dir.path(), "erp.sqlite");
+        ProgramUnderTest program(o.program, dir.path(), "sqlite:erp.sqlite");
         const pid_t pid = program.pid();
         idle.push_back(measureIdle("KRPalvelin, connection with its session", program.port(), true,
                                    [pid] { return memoryOf(pid).rssKiB; }, o.idleConnections));
@@ -411,11 +466,7 @@ int runGoals(const Options& o)
     }
 
     // The report.
-    std::printf("## Machine\n\n");
-    std::printf("- date: %s\n", machine.date.c_str());
-    std::printf("- CPU: %s, %u cores online; memory %.1f GiB; kernel %s\n", machine.cpuModel.c_str(), machine.cores,
-                machine.memoryGiB, machine.kernel.c_str());
-    std::printf("- load average before the run: %s; after: %s\n", machine.loadAverage.c_str(), loadAverage().c_str());
+    printMachine(machine);
     std::printf("- server: %s, headless, on the SQLite file; every phase %u times, %s s counted after %s s warm-up; "
                 "the tables show the run with the median rate\n",
                 o.program.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
@@ -544,6 +595,185 @@ int runGoals(const Options& o)
     return 0;
 }
 
+// The receipt list of LisaaVarastoontulorivit with `rows` rows whose ids start with `prefix`
+// and carry the client's and the call's numbers, so that no two calls write the same key.
+std::string receiptList(const std::string& prefix, int rows)
+{
+    std::string items;
+    for (int r = 0; r < rows; ++r) {
+        if (r > 0)
+            items += ",";
+        items += R"({"type":"UTyypit.TVarastoontulorivi","id":)" + std::to_string(r + 2) + R"(,"fields":{"id":")" +
+                 prefix + "{i}-{n}-" + std::to_string(r) +
+                 R"(","ostotilausnro":5001,"tilausrivinro":1,"toimittajanro":101,"tuotekoodi":"JP-1001",)"
+                 R"("saapuvamaara":2,"kerattymaara":2,"keruupaateid":"penkki"}})";
+    }
+    return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,"fields":{)"
+           R"("FOwnsObjects":true,"FListHelper":[)" +
+           std::to_string(rows) + R"(],"FItems":[)" + items + "]}}]";
+}
+
+pid_t mariaDbPid(const std::string& directory)
+{
+    std::ifstream in(directory + "/mariadb.pid");
+    long pid = 0;
+    in >> pid;
+    if (pid <= 0)
+        throw std::runtime_error("no server pid in " + directory + "/mariadb.pid");
+    return static_cast<pid_t>(pid);
+}
+
+// The program on MariaDB over ODBC against the same statements run in this process through the
+// same driver, interleaved: every run measures the yardstick and then the program.
+int runOdbcGoals(const Options& o)
+{
+    krp::platform::raiseOpenFileLimit();
+    startWatchdog("krp-goals", o.timeLimit);
+    const MachineInfo machine = machineInfo();
+    TempDirectory dir("krp-goals-odbc-");
+    writeSelfSignedCertificate(dir.path());
+    const pid_t databasePid = mariaDbPid(o.mariaDbDir);
+    const auto databaseCpu = [databasePid] { return cpuTimesOf(databasePid).total(); };
+
+    progress("filling MariaDB with 100,000 products");
+    const auto built0 = std::chrono::steady_clock::now();
+    const SearchCodes codes = fillOdbcSearchDatabase(o.odbc);
+    const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - built0).count();
+
+    constexpr int kReceiptRows = 50;
+    struct Yardstick {
+        std::string what;
+        unsigned threads;
+        bool kept;
+        double rate = 0, databaseUs = 0, minRate = 0, maxRate = 0;
+    };
+    std::map<std::tuple<std::string, unsigned, bool>, std::vector<Yardstick>> yardRuns;
+    const auto measureYardstick = [&](Yardstick y, const std::function<double()>& run) {
+        const double cpu0 = databaseCpu();
+        const auto t0 = std::chrono::steady_clock::now();
+        y.rate = run();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double operations = y.rate * seconds;
+        y.databaseUs = operations > 0 ? (databaseCpu() - cpu0) * 1e6 / operations : 0;
+        yardRuns[{y.what, y.threads, y.kept}].push_back(y);
+    };
+    struct YardstickCase {
+        unsigned threads;
+        bool kept;
+    };
+    const YardstickCase searchCases[] = {{2, true}, {16, true}, {2, false}, {16, false}};
+
+    const SearchCalls searches = searchCalls(codes);
+    const Call &ping = searches.ping, &ean = searches.ean, &type = searches.type;
+    const std::string receiptsName = "LisaaVarastoontulorivit, " + std::to_string(kReceiptRows) + " rows";
+    std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> callRuns;
+    {
+        progress("starting " + o.program + " on MariaDB");
+        ProgramUnderTest program(o.program, dir.path(), "odbc:" + o.odbc);
+        const pid_t pid = program.pid();
+        const auto usage = [pid] { return Usage{cpuTimesOf(pid), contextSwitchesOf(pid)}; };
+        LoadGenerator generator(o.clientThreads);
+        Limits limits;
+        limits.duration = o.duration;
+        limits.warmup = o.warmup;
+        for (unsigned run = 1; run <= o.repeat; ++run) {
+            const std::string runText = " (run " + std::to_string(run) + ")";
+            for (const auto& [search, code] : {std::pair<std::string, std::string>{"EAN code", codes.ean},
+                                               {"type code", codes.typeCode}})
+                for (const YardstickCase c : searchCases) {
+                    progress("in process over ODBC: " + search + ", " + std::to_string(c.threads) + " threads, " +
+                             (c.kept ? "statements kept" : "prepared every time") + runText);
+                    measureYardstick({search, c.threads, c.kept}, [&] {
+                        return runOdbcSearch(o.odbc, code, c.threads, c.kept, o.inProcessDuration);
+                    });
+                }
+            progress("in process over ODBC: receipt rows, " + std::to_string(o.receiptSessions) + " threads" + runText);
+            measureYardstick({"receipt rows", o.receiptSessions, true}, [&] {
+                return runOdbcReceiptRows(o.odbc, "GY" + std::to_string(run) + "-", o.receiptSessions,
+                                          o.inProcessDuration);
+            });
+            for (const unsigned c : o.concurrency)
+                for (const Call* call : {&ean, &type, &ping}) {
+                    progress(call->name + " at " + std::to_string(c) + " sessions" + runText);
+                    callRuns[{call->name, c}].push_back(
+                        measureCalls(generator, program.port(), *call, c, limits, usage, databaseCpu));
+                }
+            const Call receipts{receiptsName, "/api/v1/methods/LisaaVarastoontulorivit",
+                                receiptList("GB" + std::to_string(run) + "-", kReceiptRows), "{\"result\":\"\"}"};
+            progress(receipts.name + " at " + std::to_string(o.receiptSessions) + " sessions" + runText);
+            callRuns[{receipts.name, o.receiptSessions}].push_back(
+                measureCalls(generator, program.port(), receipts, o.receiptSessions, limits, usage, databaseCpu));
+        }
+    }
+
+    printMachine(machine);
+    std::printf("- server: %s, headless, on MariaDB over ODBC (%s); every phase %u times, interleaved with the "
+                "in-process runs, %s s counted after %s s warm-up; the tables show the run with the median rate\n",
+                o.program.c_str(), o.odbc.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
+                fixed(o.warmup.count() / 1000.0, 1).c_str());
+    std::printf("- database: 100,000 products with a stock row each, 30,000 open purchase-order lines, the schema's "
+                "indexes, filled in %s s; EAN code %s, type code %s (phase 3 finds %d products); database server CPU "
+                "from /proc of pid %d\n",
+                fixed(buildSeconds, 1).c_str(), codes.ean.c_str(), codes.typeCode.c_str(), codes.typeCodeRows,
+                static_cast<int>(databasePid));
+
+    std::printf("\n## The statements in process through the same ODBC driver\n\n");
+    std::printf("| Work | Threads | Statements | Per second | Runs' range | Database server CPU µs each |\n"
+                "|---|---:|---|---:|---:|---:|\n");
+    std::map<std::tuple<std::string, unsigned, bool>, Yardstick> yardsticks;
+    for (auto& [key, runs] : yardRuns) {
+        const Yardstick y = medianOf(runs);
+        yardsticks[key] = y;
+        std::printf("| %s | %u | %s | %s | %s–%s | %s |\n", y.what.c_str(), y.threads,
+                    y.kept ? "kept (prepared once)" : "prepared every time", thousands(y.rate).c_str(),
+                    thousands(y.minRate).c_str(), thousands(y.maxRate).c_str(), fixed(y.databaseUs, 0).c_str());
+    }
+
+    std::printf("\n## Calls on the program over ODBC (one session per kept-alive TLS connection)\n\n");
+    std::printf("| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/call (user + "
+                "kernel) | Context switches/call | Database server CPU µs/call |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|\n");
+    std::map<std::pair<std::string, unsigned>, CallRow> calls;
+    for (auto& [key, runs] : callRuns) {
+        const CallRow row = medianOf(runs);
+        calls[key] = row;
+        std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
+                    row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
+                    thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
+                    errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerCall, 0).c_str(),
+                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(),
+                    fixed(row.switchesPerCall, 1).c_str(), fixed(row.databaseUsPerCall, 0).c_str());
+    }
+
+    std::printf("\n## Goals on ODBC\n\n| Goal | Measured | Ratio | Met |\n|---|---|---:|---|\n");
+    double bestEan = 0;
+    for (const auto& [key, y] : yardsticks)
+        if (std::get<0>(key) == "EAN code")
+            bestEan = std::max(bestEan, y.rate);
+    if (const auto e = calls.find({ean.name, 16}); e != calls.end()) {
+        const double share = bestEan > 0 ? e->second.rate / bestEan : 0;
+        std::printf("| search by EAN code at 16 sessions: at least 25 %% of the in-process best | %s against %s "
+                    "searches/s | %s | %s |\n",
+                    thousands(e->second.rate).c_str(), thousands(bestEan).c_str(), percent(share).c_str(),
+                    verdict(share >= 0.25));
+        std::printf("| search by EAN code at 16 sessions: at most 100 µs of server CPU per call | %s µs | %s | %s |\n",
+                    fixed(e->second.usPerCall, 0).c_str(), percent(e->second.usPerCall / 100.0).c_str(),
+                    verdict(e->second.usPerCall <= 100.0));
+    }
+    const auto receiptYardstick = yardsticks.find({"receipt rows", o.receiptSessions, true});
+    if (const auto r = calls.find({receiptsName, o.receiptSessions});
+        r != calls.end() && receiptYardstick != yardsticks.end()) {
+        const double rows = r->second.rate * kReceiptRows;
+        const double share = receiptYardstick->second.rate > 0 ? rows / receiptYardstick->second.rate : 0;
+        std::printf("| receipt rows at %u sessions: at least 80 %% of the in-process rate | %s against %s rows/s | %s "
+                    "| %s |\n",
+                    o.receiptSessions, thousands(rows).c_str(), thousands(receiptYardstick->second.rate).c_str(),
+                    percent(share).c_str(), verdict(share >= 0.8));
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 // Searches at a steady rate by a few terminals for a long time, with the resident memory of
 // the program sampled as it goes: the event log must stop growing once it holds its limit.
 int runSoak(const Options& o)
@@ -553,7 +783,7 @@ int runSoak(const Options& o)
     writeSelfSignedCertificate(dir.path());
     progress("building the database of 100,000 products");
     const SearchCodes codes = createSearchDatabase(dir.path() / "erp.sqlite", sqlDirectory());
-    ProgramUnderTest program(o.program, dir.path(), "erp.sqlite", o.soakSettings);
+    ProgramUnderTest program(o.program, dir.path(), "sqlite:erp.sqlite", o.soakSettings);
     const pid_t pid = program.pid();
 
     std::atomic<bool> stop{false};
@@ -624,7 +854,13 @@ int main(int argc, char** argv)
     try {
         if (argc >= 2 && std::string(argv[1]) == "soak")
             return runSoak(parseOptions(argc, argv, 2));
-        return runGoals(parseOptions(argc, argv, 1));
+        const Options o = parseOptions(argc, argv, 1);
+        if (!o.odbc.empty() || !o.mariaDbDir.empty()) {
+            if (o.odbc.empty() || o.mariaDbDir.empty())
+                throw std::invalid_argument("--odbc and --mariadb-dir go together");
+            return runOdbcGoals(o);
+        }
+        return runGoals(o);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "krp-goals: %s\n", e.what());
         return 1;

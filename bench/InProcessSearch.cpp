@@ -1,4 +1,6 @@
 #include "InProcessSearch.h"
+#include "RepeatOnThreads.h"
+#include "SearchPhases.h"
 
 #include "db/SqliteFileAccess.h"
 
@@ -14,22 +16,6 @@ namespace krp::bench {
 
 namespace {
 
-// The five lines of a phase of MonivaiheinenTuotehaku, as the method writes them.
-std::string phaseSql(int phase)
-{
-    static const char* const conditions[3] = {
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_EANKOODI=:koodi",
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TUOTEKOODI=:koodi",
-        "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_TYYPPIKOODI=:koodi",
-    };
-    return std::string("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA "
-                       "FROM TUOTPER LEFT JOIN TUOTVAIH\n"
-                       "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO\n"
-                       "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO\n") +
-           conditions[phase] +
-           "\nAND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)";
-}
-
 class Searcher {
 public:
     Searcher(const std::filesystem::path& database, bool preparedOnce, bool memoryMapped) : preparedOnce_(preparedOnce)
@@ -42,7 +28,7 @@ public:
         if (memoryMapped)
             sqlite3_exec(db_, db::kSqliteMemoryMapPragma, nullptr, nullptr, nullptr);
         for (int phase = 0; phase < 3; ++phase)
-            sql_[phase] = phaseSql(phase);
+            sql_[phase] = searchPhaseSql(phase, ":tn", ":koodi");
         if (preparedOnce_)
             for (int phase = 0; phase < 3; ++phase)
                 statements_[phase] = prepare(phase);
@@ -115,37 +101,14 @@ InProcessResult runInProcessSearch(const std::filesystem::path& database, const 
                                    unsigned threads, bool preparedOnce, bool memoryMapped,
                                    std::chrono::milliseconds duration)
 {
-    std::atomic<bool> stop{false};
-    std::atomic<std::uint64_t> total{0};
-    std::vector<std::thread> workers;
-    std::vector<std::string> errors(threads);
-    const auto start = std::chrono::steady_clock::now();
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&, t] {
-            try {
-                Searcher searcher(database, preparedOnce, memoryMapped);
-                std::uint64_t n = 0;
-                while (!stop.load(std::memory_order_relaxed)) {
-                    const std::size_t rows = searcher.search(code);
-                    if (rows == 0)
-                        throw std::runtime_error("in-process search found nothing for " + code);
-                    ++n;
-                }
-                total += n;
-            } catch (const std::exception& e) {
-                errors[t] = e.what();
-            }
+    const double rate = repeatOnThreads<std::unique_ptr<Searcher>>(
+        threads, duration,
+        [&](unsigned) { return std::make_unique<Searcher>(database, preparedOnce, memoryMapped); },
+        [&](Searcher& searcher, unsigned, std::uint64_t) {
+            if (searcher.search(code) == 0)
+                throw std::runtime_error("in-process search found nothing for " + code);
         });
-    }
-    std::this_thread::sleep_for(duration);
-    stop = true;
-    for (auto& w : workers)
-        w.join();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (const auto& e : errors)
-        if (!e.empty())
-            throw std::runtime_error(e);
-    return {static_cast<double>(total.load()) / seconds, threads, preparedOnce, memoryMapped};
+    return {rate, threads, preparedOnce, memoryMapped};
 }
 
 }  // namespace krp::bench

@@ -64,9 +64,8 @@ std::string base64(std::string_view text)
     return out;
 }
 
-std::string replaceClientNumber(std::string text, unsigned number)
+std::string replaceMark(std::string text, const std::string& mark, std::uint64_t number)
 {
-    const std::string mark = "{i}";
     for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at))
         text.replace(at, mark.size(), std::to_string(number));
     return text;
@@ -335,11 +334,14 @@ awaitable<void> callingClient(std::shared_ptr<RunState> state, ssl::context& tls
         std::string session = kMadeUpSessionId;
         if (endpoint.sessions)
             session = co_await openSession(c, endpoint.port);
-        const std::string request = httpRequest("POST", call.path, endpoint.port, "Bearer " + session,
-                                                replaceClientNumber(call.body, client));
+        const std::string body = replaceMark(call.body, "{i}", client);
+        const bool numbered = body.find("{n}") != std::string::npos;
+        std::string request = httpRequest("POST", call.path, endpoint.port, "Bearer " + session, body);
         state->markReady();
         ready = true;
-        while (!state->stopping.load(std::memory_order_relaxed)) {
+        for (std::uint64_t n = 0; !state->stopping.load(std::memory_order_relaxed); ++n) {
+            if (numbered)
+                request = httpRequest("POST", call.path, endpoint.port, "Bearer " + session, replaceMark(body, "{n}", n));
             const auto t0 = Clock::now();
             co_await callOnce(c, request, call.expectedBody);
             state->record(client, Clock::now() - t0);

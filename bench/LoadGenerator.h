@@ -28,7 +28,8 @@ struct Endpoint {
 struct Call {
     std::string name;  // for the table
     std::string path;  // e.g. "/api/v1/methods/Ping"
-    std::string body;  // e.g. ["Kairanet","bench-1"]; "{i}" is replaced by the client's number
+    std::string body;  // e.g. ["Kairanet","bench-1"]; "{i}" is replaced by the client's number,
+                       // "{n}" by the number of the call on its connection (0, 1, ...)
     std::string expectedBody;
 };
 

@@ -12,12 +12,12 @@ namespace krp::bench {
 using namespace std::chrono_literals;
 
 ProgramUnderTest::ProgramUnderTest(const std::string& program, const std::filesystem::path& directory,
-                                   const std::string& databaseFile, const std::string& extraSettings)
+                                   const std::string& database, const std::string& extraSettings)
     : port_(freeLoopbackPort())
 {
     {
         std::ofstream ini(directory / "asetukset.ini", std::ios::trunc);
-        ini << "[Tietokanta]\nVerkkonimi=sqlite:" << databaseFile << "\n[Palvelu]\nPortti=" << port_
+        ini << "[Tietokanta]\nVerkkonimi=" << database << "\n[Palvelu]\nPortti=" << port_
             << "\nTietokannan_tyyppi=1\n"
             // Every client of the benchmark comes from 127.0.0.1, as many terminals would from
             // their own addresses: one address may hold all the connections.

@@ -1,6 +1,6 @@
 #pragma once
 // The program itself as the server under test: krpalvelin started headless from a settings
-// directory that holds asetukset.ini, test.pem, test.key and the database file; its window is
+// directory that holds asetukset.ini, test.pem, test.key and the SQLite file; its window is
 // drawn offscreen, its event log goes to the window, to memory and to standard output (here
 // /dev/null), exactly as an installation runs it.
 #include "ChildProcess.h"
@@ -14,10 +14,10 @@ namespace krp::bench {
 
 class ProgramUnderTest {
 public:
-    // Writes asetukset.ini (the database "sqlite:FILE", a free port, `extraSettings` appended
-    // as they stand) and starts `program`; returns when it accepts connections. Throws when it
-    // does not within 30 s.
-    ProgramUnderTest(const std::string& program, const std::filesystem::path& directory, const std::string& databaseFile,
+    // Writes asetukset.ini (the database `database` as Verkkonimi takes it, "sqlite:FILE" or
+    // "odbc:CONNECTION-STRING", a free port, `extraSettings` appended as they stand) and starts
+    // `program`; returns when it accepts connections. Throws when it does not within 30 s.
+    ProgramUnderTest(const std::string& program, const std::filesystem::path& directory, const std::string& database,
                      const std::string& extraSettings = {});
     ~ProgramUnderTest();  // SIGTERM, as a service manager stops it
 

@@ -49,6 +49,20 @@ int count(sqlite3* db, const std::string& sql)
 
 }  // namespace
 
+SearchCodes checkedSearchCodes(const std::function<int(const std::string&)>& count)
+{
+    SearchCodes codes;
+    codes.ean = "8000000012341";  // product BP012341, which has an open line
+    codes.typeCode = "BT0421";
+    codes.typeCodeRows = count("SELECT COUNT(DISTINCT TP_TUOTEKOODI) FROM TUOTPER JOIN OSTOTILRIV"
+                               " ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"
+                               " WHERE TP_TYYPPIKOODI='BT0421'");
+    if (count("SELECT COUNT(*) FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'") != 30'000 ||
+        count("SELECT COUNT(*) FROM TUOTPER WHERE TP_EANKOODI='" + codes.ean + "'") != 1 || codes.typeCodeRows == 0)
+        throw std::runtime_error("the search database did not come out as planned");
+    return codes;
+}
+
 SearchCodes createSearchDatabase(const std::filesystem::path& file, const std::filesystem::path& sqlDirectory)
 {
     std::filesystem::remove(file);
@@ -88,16 +102,7 @@ SearchCodes createSearchDatabase(const std::filesystem::path& file, const std::f
                      "INSERT INTO MYYJAPER (MP_KAYTTAJATUNNUS, MP_SALASANA, MP_NIMI, MP_MYYJANRO) VALUES ('" +
                      BenchAccount::user + "', '" + BenchAccount::password + "', 'Penkkipääte', 99);");
         exec(db, "COMMIT;");
-        SearchCodes codes;
-        codes.ean = "8000000012341";   // product BP012341, which has an open line
-        codes.typeCode = "BT0421";
-        codes.typeCodeRows = count(db, "SELECT COUNT(DISTINCT TP_TUOTEKOODI) FROM TUOTPER JOIN OSTOTILRIV"
-                                       " ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"
-                                       " WHERE TP_TYYPPIKOODI='BT0421'");
-        if (count(db, "SELECT COUNT(*) FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'") != 30'000 ||
-            count(db, "SELECT COUNT(*) FROM TUOTPER WHERE TP_EANKOODI='" + codes.ean + "'") != 1 ||
-            codes.typeCodeRows == 0)
-            throw std::runtime_error("the search database did not come out as planned");
+        const SearchCodes codes = checkedSearchCodes([db](const std::string& sql) { return count(db, sql); });
         sqlite3_close(db);
         return codes;
     } catch (...) {

@@ -29,8 +29,9 @@ public:
     virtual void rollback() = 0;
     // False while a transaction is open (or the link cannot tell).
     virtual bool inAutoCommit() = 0;
-    // Asks the server whether the link still works, without running a statement. False marks
-    // the connection broken; a driver that cannot tell answers true.
+    // Whether the link still works, without running a statement: the server is asked unless
+    // the link answered a moment ago (then only a close by the server that the link already
+    // shows counts). False marks the connection broken; a driver that cannot tell answers true.
     virtual bool alive() = 0;
 
     // Drops the link and makes a new one with the same settings (throws Error on failure).

@@ -310,9 +310,9 @@ StatementOutcome Database::runStatement(const QString& sql, const std::vector<Va
     const bool reads = onlyReads(sql);
     for (int attempt = 1;; ++attempt) {
         Connection& c = lease.connection();
-        // A write goes out only on a link just found working, so that a link that died while
-        // idle (a killed connection, a restarted server) costs a new link, not an unknown
-        // outcome.
+        // A write goes out only on a link found working (asked of the server when the link has
+        // been idle a while), so that a link that died while idle (a killed connection, a
+        // restarted server) costs a new link, not an unknown outcome.
         auto start = Clock::now();
         if (alone && (c.broken() || (!reads && !c.alive()))) {
             if (reachedLimit(start, statementSeconds))  // the server did not even answer the check

@@ -274,6 +274,50 @@ TEST_F(MariaDbFaultTest, KilledConnectionsNeverRunAWriteTwice)
     }
 }
 
+// A connection killed while it sat in the pool, found before the next statement: a write
+// goes out on a fresh link and is done (not "tulos epävarma"), whether the link had answered a
+// moment ago (the server's close is seen on the socket) or long ago (the driver is asked); a
+// read runs again on a fresh link. The fresh link prepares its statements anew.
+TEST_F(MariaDbFaultTest, ConnectionKilledWhileIdleIsReplacedBeforeTheNextStatement)
+{
+    Database db;
+    db.open(withLimits(tdb().settings(), 10, 10, 10));
+    db.setMaxConnections(1);
+    Database admin;
+    admin.open(tdb().settings());
+    struct Case {
+        const char* what;
+        int idleMilliseconds;
+        bool write;
+    };
+    const Case cases[] = {
+        {"write right after the kill", 20, true},
+        {"write after the link sat idle", 700, true},
+        {"read right after the kill", 20, false},
+    };
+    std::int64_t id = 1;
+    insertLabel(db, id);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::int64_t killed = integer(db, "SELECT CONNECTION_ID() FROM DUAL");
+        Query kill(admin);
+        kill.addLine(QStringLiteral("KILL CONNECTION %1").arg(killed));
+        kill.execute();
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.idleMilliseconds));
+        try {
+            if (c.write)
+                insertLabel(db, ++id);
+            else
+                EXPECT_EQ(integer(db, "SELECT COUNT(*) FROM KERUUTARRA"), id);
+        } catch (const Error& e) {
+            ADD_FAILURE() << e.what();
+        }
+        EXPECT_NE(integer(db, "SELECT CONNECTION_ID() FROM DUAL"), killed);
+    }
+    EXPECT_EQ(integer(admin, "SELECT COUNT(*) FROM KERUUTARRA"), id);
+    EXPECT_EQ(integer(admin, "SELECT COUNT(DISTINCT KET_ID) FROM KERUUTARRA"), id);
+}
+
 // A frozen server: a statement on a link opened before fails within its limit plus a second,
 // naming the limit; a write is not even sent, since the link check before it gets no answer;
 // a new link fails at the connect limit; after the server thaws, the same pools serve again.

@@ -1,11 +1,38 @@
 #include "server/transport/WorkerPool.h"
 
-#include <semaphore>
+#include <condition_variable>
 
 namespace krp::transport {
 
+// The wake-up of one idle thread. A mutex and condition variable of its own (one waiter, so
+// no groups of waiters to switch) sleep in the kernel at once; std::binary_semaphore spins and
+// calls sched_yield before it sleeps, taking CPU from whatever else runs, e.g. a database
+// server on the same machine.
+class WorkerPool::Wake {
+public:
+    void release()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            woken_ = true;
+        }
+        cv_.notify_one();
+    }
+    void acquire()
+    {
+        std::unique_lock lock(mutex_);
+        cv_.wait(lock, [this] { return woken_; });
+        woken_ = false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool woken_ = false;
+};
+
 struct WorkerPool::Worker {
-    std::binary_semaphore wake{0};
+    Wake wake;
     std::thread thread;
 };
 

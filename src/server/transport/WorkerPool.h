@@ -2,8 +2,8 @@
 // The threads that run request handlers: work posted from any thread runs on one of them, in
 // the order it was posted.
 //
-// Each idle thread waits on a semaphore of its own, and post() wakes one of them by releasing
-// it: a single futex wake that never waits for another thread. A condition variable shared by
+// Each idle thread waits on a wake-up of its own, and post() wakes one of them: a single futex
+// wake that never waits for another thread. A condition variable shared by
 // all the threads (as in asio's thread_pool) lets glibc's pthread_cond_signal wait, when it
 // switches its groups of waiters, until earlier-woken threads have run; on a busy machine the
 // I/O thread handing over a request then blocked behind a worker that waited for a CPU, and
@@ -34,6 +34,7 @@ public:
     void join();
 
 private:
+    class Wake;
     struct Worker;
     void run(Worker& self);
 
