@@ -1,16 +1,21 @@
-// Bytes as a client sends them on a connection: parsed as the transport parses a request,
-// its head checked, its body decoded within the limits, and what the endpoint reads from it
-// (target, credentials, connect properties) taken apart.
+// Bytes as a client sends them on a connection: parsed as the transport parses a request
+// (through a read buffer of the connection's bounded size, chunk extensions and trailers
+// counted), its head checked, its body decoded within the limits, and what the endpoint reads
+// from it (target, credentials, connect properties) taken apart. Nothing here catches: an
+// exception out of the parser is a finding.
 #include "server/ConnectPropertiesJson.h"
 #include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
+#include "server/transport/ChunkFraming.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 namespace http = boost::beast::http;
 using namespace krp;
@@ -45,29 +50,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     http::request_parser<http::string_body> parser;
     parser.header_limit(static_cast<std::uint32_t>(options.maxHeaderBytes));
     parser.body_limit(options.maxBodyBytes);
-    parser.eager(true);
+    transport::ChunkFraming framing(options.maxHeaderBytes);
+
+    // The connection reads into a buffer of bounded size and the parser takes from its front;
+    // the input arrives in pieces of at most 16 KiB (a TLS record).
+    const std::size_t bufferLimit = transport::ChunkFraming::readBufferLimit(options.maxHeaderBytes);
+    std::string buffer;
+    std::size_t next = 0;
+    bool headChecked = false;
+    transport::HeadVerdict verdict;
+    transport::HttpRequest request;
     boost::beast::error_code ec;
-    boost::asio::const_buffer rest(data, size);
-    while (rest.size() > 0 && !parser.is_done()) {
-        const std::size_t used = parser.put(rest, ec);
-        if (ec == http::error::need_more)
-            return 0;
-        if (ec)
-            return 0;  // answered 400/413/431 and closed
-        rest += used;
-        if (used == 0)
-            break;
+    while (!parser.is_done()) {
+        const std::size_t room = bufferLimit - buffer.size();
+        const std::size_t piece = std::min({room, size - next, std::size_t{16 * 1024}});
+        if (piece == 0)
+            return 0;  // the buffer is full (431) or the client sent no more (it times out)
+        buffer.append(reinterpret_cast<const char*>(data) + next, piece);
+        next += piece;
+        for (;;) {
+            const std::size_t used = parser.put(boost::asio::buffer(buffer), ec);
+            buffer.erase(0, used);
+            if (ec == http::error::need_more)
+                break;
+            if (ec)
+                return 0;  // answered 400/413/431 and closed
+            if (parser.is_header_done() && !headChecked) {
+                headChecked = true;
+                verdict = transport::checkRequestHead(parser.get(), parser.chunked());
+                if (verdict.refusal)
+                    return 0;
+                // Trailer fields that come later are not part of the request.
+                request = transport::requestOfHead(parser.get());
+                framing.attach(parser);
+                parser.eager(true);  // the body is read as it comes, as the connection reads it
+            }
+            if (parser.is_done() || used == 0)
+                break;
+        }
     }
-    if (!parser.is_header_done())
-        return 0;
+    if (framing.trailerTooLarge(parser.get()))
+        return 0;  // 431
 
-    const auto verdict = transport::checkRequestHead(parser.get(), parser.chunked());
-    if (verdict.refusal)
-        return 0;
-    if (!parser.is_done())
-        return 0;
-
-    transport::HttpRequest request = transport::requestOfHead(parser.get());
     request.body = parser.get().body();
     request.remoteAddress = "127.0.0.2";
     transport::BodyMemoryBudget budget(4 * 1024 * 1024);

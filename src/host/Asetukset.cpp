@@ -49,6 +49,7 @@ PalvelunRajat luePalvelunRajat(const IniFile& ini)
         return value < least ? defaultValue : value;
     };
     r.istuntojaEnintaan = read("Istuntoja_enintaan", r.istuntojaEnintaan, 1);
+    r.istuntojaOsoitteesta = read("Istuntoja_osoitteesta", r.istuntojaOsoitteesta, 1);
     r.odottaviaKutsujaIstunnossa = read("Odottavia_kutsuja_istunnossa", r.odottaviaKutsujaIstunnossa, 0);
     r.pysaytyksenAikarajaSekuntia = read("Pysaytyksen_aikaraja", r.pysaytyksenAikarajaSekuntia, 0);
     return r;

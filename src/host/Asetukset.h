@@ -28,6 +28,7 @@ struct Asetukset {
 // The service's limits, [Palvelu] keys; a missing or unusable value gives the default.
 struct PalvelunRajat {
     int istuntojaEnintaan = 10'000;        // Istuntoja_enintaan: open sessions (1 or more)
+    int istuntojaOsoitteesta = 1'000;      // Istuntoja_osoitteesta: of them from one client address (1 or more)
     int odottaviaKutsujaIstunnossa = 8;    // Odottavia_kutsuja_istunnossa: calls of one session waiting (0 or more)
     int pysaytyksenAikarajaSekuntia = 30;  // Pysaytyksen_aikaraja: seconds a stop waits for calls in flight (0 or more)
 };

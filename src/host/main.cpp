@@ -29,6 +29,7 @@ std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& w
     const krp::PalvelunRajat rajat = krp::luePalvelunRajat(ini);
     krp::ServerContainerOptions options;
     options.maxSessions = static_cast<std::size_t>(rajat.istuntojaEnintaan);
+    options.maxSessionsPerAddress = static_cast<std::size_t>(rajat.istuntojaOsoitteesta);
     options.maxWaitingCalls = static_cast<std::size_t>(rajat.odottaviaKutsujaIstunnossa);
     options.stopDeadline = std::chrono::seconds(rajat.pysaytyksenAikarajaSekuntia);
     const krp::Rajat asiakasrajat = krp::lueRajat(ini);

@@ -1,6 +1,7 @@
 // Stock-count rows and product-change requests from the warehouse terminals, one record per
 // call, each written to its staging table.
 #include "methods/ServerMethodsUnit1.h"
+#include "log/ClientText.h"
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
 
@@ -34,7 +35,7 @@ QString TServerMethods1::LisaaInventointirivi(const std::optional<types::TInvent
             throw MethodError(riviaEiAnnettu);
         const types::TInventointirivi& rivi = *Rivi;
         appendLogLine(nowText() + QStringLiteral(" Lisätään toimittajan ") + QString::number(rivi.toimittajanro)
-                      + QStringLiteral(" tuotteelle ") + rivi.tuotekoodi + QStringLiteral(" inventointirivi määrällä ")
+                      + QStringLiteral(" tuotteelle ") + logSafe(rivi.tuotekoodi) + QStringLiteral(" inventointirivi määrällä ")
                       + generalFloatText(rivi.uusi_varastosaldo) + QStringLiteral("."));
         db::Query& lisays = sqlInventointirivinLisays;
         lisays.param(QStringLiteral("id")).setText(rivi.id);

@@ -1,9 +1,15 @@
 #include "methods/MethodSupport.h"
 
+#include "log/ClientText.h"
 #include "log/DateTimeText.h"
 #include "log/EventLog.h"
 
 namespace krp {
+
+namespace {
+// Failure texts are longer than the client's own texts: a database error's is its whole message.
+constexpr qsizetype kFailureTextChars = 2000;
+}  // namespace
 
 QString trimControl(const QString& s)
 {
@@ -28,7 +34,9 @@ void logProgress(const QString& message)
 
 void logFailure(const QString& fragment, const QString& text)
 {
-    appendLogLine(nowText() + fragment + text);
+    // The failure's text may quote what the client sent (a database error quotes the value it
+    // refused): it stays on its one line.
+    appendLogLine(nowText() + fragment + logSafe(text, kFailureTextChars));
 }
 
 }  // namespace krp

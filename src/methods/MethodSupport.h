@@ -11,7 +11,8 @@ QString trimUpper(const QString& s);
 
 // Progress line: time text, ": ", message.
 void logProgress(const QString& message);
-// Failure line: time text, fragment (" Tag: "), text.
+// Failure line: time text, fragment (" Tag: "), text (control characters escaped, as a
+// client's text, and cut at 2,000 characters).
 void logFailure(const QString& fragment, const QString& text);
 
 }  // namespace krp

@@ -2,6 +2,7 @@
 // product type code, and the first phase that finds rows ends the search. The rows stay open
 // in sqlTuotelista for the provider dspTuotelista.
 #include "methods/ServerMethodsUnit1.h"
+#include "log/ClientText.h"
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
 
@@ -78,7 +79,7 @@ QString monivaiheinenHaku(db::Query& kysely, const Hakutekstit& tekstit, bool va
                           std::int32_t toimittajanro, const QString& hakukoodi)
 {
     try {
-        logProgress(tekstit.alku + QString::number(toimittajanro) + QStringLiteral(" hakukoodi=") + hakukoodi);
+        logProgress(tekstit.alku + QString::number(toimittajanro) + QStringLiteral(" hakukoodi=") + logSafe(hakukoodi));
         const QString koodi = trimUpper(hakukoodi);
         for (int vaihe = 0; vaihe < 3; ++vaihe) {
             avaaVaihe(kysely, vaihe, vainAvoimet, toimittajanro, koodi);

@@ -2,6 +2,7 @@
 // its open purchase-order lines, what of it waits in the goods-receipt queue, the supplier's
 // name, and whether a new stock count deserves a warning.
 #include "methods/ServerMethodsUnit1.h"
+#include "log/ClientText.h"
 #include "methods/ColumnList.h"
 #include "methods/MethodSupport.h"
 #include "methods/TextFailure.h"
@@ -20,7 +21,7 @@ QString TServerMethods1::Tuotetiedot(const QString& tuotekoodi, std::int32_t toi
 {
     try {
         appendLogLine(nowText() + QStringLiteral(" Tuotetiedot haetaan toimittajan ") + QString::number(toimittajanro)
-                      + QStringLiteral(" tuotteelle ") + tuotekoodi);
+                      + QStringLiteral(" tuotteelle ") + logSafe(tuotekoodi));
         sqlTuotetiedot.clearSql();
         // The column list goes into the statement text itself; nothing but column references
         // may reach it. A refused list leaves the query without rows, as a failed one does.

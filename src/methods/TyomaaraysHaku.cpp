@@ -1,6 +1,7 @@
 // Searches of the workshop applications: work orders, work operations, customers, the work
 // lines and the internal explanation of one work order. They only read the ERP database.
 #include "methods/MethodError.h"
+#include "log/ClientText.h"
 #include "methods/MethodSupport.h"
 #include "methods/QueryCloser.h"
 #include "methods/ServerMethodsUnit1.h"
@@ -21,7 +22,7 @@ QString withDash(const QString& trimmedReknro)
 db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t tyomaaraysnro,
                                            bool nayta_myos_valmiit)
 {
-    logProgress(QStringLiteral("Työmääräyshaku: rekisterinro=") + reknro
+    logProgress(QStringLiteral("Työmääräyshaku: rekisterinro=") + logSafe(reknro)
                 + QStringLiteral(" työmääräysnro=") + QString::number(tyomaaraysnro));
     try {
         db::Query& q = sqlTyomaarayshaku;
@@ -65,7 +66,7 @@ db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t t
 
 void TServerMethods1::Tyovaihehaku(const QString& tyokoodi, const QString& tyonimi)
 {
-    logProgress(QStringLiteral("Työvaihehaku: työkoodi=") + tyokoodi + QStringLiteral(" työnimi=") + tyonimi);
+    logProgress(QStringLiteral("Työvaihehaku: työkoodi=") + logSafe(tyokoodi) + QStringLiteral(" työnimi=") + logSafe(tyonimi));
     try {
         db::Query& q = sqlTyovaihehaku;
         const QString koodi = trimUpper(tyokoodi);

@@ -1,6 +1,7 @@
 // Work lines added to a work order (MAARTYO) with the work order's totals (MAARPER), and the
 // completion of a work order.
 #include "log/DateTimeText.h"
+#include "log/ClientText.h"
 #include "methods/KeyNumbering.h"
 #include "methods/MethodError.h"
 #include "methods/MethodSupport.h"
@@ -126,8 +127,8 @@ std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaara
                                                           const std::optional<types::TTyorivi>& Tyorivi)
 {
     logProgress(kTag + QStringLiteral("tyomaaraysnro=") + QString::number(tyomaaraysnro)
-                + QStringLiteral(" tyokoodi=") + (Tyorivi ? Tyorivi->tyokoodi : QString())
-                + QStringLiteral(" tehtava=") + (Tyorivi ? Tyorivi->tehtava : QString()));
+                + QStringLiteral(" tyokoodi=") + (Tyorivi ? logSafe(Tyorivi->tyokoodi) : QString())
+                + QStringLiteral(" tehtava=") + (Tyorivi ? logSafe(Tyorivi->tehtava) : QString()));
     try {
         if (!Tyorivi)
             throw MethodError(QStringLiteral("Työriviä ei annettu."));
@@ -189,11 +190,11 @@ std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaara
 
         logProgress(kTag + QStringLiteral("Työrivi lisätty työmääräykselle: ") + QString::number(tyomaaraysnro)
                     + QStringLiteral(" rivinro: ") + QString::number(rivi.rivinro) + QStringLiteral(" JNRO: ")
-                    + QString::number(rivi.jro) + QStringLiteral(" työkoodi: ") + rivi.tyokoodi);
+                    + QString::number(rivi.jro) + QStringLiteral(" työkoodi: ") + logSafe(rivi.tyokoodi));
         logProgress(kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu ") + twoDecimalsText(rivi.rivisumma));
         return rivi.rivinro;
     } catch (const std::exception& e) {
-        logProgress(kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: ") + messageOf(e));
+        logProgress(kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: ") + logSafe(messageOf(e), 2000));
         return 0;
     }
 }

@@ -1,7 +1,7 @@
 #include "metrics/Metrics.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <mutex>
 #include <unordered_map>
 
@@ -34,11 +34,12 @@ std::string labelValue(std::string_view v)
     return out;
 }
 
+// The shortest text that reads back as the same double ("0.0025", not "0.0025000000000000001").
 std::string number(double v)
 {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
+    const auto result = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, result.ptr);
 }
 
 void header(std::string& out, std::string_view name, std::string_view type, std::string_view help)
@@ -80,7 +81,14 @@ std::string_view callOutcomeName(CallOutcome outcome)
 std::string_view sessionRefusalName(SessionRefusal reason)
 {
     static constexpr std::array<std::string_view, static_cast<std::size_t>(SessionRefusal::Count)> names = {
-        "credentials", "bad_request", "access", "unavailable"};
+        "credentials", "bad_request", "access", "unavailable", "locked_out"};
+    return names[static_cast<std::size_t>(reason)];
+}
+
+std::string_view requestRefusalName(RequestRefusal reason)
+{
+    static constexpr std::array<std::string_view, static_cast<std::size_t>(RequestRefusal::Count)> names = {
+        "malformed", "body_too_large", "head_too_large", "unsupported_coding", "body_memory"};
     return names[static_cast<std::size_t>(reason)];
 }
 
@@ -142,6 +150,11 @@ void Counters::callFinished(std::string_view method, int httpStatus, std::chrono
     slot.buckets[bucket].fetch_add(1, std::memory_order_relaxed);
     slot.sumNanoseconds.fetch_add(static_cast<std::uint64_t>(std::max<std::int64_t>(0, elapsed.count())),
                                   std::memory_order_relaxed);
+}
+
+void Counters::requestRefused(RequestRefusal reason)
+{
+    requestsRefused_[static_cast<std::size_t>(reason)].fetch_add(1, std::memory_order_relaxed);
 }
 
 void Counters::sessionRefused(SessionRefusal reason)
@@ -220,6 +233,14 @@ std::string Counters::writeExposition(const ScrapeGauges& gauges) const
                std::to_string(load(sessionsRefused_[r])));
     }
 
+    header(out, "krpalvelin_requests_refused_total", "counter",
+           "Requests the transport answered itself before the application saw them, by reason.");
+    for (std::size_t r = 0; r < requestsRefused_.size(); ++r) {
+        sample(out, "krpalvelin_requests_refused_total",
+               "reason=\"" + std::string(requestRefusalName(static_cast<RequestRefusal>(r))) + "\"",
+               std::to_string(load(requestsRefused_[r])));
+    }
+
     header(out, "krpalvelin_connections_open", "gauge", "Client connections (TLS) open now.");
     sample(out, "krpalvelin_connections_open", {},
            std::to_string(std::max<std::int64_t>(0, connections_.load(std::memory_order_relaxed))));
@@ -234,7 +255,7 @@ std::string Counters::writeExposition(const ScrapeGauges& gauges) const
     sample(out, "krpalvelin_database_pool_connections", {}, std::to_string(gauges.poolConnections));
     header(out, "krpalvelin_database_pool_in_use", "gauge", "Pooled database connections in use now.");
     sample(out, "krpalvelin_database_pool_in_use", {}, std::to_string(gauges.poolLeased));
-    header(out, "krpalvelin_database_pool_max", "gauge", "Most pooled database connections open at once.");
+    header(out, "krpalvelin_database_pool_max", "gauge", "Pooled database connections allowed open at once (the configured limit).");
     sample(out, "krpalvelin_database_pool_max", {}, std::to_string(gauges.poolMax));
 
     header(out, "krpalvelin_event_log_lines_total", "counter", "Lines appended to the event log.");

@@ -37,10 +37,22 @@ enum class SessionRefusal : std::size_t {
     Credentials,  // 401: not the application credentials
     BadRequest,   // 400: the connect properties are not a JSON object of texts
     Access,       // 403: the connect event refused the access code or the user
-    Unavailable,  // 503 or 429: stopping, database down, too many sessions or failures
+    Unavailable,  // 503: stopping, database down, too many sessions
+    LockedOut,    // 429: the address failed too often lately
     Count
 };
 std::string_view sessionRefusalName(SessionRefusal reason);
+
+// Why the transport answered a request itself, before the application saw it.
+enum class RequestRefusal : std::size_t {
+    Malformed,          // 400: not HTTP it can read, or a body that does not unpack
+    BodyTooLarge,       // 413: a body over the limit, as sent or unpacked
+    HeadTooLarge,       // 431: the head, chunk extensions or trailer fields over the limit
+    UnsupportedCoding,  // 415: a Content-Encoding it cannot undo
+    BodyMemory,         // 503: request bodies fill their memory, in all or the address's share
+    Count
+};
+std::string_view requestRefusalName(RequestRefusal reason);
 
 // Upper bounds (seconds) of the latency histogram's buckets; +Inf follows.
 inline constexpr std::array<double, 12> kLatencyBounds = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
@@ -53,7 +65,7 @@ struct ScrapeGauges {
     bool databaseOpen = false;
     std::int64_t poolConnections = 0;  // open pooled connections, idle or leased
     std::int64_t poolLeased = 0;       // in use by a statement or transaction now
-    std::int64_t poolMax = 0;
+    std::int64_t poolMax = 0;          // the configured limit
 };
 
 class Counters {
@@ -70,6 +82,7 @@ public:
     void callFinished(std::string_view method, int httpStatus, std::chrono::nanoseconds elapsed);
     void sessionOpened() { sessionsOpened_.fetch_add(1, std::memory_order_relaxed); }
     void sessionRefused(SessionRefusal reason);
+    void requestRefused(RequestRefusal reason);
     void connectionOpened() { connections_.fetch_add(1, std::memory_order_relaxed); }
     void connectionClosed() { connections_.fetch_sub(1, std::memory_order_relaxed); }
     void statementFinished(bool failed);
@@ -93,6 +106,7 @@ private:
     std::unique_ptr<MethodSlot> other_;
     std::atomic<std::uint64_t> sessionsOpened_{0};
     std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(SessionRefusal::Count)> sessionsRefused_{};
+    std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(RequestRefusal::Count)> requestsRefused_{};
     std::atomic<std::int64_t> connections_{0};
     std::atomic<std::uint64_t> statements_{0};
     std::atomic<std::uint64_t> statementErrors_{0};

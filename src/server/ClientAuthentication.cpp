@@ -81,9 +81,9 @@ void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)
     QMutexLocker lock(&windowLock());
     const QString paasykoodi = readSetting(FDKysely, QStringLiteral("Mobiilisovellusten pääsykoodi"));
     if (paasykoodi.isEmpty())
-        throw ConnectRefused(QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
+        throw ServerMisconfigured(QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
     if (paasykoodi.size() < 20)
-        throw ConnectRefused(QStringLiteral(
+        throw ServerMisconfigured(QStringLiteral(
             "Mobiilisovellusten pääsykoodi on liian lyhyt. Korjaa se normaalin ohjelman puolella."));
     QHash<QChar, int> Merkit;
     bool muoto_ei_kelpaa = false;
@@ -92,7 +92,7 @@ void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)
             muoto_ei_kelpaa = true;
     }
     if (muoto_ei_kelpaa)
-        throw ConnectRefused(QStringLiteral(
+        throw ServerMisconfigured(QStringLiteral(
             "Mobiilisovellusten pääsykoodi sisältää liikaa samoja merkkejä. Korjaa se normaalin ohjelman puolella."));
     if (!constantTimeEquals(paasykoodi, saatu_paasykoodi))
         throw ConnectRefused(QStringLiteral("Virheellinen pääsykoodi"));

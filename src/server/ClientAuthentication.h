@@ -14,6 +14,14 @@ public:
     explicit ConnectRefused(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
 
+// A refusal that the server's own settings cause (the stored access code is missing or does
+// not meet its rules): every client is refused alike, whatever it sends, so it says nothing
+// about the client's credentials.
+class ServerMisconfigured : public ConnectRefused {
+public:
+    using ConnectRefused::ConnectRefused;
+};
+
 // The connect event could not run its checks because the database does not answer (a lost
 // link, a limit, no connection): nothing was refused, the client may try again later. The
 // message is the database layer's text.

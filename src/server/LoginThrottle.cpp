@@ -1,6 +1,7 @@
 #include "server/LoginThrottle.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 namespace krp {
@@ -21,16 +22,17 @@ std::chrono::seconds LoginThrottle::retryAfter(const std::string& address, Clock
     return std::chrono::ceil<std::chrono::seconds>(it->second.lockedUntil - now);
 }
 
-std::chrono::seconds LoginThrottle::failed(const std::string& address, Clock::time_point now)
+std::chrono::seconds LoginThrottle::failed(const std::string& address, const std::optional<std::string>& user,
+                                          Clock::time_point now)
 {
     std::lock_guard lock(mutex_);
     if (entries_.size() >= kAddressMemory)
         forgetQuietAddresses(now);
     Entry& e = entries_[address];
     auto& recent = e.recentFailures;
-    while (!recent.empty() && now - recent.front() >= options_.window)
+    while (!recent.empty() && now - recent.front().at >= options_.window)
         recent.pop_front();
-    recent.push_back(now);
+    recent.push_back({now, user ? std::optional<std::size_t>(std::hash<std::string>{}(*user)) : std::nullopt});
     if (recent.size() < std::max(1u, options_.failures))
         return std::chrono::seconds(0);
 
@@ -41,10 +43,19 @@ std::chrono::seconds LoginThrottle::failed(const std::string& address, Clock::ti
     return lockOut;
 }
 
-void LoginThrottle::succeeded(const std::string& address)
+void LoginThrottle::succeeded(const std::string& address, const std::string& user)
 {
     std::lock_guard lock(mutex_);
-    entries_.erase(address);
+    const auto it = entries_.find(address);
+    if (it == entries_.end())
+        return;
+    const std::size_t hash = std::hash<std::string>{}(user);
+    auto& recent = it->second.recentFailures;
+    recent.erase(std::remove_if(recent.begin(), recent.end(), [&](const Failure& f) { return f.user == hash; }),
+                 recent.end());
+    // An address never locked and without failures left needs no entry.
+    if (recent.empty() && it->second.nextLock.count() == 0)
+        entries_.erase(it);
 }
 
 void LoginThrottle::forgetQuietAddresses(Clock::time_point now)
@@ -52,7 +63,7 @@ void LoginThrottle::forgetQuietAddresses(Clock::time_point now)
     for (auto it = entries_.begin(); it != entries_.end();) {
         const Entry& e = it->second;
         const bool quiet = e.lockedUntil + options_.longestLock <= now &&
-                           (e.recentFailures.empty() || now - e.recentFailures.back() >= options_.window);
+                           (e.recentFailures.empty() || now - e.recentFailures.back().at >= options_.window);
         it = quiet ? entries_.erase(it) : std::next(it);
     }
 }

@@ -1,13 +1,17 @@
 #pragma once
 // Slows down guessing of passwords: after `failures` failed session openings from one client
 // address within `window`, that address is locked out for a while, the lock doubling with
-// each further lock-out up to `longestLock`. Only failures count, so a fleet of terminals
-// behind one address that log in correctly is never slowed; a success clears the address.
-// Addresses are counted apart, so one address cannot lock a user out for the others.
+// each further lock-out up to `longestLock`. Only failures that the client's own credentials
+// caused are counted, so a fleet of terminals behind one address that log in correctly is never
+// slowed. A success clears only what it proves: the failures of that user from that address;
+// those of other users, and the doubling, stay. Failures without a user (wrong application
+// credentials) are cleared by none. Addresses are counted apart, so one address cannot lock a
+// user out for the others.
 #include <chrono>
 #include <cstddef>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -30,15 +34,22 @@ public:
     // zero when it may try now.
     std::chrono::seconds retryAfter(const std::string& address, Clock::time_point now = Clock::now());
 
-    // Counts a failed opening. Returns the length of the lock-out this failure starts, or
-    // zero when it starts none (to log a lock-out once).
-    std::chrono::seconds failed(const std::string& address, Clock::time_point now = Clock::now());
+    // Counts a failed opening by `user` (none: a failure that names no user). Returns the
+    // length of the lock-out this failure starts, or zero when it starts none (to log a
+    // lock-out once).
+    std::chrono::seconds failed(const std::string& address, const std::optional<std::string>& user,
+                                Clock::time_point now = Clock::now());
 
-    void succeeded(const std::string& address);
+    // `user` opened a session from `address`: its failures there are forgotten.
+    void succeeded(const std::string& address, const std::string& user);
 
 private:
+    struct Failure {
+        Clock::time_point at;
+        std::optional<std::size_t> user;  // the user name's hash: names may be long
+    };
     struct Entry {
-        std::deque<Clock::time_point> recentFailures;
+        std::deque<Failure> recentFailures;
         Clock::time_point lockedUntil{};
         std::chrono::seconds nextLock{0};
     };

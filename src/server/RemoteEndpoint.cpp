@@ -29,6 +29,10 @@ namespace {
 // When a client may try to open its session again while the database does not answer.
 constexpr const char* kDatabaseRetryAfterSeconds = "10";
 
+constexpr std::string_view kNoSuchPath =
+    "No such path. The paths are /api/v1/session, /api/v1/methods/{Method} and /api/v1/providers/{provider}.";
+constexpr std::string_view kNoSession = "The session is unknown, has ended or has expired.";
+
 HttpResponse unauthorized(std::string_view message)
 {
     HttpResponse r = HttpResponse::error(401, message);
@@ -122,16 +126,23 @@ std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& reques
                    password = credentials ? credentials->second : QString()] {
             DSAuthenticationManager1UserAuthenticate(user, password);
         });
-        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString(), false);
         return unauthorized("Virheelliset kirjautumistiedot");
     }
-    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix && request.method == "POST") {
-        const std::string token = bearerToken(request);
-        if (token.empty())
-            return unauthorized("No session: send Authorization: Bearer <session id>.");
-        if (!sessions_.find(token))
-            return unauthorized("The session is unknown, has ended or has expired.");
-    }
+    // Every other body is read only for a caller with a live session: a stranger holds no
+    // body memory that others need.
+    if (OperationsEndpoint::isOperatorPath(request))
+        return HttpResponse::error(400, "This path takes no request body.");
+    const bool sessionPath = path == paths::kSession ||
+                             path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix ||
+                             path.substr(0, paths::kProvidersPrefix.size()) == paths::kProvidersPrefix;
+    if (!sessionPath)
+        return HttpResponse::error(404, kNoSuchPath);
+    const std::string token = bearerToken(request);
+    if (token.empty())
+        return unauthorized("No session: send Authorization: Bearer <session id>.");
+    if (!sessions_.find(token))
+        return unauthorized(kNoSession);
     return std::nullopt;
 }
 
@@ -147,12 +158,13 @@ std::optional<HttpResponse> RemoteEndpoint::lockedOut(const std::string& address
     return r;
 }
 
-void RemoteEndpoint::openingFailed(const std::string& address, const QString& user)
+void RemoteEndpoint::openingFailed(const std::string& address, const QString& user, bool erpUser)
 {
     const QString from = QString::fromStdString(address);
     TekstiLokiin(QStringLiteral("Istunnon avaus hylätty: osoite ") + from + QStringLiteral(", käyttäjätunnus \"")
                  + logSafe(user) + QStringLiteral("\"."));
-    const auto lock = throttle_.failed(address);
+    // A wrong application credential names no ERP user: no user's success clears it.
+    const auto lock = throttle_.failed(address, erpUser ? std::optional<std::string>(user.toStdString()) : std::nullopt);
     if (lock.count() > 0)
         TekstiLokiin(QStringLiteral("Liian monta epäonnistunutta kirjautumista osoitteesta ") + from
                      + QStringLiteral("; sen kirjautumisyritykset torjutaan %1 sekunnin ajan.").arg(lock.count()));
@@ -232,7 +244,7 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         };
         return inCallersSession(request, provider, false, std::move(work), std::move(respond));
     }
-    respond(HttpResponse::error(404, "No such path. The paths are /api/v1/session, /api/v1/methods/{Method} and /api/v1/providers/{provider}."));
+    respond(HttpResponse::error(404, kNoSuchPath));
 }
 
 void RemoteEndpoint::onWorker(std::string label, std::function<HttpResponse()> work, transport::Respond respond)
@@ -280,7 +292,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
     const bool valid = DSAuthenticationManager1UserAuthenticate(credentials ? credentials->first : QString(),
                                                                 credentials ? credentials->second : QString());
     if (!valid) {
-        openingFailed(request.remoteAddress, credentials ? credentials->first : QString());
+        openingFailed(request.remoteAddress, credentials ? credentials->first : QString(), false);
         return unauthorized("Virheelliset kirjautumistiedot");
     }
 
@@ -293,7 +305,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
     // can fail is answered here.
     std::shared_ptr<session::Session> session;
     try {
-        session = sessions_.create();
+        session = sessions_.create(request.remoteAddress);
         sessions_.call(*session, [&](session::Session& s) {
             s.setData("RemoteHost", request.remoteAddress);
             s.setData(kSessionUserData, properties->saatu_kayttajatunnus.toStdString());
@@ -314,9 +326,13 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
         HttpResponse r = HttpResponse::error(503, e.what());  // not a refusal: try again later
         r.headers.emplace_back("Retry-After", kDatabaseRetryAfterSeconds);
         return r;
+    } catch (const ServerMisconfigured& e) {
+        // The server's own settings refuse everyone: not the client's failure.
+        sessions_.close(*session);
+        return HttpResponse::error(403, e.what());
     } catch (const ConnectRefused& e) {
         sessions_.close(*session);
-        openingFailed(request.remoteAddress, properties->saatu_kayttajatunnus);
+        openingFailed(request.remoteAddress, properties->saatu_kayttajatunnus, true);
         return HttpResponse::error(403, e.what());
     } catch (const std::exception& e) {
         sessions_.close(*session);
@@ -327,7 +343,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
         sessions_.close(*session);
         return serviceStopping();
     }
-    throttle_.succeeded(request.remoteAddress);
+    throttle_.succeeded(request.remoteAddress, properties->saatu_kayttajatunnus.toStdString());
     return HttpResponse::json(200, "{\"session\":" + transport::jsonQuoted(session->id()) + "}");
 }
 
@@ -339,7 +355,7 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
         return respond(unauthorized("No session: send Authorization: Bearer <session id>."));
     std::shared_ptr<session::Session> session = sessions_.find(token);
     if (!session)
-        return respond(unauthorized("The session is unknown, has ended or has expired."));
+        return respond(unauthorized(kNoSession));
 
     // The call, once its turn has come; ends the turn when answered.
     auto run = [this, session, work = std::move(work)]() -> HttpResponse {
@@ -373,14 +389,14 @@ void RemoteEndpoint::inCallersSession(const HttpRequest& request, std::string la
                  std::move(respond));
     };
     auto drop = [this, respond] {
-        respond(stopping_ ? serviceStopping() : unauthorized("The session is unknown, has ended or has expired."));
+        respond(stopping_ ? serviceStopping() : unauthorized(kNoSession));
     };
     switch (sessions_.requestTurn(*session, std::move(start), std::move(drop))) {
     case session::SessionManager::Turn::Started:
     case session::SessionManager::Turn::Queued:
         return;
     case session::SessionManager::Turn::Closed:
-        return respond(unauthorized("The session is unknown, has ended or has expired."));
+        return respond(unauthorized(kNoSession));
     case session::SessionManager::Turn::Busy: {
         busyLog_.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ")
                       + QString::fromStdString(labelWithHost(label, *session)));
@@ -395,7 +411,7 @@ void RemoteEndpoint::closeSession(const HttpRequest& request, const transport::R
 {
     const std::string token = bearerToken(request);
     if (token.empty() || !sessions_.close(token))
-        return respond(unauthorized("The session is unknown, has ended or has expired."));
+        return respond(unauthorized(kNoSession));
     HttpResponse r;
     r.status = 204;
     respond(std::move(r));

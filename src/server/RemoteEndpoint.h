@@ -87,8 +87,9 @@ public:
 
     // The transport's head check: runs before a request's body is read, and refuses what
     // needs no body to be refused: a session opening from a locked-out address (429), one
-    // without the fixed credentials (401), a method call without an open session (401);
-    // nothing during a stop (handle() answers 503 then). Called on the connection's I/O thread; never blocks (the
+    // without the fixed credentials (401); any other body without an open session of the
+    // caller (401), on a path that is not the protocol's (404) or on an operator path (400),
+    // so that only a caller who passed a gate holds body memory; nothing during a stop (handle() answers 503 then). Called on the connection's I/O thread; never blocks (the
     // refused gate's locked log line is written on a worker).
     std::optional<transport::HttpResponse> checkHead(const transport::HttpRequest& request);
 
@@ -100,9 +101,9 @@ private:
     transport::HttpResponse openSessionNow(const transport::HttpRequest& request);
     void closeSession(const transport::HttpRequest& request, const transport::Respond& respond);
     std::optional<transport::HttpResponse> lockedOut(const std::string& address);
-    // Counts a failed opening of `address` (logged with the user name it tried) and logs a
-    // lock-out that it starts.
-    void openingFailed(const std::string& address, const QString& user);
+    // Counts a failed opening of `address` (logged with the user name it tried: the ERP user's
+    // when `erpUser`, else the application credentials') and logs a lock-out that it starts.
+    void openingFailed(const std::string& address, const QString& user, bool erpUser);
     // Runs `work` on the module of the session named by the request's bearer id, in that
     // session's turn (on this thread, or on a worker when `blocking`); 401 when there is no
     // such open session, 429 when too many of its calls wait.

@@ -1,5 +1,6 @@
 #include "server/ServerContainerUnit1.h"
 
+#include "log/ClientText.h"
 #include "log/EventLog.h"
 #include "methods/PublishedMethods.h"
 
@@ -28,6 +29,7 @@ session::SessionManagerOptions sessionOptions(const ServerContainerOptions& opti
     session::SessionManagerOptions o;
     o.idleLimit = options.sessionIdleLimit;
     o.maxSessions = options.maxSessions;
+    o.maxSessionsPerAddress = options.maxSessionsPerAddress;
     o.maxWaitingCalls = options.maxWaitingCalls;
     o.onEventError = [](const std::string& message) { DSServer1Error(QString::fromStdString(message)); };
     return o;
@@ -127,6 +129,14 @@ void TServerContainer1::start()
         TekstiLokiin(QStringLiteral("Yhteys torjuttu osoitteesta ") + QString::fromStdString(address)
                      + (addressFull ? QStringLiteral(": osoitteesta on jo enimmäismäärä yhteyksiä auki.")
                                     : QStringLiteral(": palvelimella on jo enimmäismäärä yhteyksiä auki.")));
+    };
+    o.onBodyMemoryFull = [this](const std::string& address, bool addressFull) {
+        bodyMemoryLog_.note(QStringLiteral("Pyyntö torjuttu osoitteesta ") + QString::fromStdString(address)
+                            + (addressFull ? QStringLiteral(" (503): osoitteen pyyntöjen rungot täyttävät jo sen osuuden muistista.")
+                                           : QStringLiteral(" (503): pyyntöjen rungot täyttävät jo niille varatun muistin.")));
+    };
+    o.onConnectionFault = [this](const std::string& what) {
+        connectionFaultLog_.note(QStringLiteral("Yhteys katkaistiin virheen vuoksi: ") + logSafe(QString::fromStdString(what)));
     };
     endpoint_.resume();
     DSHTTPService1.start(o);

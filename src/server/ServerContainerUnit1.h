@@ -2,6 +2,8 @@
 // TServerContainer1: the remote-method server with its HTTPS transport, the session listener
 // and the certificate files. The window starts and stops it; the container never does.
 #include "server/RemoteEndpoint.h"
+#include "log/EventLog.h"
+#include "server/LogThrottle.h"
 #include "methods/ServiceContext.h"
 #include "server/session/KeyedCallJournal.h"
 #include "server/session/SessionManager.h"
@@ -27,6 +29,7 @@ struct ServerContainerOptions {
     // this many calls are inside the database at once; further ones wait without a thread.
     unsigned workerThreads = 16;
     std::size_t maxSessions = 10'000;       // open sessions; an opening past it gets 503
+    std::size_t maxSessionsPerAddress = 1'000;  // of them opened from one client address
     std::size_t maxWaitingCalls = 8;        // calls of one session waiting; the next gets 429
     std::chrono::milliseconds stopDeadline{30'000};  // how long a stop lets calls in flight finish
     // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
@@ -97,6 +100,8 @@ private:
     std::unique_ptr<session::KeyedCallJournal> journal_;
     transport::WorkerPool workers_;
     RemoteEndpoint endpoint_;
+    LogThrottle bodyMemoryLog_{&TekstiLokiin};
+    LogThrottle connectionFaultLog_{&TekstiLokiin};
     transport::HttpsServer DSHTTPService1;
 };
 

@@ -1,6 +1,7 @@
 // The multi-phase product search: EAN code, product code, type code, the first phase with
 // rows ends the search; the open-order search needs an open purchase-order line.
 #include "WarehouseFixture.h"
+#include "log/ClientText.h"
 
 using namespace krp;
 using krp::test::WarehouseTest;
@@ -94,13 +95,13 @@ TEST_P(TuotehakuTest, PhasesStopAtFirstHitAndLogInOrder)
             const QString alku = normaali ? QStringLiteral(": Monivaiheinen tuotehaku normaali: ")
                                           : QStringLiteral(": Monivaiheinen tuotehaku: ");
             QStringList odotettu{alku + QStringLiteral("toimittajanro=") + QString::number(c.toimittaja)
-                                 + QStringLiteral(" hakukoodi=") + koodi};
+                                 + QStringLiteral(" hakukoodi=") + logSafe(koodi)};
             for (const QString& vaihe : c.vaiheet)
                 odotettu << alku + vaihe;
             odotettu << (normaali ? QStringLiteral(": Monivaiheinen tuotteita löytyi normaali: ")
                                   : QStringLiteral(": Monivaiheinen tuotteita löytyi: "))
                             + (c.loytyi ? QStringLiteral("True") : QStringLiteral("False"));
-            // A code with line breaks shows on several log lines; compare the joined text.
+            // The client's code stands escaped (a tab as \t, a line break as \n) on the one line.
             EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), odotettu.join(QLatin1Char('\n')));
             EXPECT_EQ(loydetyt(), c.rivit);
         }

@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <openssl/ssl.h>
+
 namespace krp::test {
 namespace {
 
@@ -151,6 +153,154 @@ TEST_F(EndpointHostileClientTest, NotFoundDoesNotEchoALongName)
     EXPECT_EQ(r.status, 404);
     EXPECT_LT(r.body.size(), 400u) << r.body.substr(0, 100);
     EXPECT_NE(r.body.find(std::string(200, 'M') + "\xE2\x80\xA6"), std::string::npos);
+}
+
+TEST_F(EndpointHostileClientTest, AMisconfiguredAccessCodeIsNotCountedAgainstTheClient)
+{
+    // The stored code is missing, then too short: every opening is refused, none locks out.
+    for (const std::optional<QString>& stored : {std::optional<QString>(), std::optional<QString>(QStringLiteral("lyhyt"))}) {
+        setAccessCode(stored);
+        for (int i = 0; i < 12; ++i) {
+            const std::string answer = openFrom("127.0.0.5", appCredentials(), kSalasana);
+            EXPECT_EQ(statusOf(answer), 403) << i << ": " << answer;
+        }
+    }
+    // Mended by the administrator, the next opening goes through at once.
+    setAccessCode(kPaasykoodi);
+    EXPECT_EQ(statusOf(openFrom("127.0.0.5", appCredentials(), kSalasana)), 200);
+    pumpBriefly();
+    EXPECT_EQ(findLog(QStringLiteral("Istunnon avaus hylätty: osoite 127.0.0.5, käyttäjätunnus \"MATTI\".")), -1);
+}
+
+TEST_F(EndpointHostileClientTest, OneUsersSuccessDoesNotClearAnotherUsersFailures)
+{
+    // Guesses at MATTI's password, with a correct login of TYHJA (empty password) after every
+    // nine: the tenth guess within the minute locks the address all the same, and the eleventh
+    // is refused unchecked.
+    int guesses = 0;
+    int lockedAt = -1;
+    for (int round = 0; round < 3 && lockedAt < 0; ++round) {
+        for (int i = 0; i < 9 && lockedAt < 0; ++i) {
+            const int status = statusOf(openFrom("127.0.0.6", appCredentials(), QStringLiteral("arvaus%1").arg(guesses)));
+            ++guesses;
+            if (status == 429)
+                lockedAt = guesses;
+            else
+                EXPECT_EQ(status, 403) << guesses;
+        }
+        if (lockedAt < 0) {
+            const std::string other = send("127.0.0.6", "POST", "/api/v1/session", appCredentials(),
+                                           properties("Kairanet", QStringLiteral("TYHJA"), QString()));
+            const int status = statusOf(other);
+            if (status == 429)
+                lockedAt = guesses;
+            else
+                EXPECT_EQ(status, 200) << other;
+        }
+    }
+    EXPECT_EQ(lockedAt, 11) << "guesses that went through: " << guesses;
+
+    // The lock-out is counted as such in the metrics.
+    client::HttpsClient http(clientOptions().transport);
+    const std::string scrape = http.request("GET", "/metrics", "", {}).body;
+    const std::string series = R"m(krpalvelin_sessions_refused_total{reason="locked_out"} )m";
+    const auto at = scrape.find(series);
+    ASSERT_NE(at, std::string::npos) << scrape;
+    EXPECT_GE(std::atoi(scrape.c_str() + at + series.size()), 1);
+}
+
+TEST_F(EndpointHostileClientTest, OneAddressOpensOnlyItsShareOfTheSessions)
+{
+    replaceContainer([](ServerContainerOptions& o) { o.maxSessionsPerAddress = 3; });
+    const auto open = [&](const std::string& from) { return openFrom(from, appCredentials(), kSalasana); };
+    std::vector<std::string> ids;
+    for (int i = 0; i < 3; ++i) {
+        const std::string answer = open("127.0.0.2");
+        ASSERT_EQ(statusOf(answer), 200) << answer;
+        const auto start = answer.find("\"session\":\"") + 11;
+        ids.push_back(answer.substr(start, answer.find('"', start) - start));
+    }
+    const std::string refused = open("127.0.0.2");
+    EXPECT_EQ(statusOf(refused), 503) << refused;
+    EXPECT_FALSE(headerOf(refused, "Retry-After").empty());
+    EXPECT_EQ(statusOf(open("127.0.0.3")), 200);
+    // A closed session gives its place back.
+    EXPECT_EQ(statusOf(send("127.0.0.2", "DELETE", "/api/v1/session", "Bearer " + ids.front(), "")), 204);
+    EXPECT_EQ(statusOf(open("127.0.0.2")), 200);
+}
+
+TEST_F(EndpointHostileClientTest, AStrangerHoldsNoBodyMemoryAndOneAddressOnlyItsShare)
+{
+    const std::string bigHead = "Content-Length: 16777216\r\n\r\n";
+    const auto head = [&](const std::string& target, const std::string& authorization) {
+        return "POST " + target + " HTTP/1.1\r\nHost: x\r\nAuthorization: " + authorization + "\r\n" + bigHead;
+    };
+    // Sixteen heads from one address on a path that is not the protocol's, each announcing
+    // 16 MiB and sending none of it: refused at once, holding nothing.
+    std::vector<std::unique_ptr<RawTlsClient>> held;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
+        ASSERT_TRUE(held.back()->handshake());
+        ASSERT_TRUE(held.back()->send(head("/nope", "")));
+        EXPECT_EQ(statusOf(held.back()->readHead(10s)), 404) << i;
+    }
+    held.clear();
+    // With the application credentials (which every client carries), one address holds at
+    // most its share: a quarter of the 256 MiB. The rest of its heads are refused at once.
+    int refused = 0;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
+        ASSERT_TRUE(held.back()->handshake());
+        ASSERT_TRUE(held.back()->send(head("/api/v1/session", appCredentials())));
+    }
+    for (auto& raw : held)
+        refused += statusOf(raw->readHead(1500ms)) == 503 ? 1 : 0;
+    EXPECT_EQ(refused, 12);
+    // Another address opens its session and calls, while those connections still hold theirs.
+    auto client = openClient();
+    ASSERT_TRUE(client);
+    EXPECT_NO_THROW(client->call("KaikuTeksti", "[\"x\"]"));
+    EXPECT_GE(waitForLog(QStringLiteral("Pyyntö torjuttu osoitteesta 127.0.0.2 (503): osoitteen pyyntöjen rungot "
+                                        "täyttävät jo sen osuuden muistista.")),
+              0);
+    EXPECT_EQ(countLog(QStringLiteral("Pyyntö torjuttu osoitteesta 127.0.0.2 (503): osoitteen pyyntöjen rungot "
+                                      "täyttävät jo sen osuuden muistista.")),
+              1)
+        << "at most once a minute";
+}
+
+TEST_F(EndpointHostileClientTest, MethodArgumentsCannotForgeLogLines)
+{
+    auto client = openClient();
+    const std::string forged = R"("x\n10 Dec 2026 23:59:59: FORGED\u202e")";
+    const std::string calls[][2] = {
+        {"MonivaiheinenTuotehaku", "[0, " + forged + "]"},
+        {"Tyovaihehaku", "[" + forged + ", " + forged + "]"},
+        {"Tyomaarayshaku", "[" + forged + ", 0, false]"},
+        {"MonivaiheinenTuotehaku", "[0, \"" + std::string(10'000, 'A') + "\"]"},
+    };
+    client::HttpsClient http(clientOptions().transport);
+    for (const auto& [method, arguments] : calls) {
+        const auto r = http.request("POST", "/api/v1/methods/" + method, arguments,
+                                    {{"Authorization", "Bearer " + client->sessionId()}});
+        EXPECT_EQ(r.status, 200) << method << ": " << r.body.substr(0, 200);
+    }
+    const QString cut = QStringLiteral("hakukoodi=") + QString(200, QChar('A')) + QChar(0x2026);
+    EXPECT_TRUE(pumpUntil([&] {
+        for (const QString& line : logLines())
+            if (line.endsWith(cut))
+                return true;
+        return false;
+    }));
+    int escaped = 0;
+    for (const QString& line : logLines()) {
+        EXPECT_FALSE(line.contains(QChar('\n'))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QChar(0x202E))) << line.toStdString();
+        EXPECT_LT(line.size(), 1000) << line.left(100).toStdString();
+        if (line.contains(QStringLiteral("x\\n10 Dec 2026 23:59:59: FORGED\\u202e")))
+            ++escaped;
+    }
+    EXPECT_GE(escaped, 3);
 }
 
 }  // namespace

@@ -217,6 +217,136 @@ TEST_F(HttpsHostileClientTest, BodiesBeyondTheMemoryCapAreAnswered503AndTheCapCo
     EXPECT_EQ(statusFrom("", post("/length", std::string(900 * KiB, ' '))), 200);
 }
 
+// A chunked body of one byte with `extension` on its first chunk and `trailer` (whole lines)
+// after its last.
+std::string chunked(const std::string& extension, const std::string& trailer)
+{
+    return "POST /length HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n1" + extension + "\r\nx\r\n0\r\n" +
+           trailer + "\r\n";
+}
+
+TEST_F(HttpsHostileClientTest, ChunkExtensionsAndTrailersPastTheirLimitAreRefusedAndTheServerGoesOn)
+{
+    std::string manySmallExtensions = "POST /length HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 20; ++i)
+        manySmallExtensions += "1;e=" + std::string(1000, 'e') + "\r\nx\r\n";
+    manySmallExtensions += "0\r\n\r\n";
+    std::string manySmallTrailers;
+    for (int i = 0; i < 20; ++i)
+        manySmallTrailers += "X-T" + std::to_string(i) + ": " + std::string(1000, 't') + "\r\n";
+
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+    } cases[] = {
+        // A trailer value past what one field may hold made the parser throw out of the I/O thread.
+        {"one trailer field of 65,534 bytes", chunked("", "X-T: " + std::string(65534, 'a') + "\r\n"), 431},
+        {"one trailer field of 65,533 bytes", chunked("", "X-T: " + std::string(65533, 'a') + "\r\n"), 431},
+        {"trailers of 20 KB in all", chunked("", manySmallTrailers), 431},
+        {"a chunk extension of 1 MiB", chunked(";e=" + std::string(1024 * 1024, 'e'), ""), 431},
+        {"chunk extensions of 20 KB in all", manySmallExtensions, 431},
+        {"a small extension and trailer", chunked(";e=1", "X-T: a\r\n"), 200},
+    };
+    for (const auto& c : cases) {
+        RawTlsClient raw(server.port());
+        ASSERT_TRUE(raw.handshake());
+        raw.send(c.request);  // the server may answer and close before all of it is sent
+        const std::string answer = raw.readHead(20s);
+        EXPECT_EQ(statusOf(answer), c.status) << c.what << ": " << answer.substr(0, 200);
+        // The server is up and serves another address.
+        EXPECT_EQ(statusFrom("127.0.0.2", post("/echo", "{}")), 200) << c.what;
+    }
+}
+
+TEST_F(HttpsHostileClientTest, TrailerFieldsDoNotReachTheHandler)
+{
+    std::string seen;
+    setRoute([&](const HttpRequest& r) {
+        for (const auto& [name, value] : r.headers)
+            seen += name + ";";
+        return standardRoutes(r);
+    });
+    EXPECT_EQ(statusFrom("", chunked("", "Authorization: Bearer x\r\n")), 200);
+    EXPECT_EQ(seen.find("Authorization"), std::string::npos) << seen;
+}
+
+TEST_F(HttpsHostileClientTest, AnExceptionInOneConnectionEndsOnlyThatConnection)
+{
+    // With a head limit this large, a trailer field longer than a field may be reaches the
+    // parser's field store, which throws.
+    std::atomic<int> faults{0};
+    restart([&](transport::HttpsServerOptions& o) {
+        o.maxHeaderBytes = 128 * 1024;
+        o.onConnectionFault = [&](const std::string&) { ++faults; };
+    });
+    RawTlsClient held(server.port(), {}, "127.0.0.3");
+    ASSERT_TRUE(held.handshake());
+    for (int i = 0; i < 3; ++i) {
+        RawTlsClient raw(server.port());
+        ASSERT_TRUE(raw.handshake());
+        raw.send(chunked("", "X-T: " + std::string(70000, 'a') + "\r\n"));
+        raw.readUntilClosed(10s);
+        EXPECT_TRUE(raw.closedByServer()) << i;
+    }
+    // Reported once the thread has caught it, which may be just after the socket closed.
+    for (int wait = 0; wait < 100 && faults.load() < 3; ++wait)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(faults.load(), 3);
+    // Both I/O threads still serve, new connections and one opened before.
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(statusFrom("127.0.0.2", post("/echo", "{}")), 200) << i;
+    ASSERT_TRUE(held.send(post("/echo", "{}")));
+    EXPECT_EQ(statusOf(held.readHead()), 200);
+}
+
+TEST_F(HttpsHostileClientTest, HostHeaderAndHttp10Framing)
+{
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+    } cases[] = {
+        {"HTTP/1.1 without Host", "POST /echo HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", 400},
+        {"HTTP/1.1 with two", "POST /echo HTTP/1.1\r\nHost: x\r\nHost: y\r\nContent-Length: 2\r\n\r\n{}", 400},
+        {"HTTP/1.1 with one", "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}", 200},
+        {"HTTP/1.0 without Host", "POST /echo HTTP/1.0\r\nContent-Length: 2\r\n\r\n{}", 200},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(statusFrom("", c.request), c.status) << c.what;
+
+    // HTTP/1.0 with Transfer-Encoding: answered, then nothing more is read on the connection.
+    RawTlsClient raw(server.port());
+    ASSERT_TRUE(raw.handshake());
+    ASSERT_TRUE(raw.send("POST /echo HTTP/1.0\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n"
+                         "2\r\n{}\r\n0\r\n\r\nPOST /echo HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}"));
+    const std::string answer = raw.readUntilClosed(10s);
+    EXPECT_GT(statusOf(answer), 0) << answer;
+    EXPECT_TRUE(raw.closedByServer());
+    EXPECT_EQ(answer.find("HTTP/1.", 8), std::string::npos) << "a second answer: " << answer;
+}
+
+TEST_F(HttpsHostileClientTest, OneAddressHoldsOnlyItsShareOfTheBodyMemory)
+{
+    // Sixteen heads from one address, each announcing the largest body and sending none of it:
+    // with 256 MiB for bodies, that address holds a quarter; the rest are refused at once.
+    std::vector<std::unique_ptr<RawTlsClient>> held;
+    int refused = 0;
+    const std::string head = "POST /length HTTP/1.1\r\nHost: x\r\nContent-Length: 16777216\r\n\r\n";
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(connected("127.0.0.2"));
+        ASSERT_TRUE(held.back()->send(head));
+    }
+    for (auto& raw : held) {
+        const std::string answer = raw->readHead(1500ms);
+        if (statusOf(answer) == 503)
+            ++refused;
+    }
+    EXPECT_EQ(refused, 12);
+    // Another address is served meanwhile (with the whole budget taken, it would get 503).
+    EXPECT_EQ(statusFrom("127.0.0.3", post("/length", std::string(1024 * 1024, ' '))), 200);
+}
+
 // TLS: what a client can negotiate.
 class HttpsTlsProfileTest : public ServerFixture {};
 
@@ -250,6 +380,32 @@ TEST_F(HttpsTlsProfileTest, Tls12OffersOnlyEphemeralKeyExchangeWithAead)
     // TLS 1.3 as it is.
     RawTlsClient tls13(server.port(), [](SSL_CTX* ctx) { SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION); });
     EXPECT_TRUE(tls13.handshake());
+
+    // Key exchange on X25519, P-256 and P-384 only: a finite-field group costs the server a
+    // hundred times the work, for nothing a client needs.
+    const struct {
+        const char* groups;
+        bool accepted;
+    } groups[] = {
+        {"X25519", true}, {"P-256", true}, {"P-384", true}, {"P-521", false},
+        {"ffdhe2048", false}, {"ffdhe8192", false}, {"ffdhe2048:X25519", true},
+    };
+    for (const auto& g : groups) {
+        RawTlsClient raw(server.port(), [&](SSL_CTX* ctx) {
+            SSL_CTX_set_min_proto_version(ctx, TLS1_3_VERSION);
+            SSL_CTX_set1_groups_list(ctx, g.groups);
+        });
+        EXPECT_EQ(raw.handshake(5s), g.accepted) << g.groups;
+    }
+    // Under TLS 1.2 the list also names the curves of ECDHE and of an ECDSA certificate (the
+    // test's is on P-256).
+    for (const auto& [list, accepted] : {std::pair{"P-256", true}, {"X25519:P-256", true}, {"P-521", false}}) {
+        RawTlsClient raw(server.port(), [&, list = list](SSL_CTX* ctx) {
+            SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+            SSL_CTX_set1_groups_list(ctx, list);
+        });
+        EXPECT_EQ(raw.handshake(5s), accepted) << list << " TLS 1.2";
+    }
 
     server.stop();
     auto options = serverOptions();

@@ -18,8 +18,8 @@ TEST(LoginThrottle, TenFailuresWithinAMinuteLockTheAddressWithADoublingDelay)
     std::vector<long> locks;
     for (int round = 0; round < 6; ++round) {
         for (int i = 0; i < 9; ++i)
-            EXPECT_EQ(throttle.failed(a, t + std::chrono::seconds(i)).count(), 0) << round << "/" << i;
-        const auto lock = throttle.failed(a, t + 9s);
+            EXPECT_EQ(throttle.failed(a, std::nullopt, t + std::chrono::seconds(i)).count(), 0) << round << "/" << i;
+        const auto lock = throttle.failed(a, std::nullopt, t + 9s);
         locks.push_back(lock.count());
         EXPECT_EQ(throttle.retryAfter(a, t + 9s), lock);
         EXPECT_EQ(throttle.retryAfter(a, t + 9s + lock - 500ms).count(), 1) << "rounded up";
@@ -35,25 +35,52 @@ TEST(LoginThrottle, OnlyFailuresWithinTheWindowCountAndOtherAddressesAreApart)
     const Clock::time_point t0{};
     // Ten failures spread over more than a minute: never nine within the window before it.
     for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(throttle.failed("a", t0 + std::chrono::seconds(7 * i)).count(), 0) << i;
+        EXPECT_EQ(throttle.failed("a", std::nullopt, t0 + std::chrono::seconds(7 * i)).count(), 0) << i;
     for (int i = 0; i < 10; ++i)
-        throttle.failed("b", t0);
+        throttle.failed("b", "matti", t0);
     EXPECT_GT(throttle.retryAfter("b", t0).count(), 0);
     EXPECT_EQ(throttle.retryAfter("a", t0).count(), 0);
     EXPECT_EQ(throttle.retryAfter("c", t0).count(), 0);
 }
 
-TEST(LoginThrottle, ASuccessClearsTheAddress)
+TEST(LoginThrottle, ASuccessClearsOnlyThatUsersFailuresFromThatAddress)
 {
     LoginThrottle throttle;
     const Clock::time_point t0{};
-    for (int i = 0; i < 10; ++i)
-        throttle.failed("a", t0);
-    throttle.succeeded("a");
-    EXPECT_EQ(throttle.retryAfter("a", t0).count(), 0);
+    // A user who mistypes nine times and then logs in is never slowed.
+    for (int round = 0; round < 5; ++round) {
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(throttle.failed("a", "matti", t0).count(), 0) << round << "/" << i;
+        throttle.succeeded("a", "matti");
+    }
+    // Another user's success clears nothing of matti's, nor of wrong application credentials
+    // (which name no user): the tenth failure locks the address.
+    for (int i = 0; i < 5; ++i)
+        throttle.failed("a", "matti", t0);
+    for (int i = 0; i < 4; ++i)
+        throttle.failed("a", std::nullopt, t0);
+    throttle.succeeded("a", "liisa");
+    throttle.succeeded("a", "");
+    EXPECT_EQ(throttle.failed("a", "matti", t0).count(), 60);
+    // Nor matti's success from another address.
     for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(throttle.failed("a", t0).count(), 0);
-    EXPECT_EQ(throttle.failed("a", t0).count(), 60) << "the delay starts over";
+        throttle.failed("b", "matti", t0);
+    throttle.succeeded("c", "matti");
+    EXPECT_EQ(throttle.failed("b", "matti", t0).count(), 60);
+}
+
+TEST(LoginThrottle, ASuccessDoesNotResetTheDoublingOfTheAddress)
+{
+    LoginThrottle throttle;
+    Clock::time_point t{};
+    for (int i = 0; i < 10; ++i)
+        throttle.failed("a", "matti", t);
+    t += 60s;
+    throttle.succeeded("a", "liisa");
+    throttle.succeeded("a", "matti");
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(throttle.failed("a", "matti", t).count(), 0);
+    EXPECT_EQ(throttle.failed("a", "matti", t).count(), 120);
 }
 
 }  // namespace

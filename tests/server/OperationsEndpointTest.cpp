@@ -1,6 +1,7 @@
 // The operator paths on a running container with real TLS: health (also with the database
 // closed or frozen), a Prometheus scrape checked by promtool, the metrics' address check, and
 // the OpenAPI description, which must name exactly the published methods and providers.
+#include "RawTlsClient.h"
 #include "DemoEndpointFixture.h"
 
 #include "client/transport/HttpsClient.h"
@@ -112,6 +113,14 @@ TEST_P(OperationsEndpointTest, ScrapeCountsCallsSessionsAndStatementsAndPassesPr
         EXPECT_EQ(http.request("POST", "/api/v1/session", "{}", {{"Authorization", "Basic eDp5"}}).status, 401);
     }
 
+    {
+        // A body over the limit is answered by the transport itself, and counted.
+        RawTlsClient raw(container->listeningPort());
+        ASSERT_TRUE(raw.handshake());
+        ASSERT_TRUE(raw.send("POST /api/v1/methods/Ping HTTP/1.1\r\nHost: x\r\nContent-Length: 17000000\r\n\r\n"));
+        EXPECT_EQ(statusOf(raw.readHead()), 413);
+    }
+
     ASSERT_GE(waitForLog(QStringLiteral("OnUserAuthenticate: OK")), 0);  // log lines reach the log
     const auto scraped = get("/metrics");
     ASSERT_EQ(scraped.status, 200);
@@ -129,6 +138,10 @@ TEST_P(OperationsEndpointTest, ScrapeCountsCallsSessionsAndStatementsAndPassesPr
               sample(after, R"m(krpalvelin_method_call_duration_seconds_count{method="Ping"})m"));
     EXPECT_EQ(delta("krpalvelin_sessions_opened_total"), 1);
     EXPECT_EQ(delta(R"m(krpalvelin_sessions_refused_total{reason="credentials"})m"), 1);
+    EXPECT_EQ(delta(R"m(krpalvelin_requests_refused_total{reason="body_too_large"})m"), 1);
+    // Bucket bounds in their shortest form.
+    EXPECT_NE(after.find(R"m(method="Ping",le="0.0025"})m"), std::string::npos);
+    EXPECT_EQ(after.find("0.0025000"), std::string::npos);
     EXPECT_EQ(sample(after, "krpalvelin_sessions_open"), 1);
     EXPECT_GE(sample(after, "krpalvelin_connections_open"), 1);
     EXPECT_GE(delta("krpalvelin_database_statements_total"), 2);  // the connect event's two checks

@@ -166,7 +166,8 @@ void OperationsEndpoint::count(const HttpRequest& request, const HttpResponse& r
     case 200: c.sessionOpened(); break;
     case 401: c.sessionRefused(metrics::SessionRefusal::Credentials); break;
     case 403: c.sessionRefused(metrics::SessionRefusal::Access); break;
-    case 429: case 503: c.sessionRefused(metrics::SessionRefusal::Unavailable); break;
+    case 429: c.sessionRefused(metrics::SessionRefusal::LockedOut); break;
+    case 503: c.sessionRefused(metrics::SessionRefusal::Unavailable); break;
     default: c.sessionRefused(metrics::SessionRefusal::BadRequest); break;
     }
 }

@@ -48,6 +48,8 @@ struct SessionManager::Impl {
 
     mutable std::mutex mutex;  // sessions and listeners
     std::unordered_map<std::string, std::shared_ptr<Session>> sessions;
+    std::unordered_map<std::string, std::string> addressOf;  // session id -> address it came from
+    std::unordered_map<std::string, std::size_t> byAddress;  // open sessions of an address
     std::vector<std::pair<ListenerId, Listener>> listeners;
     ListenerId nextListenerId = 1;
 
@@ -105,7 +107,7 @@ void SessionManager::removeListener(ListenerId id)
     std::erase_if(impl_->listeners, [id](const auto& entry) { return entry.first == id; });
 }
 
-std::shared_ptr<Session> SessionManager::create()
+std::shared_ptr<Session> SessionManager::create(const std::string& address)
 {
     if (impl_->options.maxSessions > 0 && size() >= impl_->options.maxSessions)
         throw SessionLimitReached("Avoimia istuntoja on jo enimmäismäärä " +
@@ -120,6 +122,15 @@ std::shared_ptr<Session> SessionManager::create()
         if (impl_->options.maxSessions > 0 && impl_->sessions.size() >= impl_->options.maxSessions)
             throw SessionLimitReached("Avoimia istuntoja on jo enimmäismäärä " +
                                       std::to_string(impl_->options.maxSessions) + ".");
+        const std::size_t share = impl_->options.maxSessionsPerAddress;
+        if (!address.empty() && share > 0) {
+            std::size_t& held = impl_->byAddress[address];
+            if (held >= share)
+                throw SessionLimitReached("Osoitteesta " + address + " on jo auki enimmäismäärä " +
+                                          std::to_string(share) + " istuntoa.");
+            ++held;
+            impl_->addressOf.emplace(id, address);
+        }
         session.reset(new Session(id, std::move(state)));
         impl_->sessions.emplace(std::move(id), session);
         break;
@@ -201,6 +212,13 @@ bool SessionManager::closeIf(Session& session,
     {
         std::lock_guard lock(impl_->mutex);
         impl_->sessions.erase(session.id());
+        const auto owner = impl_->addressOf.find(session.id());
+        if (owner != impl_->addressOf.end()) {
+            const auto held = impl_->byAddress.find(owner->second);
+            if (held != impl_->byAddress.end() && --held->second == 0)
+                impl_->byAddress.erase(held);
+            impl_->addressOf.erase(owner);
+        }
     }
     if (postNow)
         postClosedEvent(session);

@@ -51,6 +51,8 @@ public:
 
 struct SessionManagerOptions {
     std::size_t maxSessions = 10'000;    // open sessions at once; 0: no cap
+    // Of them opened from one client address (see create()); 0: no share of its own.
+    std::size_t maxSessionsPerAddress = 1'000;
     std::size_t maxWaitingCalls = 8;     // calls of one session waiting behind its running call
     std::chrono::milliseconds idleLimit = std::chrono::minutes(20);
     // How often idle sessions are looked for; zero: a twentieth of the idle limit, between
@@ -79,9 +81,10 @@ public:
     ListenerId addListener(Listener listener);
     void removeListener(ListenerId id);
 
-    // A new open session with a fresh id; its created event is queued. Throws
-    // SessionLimitReached when maxSessions are open.
-    std::shared_ptr<Session> create();
+    // A new open session with a fresh id, opened from `address` (empty: none counted); its
+    // created event is queued. Throws SessionLimitReached when maxSessions are open, or
+    // maxSessionsPerAddress of that address.
+    std::shared_ptr<Session> create(const std::string& address = {});
 
     // The open session of that id; nullptr when unknown or closed.
     std::shared_ptr<Session> find(std::string_view id) const;

@@ -1,26 +1,30 @@
 #pragma once
-// The memory that request bodies may hold at once across all connections. A connection
-// leases the size of a body before reading it (and the size it may unpack to before
-// decompressing it); a lease that does not fit is refused, and the request answered 503.
+// The memory that request bodies may hold at once across all connections, and the share of it
+// that the connections of one client address may hold. A connection leases the size of a body
+// before reading it (and the size it may unpack to before decompressing it); a lease that does
+// not fit is refused, and the request answered 503.
 //
-//   BodyMemoryBudget budget(256 << 20);
-//   BodyMemoryBudget::Lease lease = budget.lease(contentLength);
+//   BodyMemoryBudget budget(256 << 20, 64 << 20);
+//   BodyMemoryBudget::Lease lease = budget.lease(contentLength, "10.0.0.7");
 //   if (!lease) -> 503
 //   lease.resize(bigger)   // false when it does not fit; the lease keeps its old size
 //   // the lease gives its bytes back when it goes
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace krp::transport {
 
 class BodyMemoryBudget {
 public:
-    // `onLargeRelease` runs (on the releasing thread) when a lease of at least
+    // `addressShare`: the most the leases of one address may hold together (0: the whole
+    // capacity). `onLargeRelease` runs (on the releasing thread) when a lease of at least
     // `largeLease` bytes is given back and nothing else is leased: the moment to hand freed
     // memory back to the operating system.
-    explicit BodyMemoryBudget(std::size_t capacity, std::function<void()> onLargeRelease = {},
+    explicit BodyMemoryBudget(std::size_t capacity, std::size_t addressShare = 0,
+                              std::function<void()> onLargeRelease = {},
                               std::size_t largeLease = 1024 * 1024);
 
     class Lease {
@@ -40,27 +44,36 @@ public:
 
     private:
         friend class BodyMemoryBudget;
-        Lease(BodyMemoryBudget* budget, std::size_t size) : budget_(budget), size_(size) {}
+        Lease(BodyMemoryBudget* budget, std::size_t size, std::string address)
+            : budget_(budget), size_(size), largest_(size), address_(std::move(address))
+        {
+        }
         BodyMemoryBudget* budget_ = nullptr;
         std::size_t size_ = 0;
         std::size_t largest_ = 0;
+        std::string address_;
     };
 
-    // An empty (false) lease when `bytes` does not fit beside what is leased.
-    Lease lease(std::size_t bytes);
+    // An empty (false) lease when `bytes` does not fit beside what is leased, in all or by
+    // the leases of `address`.
+    Lease lease(std::size_t bytes, const std::string& address = {});
 
     std::size_t capacity() const { return capacity_; }
+    std::size_t addressShare() const { return addressShare_; }
     std::size_t inUse() const;
+    std::size_t inUseBy(const std::string& address) const;
 
 private:
-    bool take(std::size_t bytes);
-    void give(std::size_t bytes, std::size_t largest);
+    bool take(std::size_t bytes, const std::string& address);
+    void give(std::size_t bytes, const std::string& address, std::size_t largest);
 
     const std::size_t capacity_;
+    const std::size_t addressShare_;
     const std::function<void()> onLargeRelease_;
     const std::size_t largeLease_;
     mutable std::mutex mutex_;
     std::size_t inUse_ = 0;
+    std::unordered_map<std::string, std::size_t> byAddress_;  // addresses holding a lease
 };
 
 }  // namespace krp::transport

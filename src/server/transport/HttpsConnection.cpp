@@ -1,6 +1,8 @@
 // One client connection: TLS handshake, then read a request, hand it to the handler, write its
 // answer when it comes, and read the next one (keep-alive) until the client leaves, a limit is
 // hit or the server stops. Every step runs on the connection's strand with its own deadline.
+#include "metrics/Metrics.h"
+#include "server/transport/ChunkFraming.h"
 #include "server/transport/NoCase.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
@@ -55,6 +57,21 @@ bool isForbiddenHeader(const std::string& name, const std::string& value)
            std::any_of(value.begin(), value.end(), bad);
 }
 
+// Counts an answer that the transport gives itself, before the application sees the request.
+void countRefusal(int status)
+{
+    using metrics::RequestRefusal;
+    RequestRefusal reason = RequestRefusal::Malformed;
+    switch (status) {
+    case 413: reason = RequestRefusal::BodyTooLarge; break;
+    case 415: reason = RequestRefusal::UnsupportedCoding; break;
+    case 431: reason = RequestRefusal::HeadTooLarge; break;
+    case 503: reason = RequestRefusal::BodyMemory; break;
+    default: break;
+    }
+    metrics::counters().requestRefused(reason);
+}
+
 std::string remoteAddressText(const net::ip::address& address)
 {
     if (address.is_v6() && address.to_v6().is_v4_mapped())
@@ -67,7 +84,8 @@ class HttpsConnection final : public Connection,
 public:
     HttpsConnection(ServerCore& core, StrandSocket&& socket)
         : core_(core), stream_(std::move(socket), core.tls.native_handle()),
-          deadline_(stream_.socket())
+          deadline_(stream_.socket()), buffer_(ChunkFraming::readBufferLimit(core.options.maxHeaderBytes)),
+          framing_(core.options.maxHeaderBytes)
     {
         beast::error_code ec;
         auto& accepted = stream_.socket();
@@ -125,14 +143,24 @@ private:
         readHeader();
     }
 
-    // A read that failed: a body over the limit is answered 413, a malformed request 400; a
-    // broken or timed-out connection gets no answer.
+    // A read that failed: a body over the limit is answered 413; chunk framing that does not
+    // fit its limit (one line, or a trailer section, longer than the read buffer; chunk
+    // extensions longer in all than the head limit) 431; a malformed request 400; a broken or
+    // timed-out connection gets no answer.
     void answerReadError(beast::error_code ec)
     {
         if (ec == http::error::body_limit)
-            return replyAndClose(tooLarge());
+            return refuse(tooLarge());
+        if (ec == http::error::buffer_overflow || framing_.exceeded())
+            return refuse(framingTooLong());
         if (isHttpParseError(ec))
-            replyAndClose(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
+            refuse(HttpResponse::error(400, "Virheellinen HTTP-pyyntö."));
+    }
+
+    HttpResponse framingTooLong() const
+    {
+        return HttpResponse::error(431, "Pyynnön chunk-laajennukset tai rungon perässä tulevat otsakkeet ovat liian suuret (yli " +
+                                            std::to_string(core_.options.maxHeaderBytes) + " tavua).");
     }
 
     void readHeader()
@@ -144,6 +172,7 @@ private:
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(core_.options.maxHeaderBytes));
         parser_->body_limit(core_.options.maxBodyBytes);
+
         deadline_.expiresAfter(core_.options.idleTimeout);
         http::async_read_header(
             stream_, buffer_, *parser_,
@@ -154,8 +183,8 @@ private:
     {
         if (ec == http::error::end_of_stream)
             return shutdown();
-        if (ec == http::error::header_limit)
-            return replyAndClose(HttpResponse::error(431, "Pyynnön otsakkeet ovat liian suuret."));
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
+            return refuse(HttpResponse::error(431, "Pyynnön otsakkeet ovat liian suuret."));
         if (ec)
             return answerReadError(ec);
 
@@ -164,8 +193,18 @@ private:
         ++core_.inFlight;
         auto verdict = checkRequestHead(parser_->get(), parser_->chunked());
         if (verdict.refusal)
-            return replyAndClose(std::move(*verdict.refusal));
+            return refuse(std::move(*verdict.refusal));
         requestCoding_ = verdict.coding;
+        // The request as the application sees it is its head: fields that a chunked body's
+        // trailer adds later are not part of it.
+        head_ = requestOfHead(parser_->get());
+        head_.remoteAddress = remoteAddress_;
+        head_.remotePort = remotePort_;
+        framing_.attach(*parser_);
+        // An HTTP/1.0 client that sends Transfer-Encoding may not read chunked framing as it
+        // was meant: nothing more is read on that connection after the answer.
+        closeAfterAnswer_ = parser_->get().version() < 11 &&
+                            parser_->get().find(http::field::transfer_encoding) != parser_->get().end();
 
         if (parser_->is_done())
             return dispatchRequest();
@@ -178,12 +217,9 @@ private:
     // here on the strand: the check never blocks.
     void checkHead()
     {
-        HttpRequest head = requestOfHead(parser_->get());
-        head.remoteAddress = remoteAddress_;
-        head.remotePort = remotePort_;
         std::optional<HttpResponse> refusal;
         try {
-            refusal = core_.options.checkHead(head);
+            refusal = core_.options.checkHead(head_);
         } catch (const std::exception& e) {
             refusal = HttpResponse::error(500, e.what());
         }
@@ -196,10 +232,13 @@ private:
     void admitBody()
     {
         const auto length = parser_->content_length();
-        bodyLease_ = core_.bodyMemory.lease(length ? static_cast<std::size_t>(*length)
-                                                   : core_.options.maxBodyBytes);
-        if (!bodyLease_)
-            return replyAndClose(bodyMemoryFull());
+        const std::size_t wanted = length ? static_cast<std::size_t>(*length) : core_.options.maxBodyBytes;
+        bodyLease_ = core_.bodyMemory.lease(wanted, remoteAddress_);
+        if (!bodyLease_) {
+            if (core_.options.onBodyMemoryFull)
+                core_.options.onBodyMemoryFull(remoteAddress_, wanted <= core_.bodyMemory.capacity() - core_.bodyMemory.inUse());
+            return refuse(bodyMemoryFull());
+        }
         if (equalsNoCase(parser_->get()[http::field::expect], "100-continue"))
             return sendContinue();
         readBody();
@@ -229,6 +268,8 @@ private:
     {
         if (ec)
             return answerReadError(ec);
+        if (framing_.trailerTooLarge(parser_->get()))
+            return refuse(framingTooLong());
         dispatchRequest();
     }
 
@@ -245,12 +286,11 @@ private:
         auto message = parser_->release();
         parser_.reset();
 
-        HttpRequest request = requestOfHead(message);
+        HttpRequest request = std::move(head_);
+        head_ = {};
         request.body = std::move(message.body());
         if (bodyLease_)
             bodyLease_.resize(request.body.size());
-        request.remoteAddress = remoteAddress_;
-        request.remotePort = remotePort_;
 
         deadline_.expiresNever();  // the handler may take its time; the client waits
         // What the answer needs, in the order it is let go: the body's memory first (it goes
@@ -266,7 +306,7 @@ private:
         };
         auto answering = std::make_shared<Answering>(Answering{
             core_.shared_from_this(), shared_from_this(), std::move(bodyLease_), message.version(),
-            message.keep_alive(), std::string(message[http::field::accept_encoding])});
+            message.keep_alive() && !closeAfterAnswer_, std::string(message[http::field::accept_encoding])});
         Respond respond = [answering](HttpResponse response) {
             // The body's memory goes back once the answer is there, before it is written.
             answering->lease.release();
@@ -279,8 +319,10 @@ private:
                 self->write(std::move(reply));
             });
         };
-        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, &answering->lease))
+        if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, &answering->lease)) {
+            countRefusal(refused->status);
             return respond(std::move(*refused));
+        }
         try {
             core_.handler(std::move(request), respond);
         } catch (const std::exception& e) {
@@ -295,6 +337,13 @@ private:
         unsigned version = 11;
         bool keepAlive = false;
     };
+
+    // An answer of the transport's own: counted, sent, and the connection closed.
+    void refuse(HttpResponse response)
+    {
+        countRefusal(response.status);
+        replyAndClose(std::move(response));
+    }
 
     void replyAndClose(HttpResponse response)
     {
@@ -383,8 +432,13 @@ private:
     ServerCore& core_;
     TlsStream stream_;
     SocketDeadline deadline_;
+    // Bounded: a chunk-size line, or a trailer section, that does not fit is refused (the
+    // parser holds either whole in the buffer before it reads it).
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
+    ChunkFraming framing_;         // the parser holds it by reference
+    HttpRequest head_;             // the request being read, without its body
+    bool closeAfterAnswer_ = false;
     BodyMemoryBudget::Lease bodyLease_;
     bool admitted_ = false;
     ContentCoding requestCoding_ = ContentCoding::Identity;

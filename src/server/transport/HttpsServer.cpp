@@ -13,6 +13,7 @@
 #include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <algorithm>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -23,13 +24,36 @@ namespace krp::transport {
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
+namespace {
+
+// What the connections of one address may lease of the body memory: a quarter of it unless
+// set, and never less than one body of the largest size.
+std::size_t bodyMemoryShare(const HttpsServerOptions& options)
+{
+    const std::size_t share = options.maxBodyMemoryPerAddressBytes > 0 ? options.maxBodyMemoryPerAddressBytes
+                                                                       : options.maxBodyMemoryBytes / 4;
+    return std::max(share, options.maxBodyBytes);
+}
+
+void reportConnectionFault(ServerCore& core, const char* what) noexcept
+{
+    try {
+        if (core.options.onConnectionFault)
+            core.options.onConnectionFault(what);
+    } catch (...) {
+        // the report is lost; the thread goes on
+    }
+}
+
+}  // namespace
+
 ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_,
                        net::ssl::context tls_)
     : options(std::move(options_)),
       handler(std::move(handler_)),
       tls(std::move(tls_)),
       admission(options.maxConnections, options.maxConnectionsPerAddress),
-      bodyMemory(options.maxBodyMemoryBytes, &platform::giveBackFreeMemory)
+      bodyMemory(options.maxBodyMemoryBytes, bodyMemoryShare(options), &platform::giveBackFreeMemory)
 {
     const unsigned threads = options.ioThreads == 0 ? 1 : options.ioThreads;
     for (unsigned i = 0; i < threads; ++i)
@@ -42,15 +66,28 @@ bool ServerCore::add(const std::shared_ptr<Connection>& connection)
     if (closing_)
         return false;
     connections_.emplace(connection.get(), connection);
+    mostSinceGiveBack_ = std::max(mostSinceGiveBack_, connections_.size());
     metrics::counters().connectionOpened();
     return true;
 }
 
 void ServerCore::remove(const Connection* connection)
 {
-    std::lock_guard lock(mutex_);
-    if (connections_.erase(connection) > 0)
-        metrics::counters().connectionClosed();
+    // After a burst of connections (each held some tens of KiB of TLS and HTTP state while it
+    // lived), once most of them are gone: the allocator keeps what they freed unless told.
+    constexpr std::size_t burst = 256;
+    bool giveBack = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (connections_.erase(connection) > 0)
+            metrics::counters().connectionClosed();
+        if (mostSinceGiveBack_ >= burst && connections_.size() <= mostSinceGiveBack_ / 4) {
+            giveBack = true;
+            mostSinceGiveBack_ = connections_.size();
+        }
+    }
+    if (giveBack)
+        platform::giveBackFreeMemory();
 }
 
 void ServerCore::refuseNew()
@@ -219,9 +256,21 @@ void HttpsServer::start(const HttpsServerOptions& options)
                   [listener = running->listener] { listener->run(); });
 
     for (auto& context : core.ioContexts)
-        running->ioThreads.emplace_back([&io = *context] {
+        running->ioThreads.emplace_back([&io = *context, &core] {
             auto guard = net::make_work_guard(io);
-            io.run();
+            // An exception out of a connection's step (the HTTP parser's, say) ends that
+            // connection only: its handler, and with it the connection, went as it unwound.
+            // The thread goes on serving the others.
+            for (;;) {
+                try {
+                    io.run();
+                    return;
+                } catch (const std::exception& e) {
+                    reportConnectionFault(core, e.what());
+                } catch (...) {
+                    reportConnectionFault(core, "unknown exception");
+                }
+            }
         });
     running_ = std::move(running);
 }

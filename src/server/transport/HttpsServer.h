@@ -46,6 +46,14 @@ using HeadCheck = std::function<std::optional<HttpResponse>(const HttpRequest&)>
 // full: at most once a minute per address. Called on an I/O thread; must not block.
 using RefusalReport = std::function<void(const std::string& address, bool addressFull)>;
 
+// Told about a request refused because request bodies fill their memory, in all or the share
+// of its address (`addressFull`). Called on an I/O thread; must not block.
+using BodyMemoryReport = std::function<void(const std::string& address, bool addressFull)>;
+
+// Told about an exception that ended one connection (the server goes on serving the others).
+// Called on an I/O thread; must not block.
+using ConnectionFaultReport = std::function<void(const std::string& what)>;
+
 struct HttpsServerOptions {
     std::string address = "0.0.0.0";  // address to listen on
     std::uint16_t port = 14002;        // 0: any free port, see HttpsServer::port()
@@ -58,19 +66,26 @@ struct HttpsServerOptions {
     std::size_t maxConnectionsPerAddress = 64;  // the share of one client address
 
     std::size_t maxBodyBytes = 16 * 1024 * 1024;  // as received and after decompression
+    // The request head; also, in all, the chunk extensions of one body and, apart, its
+    // trailer fields. A connection's read buffer holds at most twice this much.
     std::size_t maxHeaderBytes = 16 * 1024;
     std::size_t compressAbove = 1024;  // response bodies longer than this are compressed
     // Request bodies held at once across all connections, as received and unpacked; a body
     // that does not fit is answered 503 with Retry-After.
     std::size_t maxBodyMemoryBytes = std::size_t{256} * 1024 * 1024;
+    // What the requests of one client address may hold of it; 0: a quarter of it. Never less
+    // than maxBodyBytes.
+    std::size_t maxBodyMemoryPerAddressBytes = 0;
 
     std::chrono::milliseconds handshakeTimeout{5'000};
-    std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request header
+    std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request head
     std::chrono::milliseconds bodyTimeout{120'000};    // rest of the request
     std::chrono::milliseconds writeTimeout{60'000};
 
     HeadCheck checkHead;            // empty: every head passes
     RefusalReport onRefusedConnection;
+    BodyMemoryReport onBodyMemoryFull;
+    ConnectionFaultReport onConnectionFault;
 };
 
 class HttpsServer {

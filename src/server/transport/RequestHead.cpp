@@ -39,6 +39,10 @@ bool endsInChunked(const http::request_header<>& head)
 HeadVerdict checkRequestHead(const http::request_header<>& head, bool chunked)
 {
     HeadVerdict verdict;
+    if (head.version() >= 11 && head.count(http::field::host) != 1) {
+        verdict.refusal = HttpResponse::error(400, "HTTP/1.1-pyynnössä pitää olla täsmälleen yksi Host-otsake.");
+        return verdict;
+    }
     if (head.find(http::field::transfer_encoding) != head.end() && (!chunked || !endsInChunked(head))) {
         verdict.refusal = HttpResponse::error(
             400, "Transfer-Encoding-otsakkeen viimeisen koodauksen pitää olla chunked.");

@@ -53,6 +53,7 @@ private:
     std::mutex mutex_;
     bool closing_ = false;
     std::unordered_map<const Connection*, std::weak_ptr<Connection>> connections_;
+    std::size_t mostSinceGiveBack_ = 0;  // most connections open at once since memory went back
 
 public:
     // One io_context per I/O thread, each run by its thread alone. A connection stays on the
