@@ -16,8 +16,7 @@ ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QSt
     // [Palvelu] Metriikan_lukijat: addresses besides loopback that may read GET /metrics.
     options.metricsReaders = addressList(
         window.Ini().readString(QStringLiteral("Palvelu"), QStringLiteral("Metriikan_lukijat"), QString()).toStdString());
-    container_ = std::make_unique<TServerContainer1>(context_, [&window]() -> db::Query& { return window.FDKysely(); },
-                                                     certificateDir, options);
+    container_ = std::make_unique<TServerContainer1>(context_, certificateDir, options);
     // Stop empties the registry and its view; clients that vanished without saying goodbye
     // leave the view an hour after their last Ping.
     window.setOnRegistryReset([this] { registry_.clear(); });
