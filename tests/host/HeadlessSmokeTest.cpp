@@ -64,6 +64,17 @@ bool listens(quint16 port)
     return connected;
 }
 
+// Starts the program on the settings of `configDir`, without a display (it runs offscreen).
+void startWithoutDisplay(QProcess& process, const QString& configDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), configDir});
+    ASSERT_TRUE(process.waitForStarted());
+}
+
 class HeadlessProgram : public ::testing::TestWithParam<int> {
 protected:
     void start(const QStringList& extraArgs = {})
@@ -115,12 +126,7 @@ TEST(HeadlessProgramStart, AutomaticStartWithoutTheDatabaseLogsAndKeepsTrying)
     krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
                         "[Tietokanta]\nVerkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n[Palvelu]\nPortti=14002\n");
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), dir.path()});
-    ASSERT_TRUE(process.waitForStarted());
+    startWithoutDisplay(process, dir.path());
     QByteArray out;
     ASSERT_TRUE(krp::test::processEventsUntil([&] {
         out += process.readAllStandardOutput();
@@ -151,12 +157,7 @@ TEST(HeadlessProgramStart, DatabaseWithoutItsSettingsTableIsNotServed)
     krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
                         QStringLiteral("[Tietokanta]\nVerkkonimi=%1\n[Palvelu]\nPortti=%2\n").arg(erp.field()).arg(port).toUtf8());
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), dir.path()});
-    ASSERT_TRUE(process.waitForStarted());
+    startWithoutDisplay(process, dir.path());
     QByteArray out;
     ASSERT_TRUE(krp::test::processEventsUntil([&] {
         out += process.readAllStandardOutput();
