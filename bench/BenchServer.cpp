@@ -40,7 +40,6 @@ int runBenchServer(int argc, char** argv, const BenchServerOptions& options)
     database.open(db::parseDatabaseField(
         QStringLiteral("sqlite:") + QString::fromStdString((options.directory / "erp.sqlite").string()),
         QString(), QString()));
-    db::Query FDKysely(database);
 
     // The window would show the view; here it is built and dropped.
     ClientRegistry registry([](const Yhteysnakyma&) {});
@@ -61,8 +60,7 @@ int runBenchServer(int argc, char** argv, const BenchServerOptions& options)
     containerOptions.maxConnectionsPerAddress = options.maxConnections;
     if (options.workerThreads > 0)
         containerOptions.workerThreads = options.workerThreads;
-    TServerContainer1 container(context, [&FDKysely]() -> db::Query& { return FDKysely; },
-                                QString::fromStdString(options.directory.string()), containerOptions);
+    TServerContainer1 container(context, QString::fromStdString(options.directory.string()), containerOptions);
     try {
         container.setPort(freeLoopbackPort());
         container.start();

@@ -9,12 +9,19 @@
 //   krp-soak --dump-threads DIR            while a request is stalled, what every server thread
 //                                          waits for (from /proc, without stopping the server)
 //                                          goes to DIR/stall-SECONDS.txt
+//   krp-soak --program build/src/host/krpalvelin --duration 3600
+//                                          the program itself (headless, window and event log
+//                                          included) as the server
+//
+// The server's resident memory is sampled every --sample seconds and printed as a timeline.
 //   krp-soak serve DIR ...                 the server process it starts for itself
 //
 // The server runs in a child process (as in krp-bench) on the demo ERP database in SQLite, made
 // by scripts/create-demo-db; KRP_BENCH_SERVER_WRAPPER="strace -f -T -o FILE" wraps it.
 #include "BenchServer.h"
 #include "BenchSetup.h"
+#include "ProcessStats.h"
+#include "ProgramUnderTest.h"
 #include "ServerUnderTest.h"
 
 #include "client/KrpClient.h"
@@ -47,6 +54,9 @@ struct SoakOptions {
     double stallMs = 1000;
     unsigned serverWorkers = 0;
     std::string dumpThreads;  // directory for the server's thread states during stalls; empty: none
+    std::string program;      // krpalvelin to run as the server; empty: the bench server
+    std::string settings;     // asetukset.ini lines for the program ("\n" for line breaks)
+    double sampleSeconds = 60;  // resident memory sampled this often
 };
 
 const char* const kUsage =
@@ -56,7 +66,17 @@ const char* const kUsage =
     "  --rate CALLS          requests per second of all clients together (174)\n"
     "  --stall-ms MS         a call slower than this counts as stalled (1000)\n"
     "  --server-workers N    request worker threads of the server (the container's default)\n"
-    "  --dump-threads DIR    what each server thread waits for while a request is stalled\n";
+    "  --dump-threads DIR    what each server thread waits for while a request is stalled\n"
+    "  --program PATH        run this krpalvelin (headless) as the server instead of the bench server\n"
+    "  --settings TEXT       asetukset.ini lines for --program, \\n between lines (\"[Loki]\\nRivimaara=2000\")\n"
+    "  --sample SECONDS      how often the server's resident memory is sampled (60)\n";
+
+std::string unescapeNewlines(std::string text)
+{
+    for (std::size_t at = 0; (at = text.find("\\n", at)) != std::string::npos;)
+        text.replace(at, 2, "\n");
+    return text.empty() || text.back() == '\n' ? text : text + "\n";
+}
 
 SoakOptions parseOptions(int argc, char** argv)
 {
@@ -74,9 +94,12 @@ SoakOptions parseOptions(int argc, char** argv)
         else if (a == "--stall-ms") o.stallMs = std::stod(value());
         else if (a == "--server-workers") o.serverWorkers = static_cast<unsigned>(std::stoul(value()));
         else if (a == "--dump-threads") o.dumpThreads = value();
+        else if (a == "--program") o.program = value();
+        else if (a == "--settings") o.settings = unescapeNewlines(value());
+        else if (a == "--sample") o.sampleSeconds = std::stod(value());
         else throw std::runtime_error("unknown option " + a + "\n" + kUsage);
     }
-    if (o.clients == 0 || o.callsPerSecond <= 0 || o.durationSeconds <= 0)
+    if (o.clients == 0 || o.callsPerSecond <= 0 || o.durationSeconds <= 0 || o.sampleSeconds <= 0)
         throw std::runtime_error(std::string("clients, rate and duration must be above 0\n") + kUsage);
     return o;
 }
@@ -386,7 +409,18 @@ int runSoak(const SoakOptions& options)
                                (dir.path() / "erp.sqlite").string() + "' >/dev/null";
     if (std::system(create.c_str()) != 0)
         throw std::runtime_error("scripts/create-demo-db failed");
-    ServerUnderTest server(dir.path(), 512, options.serverWorkers);
+    std::unique_ptr<ServerUnderTest> benchServer;
+    std::unique_ptr<ProgramUnderTest> program;
+    if (options.program.empty())
+        benchServer = std::make_unique<ServerUnderTest>(dir.path(), 512, options.serverWorkers);
+    else
+        program = std::make_unique<ProgramUnderTest>(options.program, dir.path(), "erp.sqlite", options.settings);
+    struct {
+        pid_t pid() const { return bench ? bench->pid() : program->pid(); }
+        std::uint16_t port() const { return bench ? bench->port() : program->port(); }
+        ServerUnderTest* bench;
+        ProgramUnderTest* program;
+    } const server{benchServer.get(), program.get()};
     std::fprintf(stderr, "krp-soak: server pid %d on port %u; %u clients at %.0f requests/s for %.0f s\n",
                  static_cast<int>(server.pid()), server.port(), options.clients, options.callsPerSecond,
                  options.durationSeconds);
@@ -404,10 +438,26 @@ int runSoak(const SoakOptions& options)
     std::thread watchdog;
     if (!options.dumpThreads.empty())
         watchdog = std::thread([&] { watchForStalls(options, server.pid(), shared, terminals); });
+    // The server's resident memory over the run: at the start, every sample interval, at the end.
+    struct MemorySample {
+        double seconds;
+        MemoryUse use;
+    };
+    std::vector<MemorySample> memory;
+    const auto sampleEvery = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.sampleSeconds));
     std::thread progress([&] {
-        while (Clock::now() < shared.end) {
-            std::this_thread::sleep_until(std::min(shared.end, Clock::now() + std::chrono::seconds(30)));
-            std::fprintf(stderr, "krp-soak: %.0f s\n", std::chrono::duration<double>(Clock::now() - shared.begin).count());
+        auto nextSample = shared.begin;
+        for (;;) {
+            const auto now = Clock::now();
+            if (now >= nextSample || now >= shared.end) {
+                const double at = std::max(0.0, std::chrono::duration<double>(now - shared.begin).count());
+                memory.push_back({at, memoryOf(server.pid())});
+                std::fprintf(stderr, "krp-soak: %.0f s, server RSS %.1f MiB\n", at, memory.back().use.rssKiB / 1024.0);
+                nextSample += sampleEvery;
+            }
+            if (now >= shared.end)
+                break;
+            std::this_thread::sleep_until(std::min({shared.end, nextSample, Clock::now() + std::chrono::seconds(30)}));
         }
     });
     for (auto& t : threads)
@@ -416,10 +466,16 @@ int runSoak(const SoakOptions& options)
     if (watchdog.joinable())
         watchdog.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - shared.begin).count();
-    const auto status = server.status();
     report(options, std::move(shared.samples), seconds, shared.firstError);
-    std::printf("\nThe server at the end: %ld open sessions, %ld event-log lines.\n", status.at("sessions"),
-                status.at("log"));
+    std::printf("\n### The server's resident memory\n\n| s | RSS MiB | peak RSS MiB |\n|---:|---:|---:|\n");
+    for (const MemorySample& m : memory)
+        std::printf("| %.0f | %.1f | %.1f |\n", m.seconds, m.use.rssKiB / 1024.0, m.use.peakKiB / 1024.0);
+    if (benchServer) {
+        const auto status = benchServer->status();
+        std::printf("\nThe server at the end: %ld open sessions, %ld event-log lines.\n", status.at("sessions"),
+                    status.at("log"));
+    }
+    std::fflush(stdout);
     return 0;
 }
 

@@ -32,9 +32,14 @@ void DatabaseConnection::open(const QString& tietokanta, int tietokannanTyyppi)
 {
     if (database_->isOpen())
         return;
+    connect(tietokanta, tietokannanTyyppi);
+    afterConnect();
+}
+
+void DatabaseConnection::connect(const QString& tietokanta, int tietokannanTyyppi)
+{
     beforeConnect(tietokanta, tietokannanTyyppi);
     database_->open(settings_);
-    afterConnect();
 }
 
 void DatabaseConnection::afterConnect()

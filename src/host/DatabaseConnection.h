@@ -26,6 +26,9 @@ public:
     // failure. When the after-connect work fails the connection stays open, and a later call
     // finds it open and does nothing.
     void open(const QString& tietokanta, int tietokannanTyyppi);
+    // Before connect and open, without the after-connect work (the caller runs afterConnect).
+    // Throws on failure; the connection stays closed then.
+    void connect(const QString& tietokanta, int tietokannanTyyppi);
     // Disconnects; when it was connected, the after-disconnect handler runs.
     void close();
     bool isOpen() const;

@@ -18,9 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 
 namespace krp {
 
@@ -68,7 +65,7 @@ TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
       database_(withSeparator(configDir)),
       controller_(database_),
       startRetry_([this] { controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(),
-                                               edPortti->text()); },
+                                               edPortti->text(), StartBy::Automatic); },
                   [this] { guarded([this] { startRetry_.tryNow(); }); })
 {
     setObjectName(QStringLiteral("frmKRPalvelin"));
@@ -94,11 +91,7 @@ TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
 
     // The event log: lines are shown in batches, at most every kLokinNayttovali ms, so that a
     // busy server redraws the view a few times a second and not for every line.
-    EventLog* log = EventLog::instance();
-    const QStringList earlier = log->lines();
-    if (!earlier.isEmpty())
-        memYhteydet->appendPlainText(earlier.join(QLatin1Char('\n')));
-    connect(log, &EventLog::linesAppended, this, &TfrmKRPalvelin::onLogLines);
+    connect(EventLog::instance(), &EventLog::linesAppended, this, &TfrmKRPalvelin::onLogLines);
     logFlushTimer_.setSingleShot(true);
     logFlushTimer_.setInterval(kLokinNayttovali);
     connect(&logFlushTimer_, &QTimer::timeout, this, &TfrmKRPalvelin::flushLogView);
@@ -169,19 +162,15 @@ void TfrmKRPalvelin::createControls()
     labKairanetYhteyksia->setObjectName(QStringLiteral("labKairanetYhteyksia"));
     placeLabel(labKairanetYhteyksia, 617, 27);
 
-    memYhteydet = new QPlainTextEdit(this);
+    // The log view shows the event log's own lines (it keeps no copy of them).
+    memYhteydet = new EventLogView(*EventLog::instance(), this);
     memYhteydet->setObjectName(QStringLiteral("memYhteydet"));
     memYhteysnakyma = new QPlainTextEdit(this);
     memYhteysnakyma->setObjectName(QStringLiteral("memYhteysnakyma"));
-    for (QPlainTextEdit* memo : {memYhteydet, memYhteysnakyma}) {
-        memo->setReadOnly(true);  // the program writes them; the operator reads and copies
-        memo->setTabChangesFocus(true);
-        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    }
+    memYhteysnakyma->setReadOnly(true);  // the program writes it; the operator reads and copies
+    memYhteysnakyma->setTabChangesFocus(true);
+    memYhteysnakyma->setLineWrapMode(QPlainTextEdit::NoWrap);
     memYhteysnakyma->setMaximumBlockCount(0);  // one line per client, rebuilt as a whole
-    // The log view keeps the newest lines (trimLogView); the program writes it, so it keeps no
-    // undo history.
-    memYhteydet->setUndoRedoEnabled(false);
     layoutMemos();
 
     connect(butKaynnista, &QPushButton::clicked, this, [this] { guarded([this] { butKaynnistaClick(); }); });
@@ -233,11 +222,10 @@ void TfrmKRPalvelin::LataaAsetukset()
     sisaiseen_selvitykseen_tuoterivien_nimet = a.sisaisenSelvityksenErikoiskasittely;
     database_.setLimits(a.aikarajat);
 
-    // The event log keeps the newest lines, in the window and in memory alike.
-    logViewLimit_ = std::max(1, a.lokinRivimaara);
-    trimLogView();
+    // The event log keeps the newest lines; the window shows what it keeps.
     EventLog* log = EventLog::instance();
     log->setLineLimit(a.lokinRivimaara);
+    memYhteydet->showNewLines();
     if (a.lokihakemisto.isEmpty()) {
         log->setLogFile(nullptr);
     } else {
@@ -348,13 +336,8 @@ void TfrmKRPalvelin::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TfrmKRPalvelin::onLogLines(const QStringList& lines)
+void TfrmKRPalvelin::onLogLines()
 {
-    pendingLogLines_.append(lines);
-    // Lines the view would drop at once need not be joined first.
-    const qsizetype excess = pendingLogLines_.size() - logViewLimit_;
-    if (excess > 0)
-        pendingLogLines_.remove(0, excess);
     if (!logFlushTimer_.isActive())
         logFlushTimer_.start();
 }
@@ -362,25 +345,7 @@ void TfrmKRPalvelin::onLogLines(const QStringList& lines)
 void TfrmKRPalvelin::flushLogView()
 {
     logFlushTimer_.stop();
-    if (pendingLogLines_.isEmpty())
-        return;
-    memYhteydet->appendPlainText(pendingLogLines_.join(QLatin1Char('\n')));
-    pendingLogLines_.clear();
-    trimLogView();
-}
-
-// The oldest lines beyond the limit go in one cut from the top. (The view's own block limit
-// does the same by stepping a cursor over every removed line, which cost a busy server a tenth
-// of its time.)
-void TfrmKRPalvelin::trimLogView()
-{
-    QTextDocument* document = memYhteydet->document();
-    const int excess = document->blockCount() - logViewLimit_;
-    if (excess <= 0)
-        return;
-    QTextCursor cut(document);
-    cut.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
-    cut.removeSelectedText();
+    memYhteydet->showNewLines();
 }
 
 }  // namespace krp

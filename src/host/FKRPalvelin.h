@@ -4,6 +4,7 @@
 // operator's actions to them.
 #include "Asetukset.h"
 #include "DatabaseConnection.h"
+#include "EventLogView.h"
 #include "IniFile.h"
 #include "ServiceController.h"
 #include "StartRetry.h"
@@ -46,7 +47,7 @@ public:
     RadioGroup* rbgTietokannanTyyppi;
     QLabel* labYhteyksiaO;
     QLabel* labKairanetYhteyksia;
-    QPlainTextEdit* memYhteydet;      // event log
+    EventLogView* memYhteydet;        // event log
     QPlainTextEdit* memYhteysnakyma;  // connection view
 
     // Read by the method module after window creation; never written back.
@@ -108,7 +109,7 @@ private:
     void FormCreate();
     void createControls();
     void layoutMemos();
-    void onLogLines(const QStringList& lines);
+    void onLogLines();
 
     QString FYritys;
     std::unique_ptr<IniFile> Ini_;
@@ -119,9 +120,6 @@ private:
     StartRetry startRetry_;
     std::function<void()> onRegistryReset_;
 
-    void trimLogView();
-    QStringList pendingLogLines_;
-    int logViewLimit_ = EventLog::kDefaultLineLimit;  // lines the log view keeps
     QTimer logFlushTimer_;
     QMetaObject::Connection idleConnection_;
 };

@@ -23,8 +23,7 @@ ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QSt
                                                          QString::fromLatin1(kDefaultConsoleReaders))
                                              .toStdString());
     options.clientRegistry = &registry_;
-    container_ = std::make_unique<TServerContainer1>(context_, [&window]() -> db::Query& { return window.FDKysely(); },
-                                                     certificateDir, options);
+    container_ = std::make_unique<TServerContainer1>(context_, certificateDir, options);
     // Stop empties the registry and its view; clients that vanished without saying goodbye
     // leave the view an hour after their last Ping.
     window.setOnRegistryReset([this] { registry_.clear(); });

@@ -25,15 +25,28 @@ void ServiceController::setRemoteService(RemoteService* service)
     service_ = service ? service : &nullService_;
 }
 
-bool ServiceController::start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti)
+bool ServiceController::start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti, StartBy by)
 {
     if (service_->isStarted())
         return false;
     platform::notifyStatus("odottaa tietokantaa");
-    try {
-        database_.open(tietokanta, tietokannanTyyppi);
-    } catch (const std::exception& e) {
-        throw DatabaseConnectError(e.what());
+    if (by == StartBy::Automatic && database_.isOpen() && !afterConnectPassed_)
+        database_.close();  // left open by a failed operator's Start: this start runs all of it
+    if (!database_.isOpen()) {
+        afterConnectPassed_ = false;
+        try {
+            database_.connect(tietokanta, tietokannanTyyppi);
+        } catch (const std::exception& e) {
+            throw DatabaseConnectError(e.what());
+        }
+        try {
+            database_.afterConnect();
+        } catch (const std::exception& e) {
+            if (by == StartBy::Automatic)
+                database_.close();
+            throw AfterConnectError(e.what());
+        }
+        afterConnectPassed_ = true;
     }
     const int port = porttinumero(portti);
     service_->start(port);

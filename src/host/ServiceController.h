@@ -17,6 +17,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The connection opened but its after-connect work failed (for example a database without
+// the table ASETUS): the database is reachable but not fit to serve.
+class AfterConnectError : public DatabaseConnectError {
+public:
+    using DatabaseConnectError::DatabaseConnectError;
+};
+
+// Who starts: the operator's Start, or the automatic start and its retries.
+enum class StartBy { Operator, Automatic };
+
 // The port field does not hold a usable port.
 class PortError : public std::runtime_error {
 public:
@@ -34,9 +44,16 @@ public:
     bool isStarted() const { return service_->isStarted(); }
 
     // Start: nothing when already started (returns false). Otherwise opens the database
-    // connection (DatabaseConnectError on failure; the service stays stopped), reads the port
-    // (PortError; the connection stays open) and starts the service (its own error).
-    bool start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti);
+    // connection (DatabaseConnectError on failure, AfterConnectError when its after-connect
+    // work fails; the service stays stopped), reads the port (PortError; the connection stays
+    // open) and starts the service (its own error).
+    //
+    // The operator's Start leaves a connection whose after-connect work failed open, and the
+    // next Start serves on it without repeating that work. The automatic start closes it
+    // again, so that each retry runs the whole start on a fresh connection and serves only
+    // when the after-connect work has passed.
+    bool start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti,
+               StartBy by = StartBy::Operator);
 
     // Stop: stops the service, closes the database connection, then `onStopped` (which empties
     // the client registry and its view).
@@ -52,6 +69,7 @@ public:
 
 private:
     DatabaseConnection& database_;
+    bool afterConnectPassed_ = false;  // of the connection open now
     NullRemoteService nullService_;
     RemoteService* service_ = &nullService_;
 };

@@ -22,6 +22,7 @@ void StartRetry::begin()
     end();
     retrying_ = true;
     failures_ = 0;
+    lastOpened_ = false;
     tryNow();
 }
 
@@ -32,21 +33,34 @@ void StartRetry::tryNow()
     try {
         attempt_();
     } catch (const DatabaseConnectError& e) {
+        const bool opened = dynamic_cast<const AfterConnectError*>(&e) != nullptr;
         const auto now = std::chrono::steady_clock::now();
         const QString syy = QString::fromUtf8(e.what());
         const int sekunnit = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(retryInterval_).count());
-        if (++failures_ == 1) {
-            TekstiLokiin(QStringLiteral("Tietokantaan ei saatu yhteyttä, joten palvelua ei voitu käynnistää. "
-                                        "Yritetään uudelleen %1 s välein; palvelu käynnistyy, kun tietokanta avautuu. Virhe: %2")
-                             .arg(sekunnit)
-                             .arg(syy));
+        // The first failure, and a failure of the other kind than the last one logged, are
+        // said at once; repeats at most once per log interval.
+        if (++failures_ == 1 || opened != lastOpened_) {
+            TekstiLokiin(opened ? QStringLiteral("Tietokantayhteys avautui, mutta sen tarkistukset epäonnistuivat, joten "
+                                                 "palvelua ei käynnistetty. Yritetään uudelleen %1 s välein; palvelu "
+                                                 "käynnistyy, kun tarkistukset menevät läpi. Virhe: %2")
+                                      .arg(sekunnit)
+                                      .arg(syy)
+                                : QStringLiteral("Tietokantaan ei saatu yhteyttä, joten palvelua ei voitu käynnistää. "
+                                                 "Yritetään uudelleen %1 s välein; palvelu käynnistyy, kun tietokanta "
+                                                 "avautuu. Virhe: %2")
+                                      .arg(sekunnit)
+                                      .arg(syy));
             lastLogged_ = now;
         } else if (now - lastLogged_ >= logInterval_) {
-            TekstiLokiin(QStringLiteral("Tietokantaan ei vieläkään saatu yhteyttä (%1 yritystä). Virhe: %2")
-                             .arg(failures_)
-                             .arg(syy));
+            TekstiLokiin(opened ? QStringLiteral("Tietokannan tarkistukset epäonnistuvat yhä (%1 yritystä). Virhe: %2")
+                                      .arg(failures_)
+                                      .arg(syy)
+                                : QStringLiteral("Tietokantaan ei vieläkään saatu yhteyttä (%1 yritystä). Virhe: %2")
+                                      .arg(failures_)
+                                      .arg(syy));
             lastLogged_ = now;
         }
+        lastOpened_ = opened;
         timer_.start(retryInterval_);
         return;
     } catch (...) {
@@ -56,7 +70,7 @@ void StartRetry::tryNow()
     const bool afterFailures = failures_ > 0;
     end();
     if (afterFailures)
-        TekstiLokiin(QStringLiteral("Tietokantayhteys avautui, palvelu käynnistyi."));
+        TekstiLokiin(QStringLiteral("Tietokantayhteys avautui ja sen tarkistukset menivät läpi, palvelu käynnistyi."));
 }
 
 void StartRetry::end()

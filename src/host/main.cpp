@@ -23,7 +23,7 @@ namespace {
 
 // The server container, created right after the window so showing the window (which may
 // start the service) always finds it in place.
-std::unique_ptr<krp::RemoteService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
+std::unique_ptr<krp::ServerContainerService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
 {
     const krp::IniFile ini(QDir(configDir).filePath(QLatin1String(krp::kAsetustiedostonNimi)));
     const krp::PalvelunRajat rajat = krp::luePalvelunRajat(ini);
@@ -79,7 +79,7 @@ int main(int argc, char* argv[])
     int rc = 0;
     {
         krp::TfrmKRPalvelin window(configDir);
-        std::unique_ptr<krp::RemoteService> container = createServerContainer(window, configDir);
+        std::unique_ptr<krp::ServerContainerService> container = createServerContainer(window, configDir);
         window.setRemoteService(container.get());
 
         // SIGINT / SIGTERM (console close on Windows): close the window as the operator would.
@@ -102,6 +102,14 @@ int main(int argc, char* argv[])
         window.setRemoteService(nullptr);
         // Lines handed over just before the end still reach the log (and standard output).
         QCoreApplication::sendPostedEvents(&log);
+        if (container->container().abandonedCalls() > 0) {
+            // Calls the stop gave up on still wait for the database (one that does not answer
+            // holds them up to its limits). The settings are saved, the log is out, the
+            // connections are closed: the process ends now instead of waiting for them.
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(rc);
+        }
     }
     krp::EventLog::setInstance(nullptr);
     return rc;

@@ -120,7 +120,8 @@ void EventLog::appendOnMainThread(QStringList lines)
 {
     {
         QMutexLocker lock(&mutex_);
-        lines_.insert(lines_.end(), lines.cbegin(), lines.cend());
+        for (const QString& line : lines)
+            lines_.push_back(line.toStdString());
         appended_ += lines.size();
         trimToLimit();
     }
@@ -134,7 +135,7 @@ void EventLog::appendOnMainThread(QStringList lines)
             const QStringList note{stamped(nowText(), failure)};
             {
                 QMutexLocker lock(&mutex_);
-                lines_.push_back(note.front());
+                lines_.push_back(note.front().toStdString());
                 ++appended_;
                 trimToLimit();
             }
@@ -150,8 +151,9 @@ void EventLog::appendOnMainThread(QStringList lines)
 
 void EventLog::trimToLimit()
 {
-    if (lines_.size() > static_cast<size_t>(limit_))
-        lines_.erase(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(lines_.size() - limit_));
+    while (lines_.size() > static_cast<size_t>(limit_))
+        lines_.pop_front();
+    // A deque gives back its emptied blocks as it goes; nothing else grows with the lines.
 }
 
 void EventLog::setLineLimit(int limit)
@@ -166,7 +168,41 @@ void EventLog::setLogFile(std::unique_ptr<DailyLogFile> file) { file_ = std::mov
 QStringList EventLog::lines() const
 {
     QMutexLocker lock(&mutex_);
-    return QStringList(lines_.cbegin(), lines_.cend());
+    QStringList out;
+    out.reserve(static_cast<qsizetype>(lines_.size()));
+    for (const std::string& line : lines_)
+        out += QString::fromStdString(line);
+    return out;
+}
+
+std::vector<EventLog::NumberedLine> EventLog::linesSince(qint64 sequence, int max) const
+{
+    QMutexLocker lock(&mutex_);
+    std::vector<NumberedLine> out;
+    const qint64 first = appended_ - static_cast<qint64>(lines_.size()) + 1;
+    qint64 from = std::max(sequence + 1, first);
+    if (max <= 0 || from > appended_)
+        return out;
+    const qint64 count = std::min<qint64>(max, appended_ - from + 1);
+    out.reserve(static_cast<size_t>(count));
+    for (qint64 n = from; n < from + count; ++n)
+        out.push_back({n, QString::fromStdString(lines_[static_cast<size_t>(n - first)])});
+    return out;
+}
+
+qint64 EventLog::firstSequence() const
+{
+    QMutexLocker lock(&mutex_);
+    return appended_ - static_cast<qint64>(lines_.size()) + 1;
+}
+
+QString EventLog::lineAt(qint64 sequence) const
+{
+    QMutexLocker lock(&mutex_);
+    const qint64 first = appended_ - static_cast<qint64>(lines_.size()) + 1;
+    if (sequence < first || sequence > appended_)
+        return QString();
+    return QString::fromStdString(lines_[static_cast<size_t>(sequence - first)]);
 }
 
 int EventLog::lineCount() const
@@ -192,8 +228,9 @@ EventLog::NumberedLines EventLog::linesAfter(qint64 after, int limit) const
     out.first = from;
     if (from > appended_)
         return out;
-    const auto begin = lines_.cbegin() + static_cast<std::ptrdiff_t>(from - firstKept);
-    out.lines = QStringList(begin, lines_.cend());
+    out.lines.reserve(static_cast<qsizetype>(appended_ - from + 1));
+    for (auto it = lines_.cbegin() + static_cast<std::ptrdiff_t>(from - firstKept); it != lines_.cend(); ++it)
+        out.lines += QString::fromStdString(*it);
     return out;
 }
 
@@ -231,8 +268,14 @@ void appendLogLine(const QString& line) { EventLog::instance()->appendLine(line)
 
 void appendStampedLineLocked(const QString& message)
 {
-    QMutexLocker lock(&windowLock());
-    EventLog::instance()->appendLine(stamped(nowText(), message));
+    QString line;
+    {
+        QMutexLocker lock(&windowLock());
+        line = stamped(nowText(), message);
+    }
+    // Appended outside the lock: on the main thread the append writes the daily file and
+    // standard output, which may take their time.
+    EventLog::instance()->appendLine(line);
 }
 
 }  // namespace krp

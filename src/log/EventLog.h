@@ -3,6 +3,10 @@
 // up to a limit (older lines are dropped). Only the main thread changes it; other threads hand
 // their lines over without waiting. Everything handed over until the main thread gets to it
 // travels in one queued call, and handed-over lines keep their order.
+//
+// Lines are kept as UTF-8 bytes, about the text's own size plus some 50 bytes each, and each
+// has a sequence number: the n-th line appended since the start is number n. Readers ask for
+// lines by number (linesSince, lineAt), so a view or a console shows only what it needs.
 #include <QMutex>
 #include <QObject>
 #include <QRecursiveMutex>
@@ -10,6 +14,7 @@
 
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace krp {
@@ -32,7 +37,19 @@ public:
     // A message holding line breaks (CR LF, LF or CR) occupies several lines.
     QStringList lines() const;   // any thread; a copy of the lines kept
     int lineCount() const;       // any thread; lines kept
-    qint64 appendedCount() const;  // any thread; every line appended since the start
+    qint64 appendedCount() const;  // any thread; every line appended since the start (the newest line's number)
+
+    struct NumberedLine {
+        qint64 sequence;
+        QString text;
+    };
+    // Any thread: the kept lines numbered above `sequence`, oldest first, at most `max` of them
+    // (the oldest kept line comes first when `sequence` has already been dropped).
+    std::vector<NumberedLine> linesSince(qint64 sequence, int max) const;
+    // Any thread: the number of the oldest kept line (appendedCount() + 1 when none is kept).
+    qint64 firstSequence() const;
+    // Any thread: the line numbered `sequence`; the null text when it is not kept.
+    QString lineAt(qint64 sequence) const;
 
     // Lines numbered in append order from 1 (the number of a line is appendedCount() just
     // after it was appended). `lines` are the kept lines numbered above `after`, at most the
@@ -81,7 +98,7 @@ private:
     void trimToLimit();  // mutex_ held
 
     mutable QMutex mutex_;  // lines_, appended_
-    std::deque<QString> lines_;
+    std::deque<std::string> lines_;  // UTF-8; the newest is number appended_
     qint64 appended_ = 0;
     int limit_ = kDefaultLineLimit;
 
@@ -92,16 +109,17 @@ private:
     std::unique_ptr<DailyLogFile> file_;
 };
 
-// The window lock: a re-entrant lock any thread may take. The connect-event checks hold it for
-// their whole run; the server container's writers hold it around their line.
+// The window lock: a re-entrant lock any thread may take. The server container's writers hold
+// it while they compose their line, never across a wait: no database statement, no output,
+// no waiting for the main thread runs under it.
 QRecursiveMutex& windowLock();
 
 // TekstiLokiin: the global way in for a stamped line, from any thread.
 void TekstiLokiin(const QString& teksti);
 // A finished line composed by a method, from any thread.
 void appendLogLine(const QString& line);
-// The server container's writers: under the window lock, compose "time text: message" now and
-// append it as a finished line.
+// The server container's writers: under the window lock, compose "time text: message" now;
+// then append it as a finished line (handed over without waiting off the main thread).
 void appendStampedLineLocked(const QString& message);
 
 }  // namespace krp

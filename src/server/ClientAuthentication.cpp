@@ -6,7 +6,6 @@
 #include "types/UTyypit.h"
 
 #include <QHash>
-#include <QMutexLocker>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -59,14 +58,17 @@ bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString
     return valid;
 }
 
-void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db::Query& FDKysely)
+void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db::Database& database)
 {
     TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + logSafe(p.sovellus)
                  + QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress
                  + QStringLiteral(". Protokolla: ") + logSafe(channel.protocol));
     try {
-        TarkistaPaasykoodi(FDKysely, p.saatu_paasykoodi);
-        TarkistaOhjelmanKirjautumistiedot(FDKysely, p.saatu_kayttajatunnus, p.saatu_salasana);
+        // A query of this opening's own: its statements lease a pooled connection, so openings
+        // run side by side and none waits for another's database statement.
+        db::Query kysely(database);
+        TarkistaPaasykoodi(kysely, p.saatu_paasykoodi);
+        TarkistaOhjelmanKirjautumistiedot(kysely, p.saatu_kayttajatunnus, p.saatu_salasana);
     } catch (const db::Error& e) {
         if (!e.isUnavailable())
             throw;
@@ -76,10 +78,9 @@ void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db
     }
 }
 
-void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)
+void TarkistaPaasykoodi(db::Query& kysely, const QString& saatu_paasykoodi)
 {
-    QMutexLocker lock(&windowLock());
-    const QString paasykoodi = readSetting(FDKysely, QStringLiteral("Mobiilisovellusten pääsykoodi"));
+    const QString paasykoodi = readSetting(kysely, QStringLiteral("Mobiilisovellusten pääsykoodi"));
     if (paasykoodi.isEmpty())
         throw ServerMisconfigured(QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
     if (paasykoodi.size() < 20)
@@ -98,18 +99,17 @@ void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi)
         throw ConnectRefused(QStringLiteral("Virheellinen pääsykoodi"));
 }
 
-void TarkistaOhjelmanKirjautumistiedot(db::Query& FDKysely, const QString& saatu_kayttajatunnus,
+void TarkistaOhjelmanKirjautumistiedot(db::Query& kysely, const QString& saatu_kayttajatunnus,
                                        const QString& saatu_salasana)
 {
-    QMutexLocker lock(&windowLock());
-    FDKysely.clearSql();
-    FDKysely.addLine(QStringLiteral("SELECT MP_SALASANA FROM MYYJAPER"));
-    FDKysely.addLine(QStringLiteral("WHERE MP_KAYTTAJATUNNUS=:kt"));
-    FDKysely.param(QStringLiteral("kt")).setText(saatu_kayttajatunnus);
-    FDKysely.open();
-    const bool ok = !FDKysely.eof()
-                    && constantTimeEquals(FDKysely.fieldByName(QStringLiteral("MP_SALASANA")).asText(), saatu_salasana);
-    FDKysely.close();
+    kysely.clearSql();
+    kysely.addLine(QStringLiteral("SELECT MP_SALASANA FROM MYYJAPER"));
+    kysely.addLine(QStringLiteral("WHERE MP_KAYTTAJATUNNUS=:kt"));
+    kysely.param(QStringLiteral("kt")).setText(saatu_kayttajatunnus);
+    kysely.open();
+    const bool ok = !kysely.eof()
+                    && constantTimeEquals(kysely.fieldByName(QStringLiteral("MP_SALASANA")).asText(), saatu_salasana);
+    kysely.close();
     if (ok) {
         appendStampedLineLocked(QStringLiteral("Kirjautuminen ohjelman tunnuksella onnistui."));
         return;

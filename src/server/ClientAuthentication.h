@@ -4,7 +4,10 @@
 #include <QString>
 #include <stdexcept>
 
-namespace krp::db { class Query; }
+namespace krp::db {
+class Database;
+class Query;
+}  // namespace krp::db
 
 namespace krp {
 
@@ -48,18 +51,20 @@ struct ChannelInfo {
 // nothing (the check made as soon as a request's head is in).
 bool fixedCredentialsMatch(const QString& user, const QString& password);
 
-// Compares with the fixed credentials in constant time and logs the outcome under the
-// window lock. Returns whether the credentials are valid.
+// Compares with the fixed credentials in constant time and logs the outcome (a stamped line of
+// the container's writers). Returns whether the credentials are valid.
 bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString& password);
 
-// Logs the connect line, then runs both checks on `FDKysely` (the window's shared query).
-// Throws ConnectRefused, or the database error, to refuse the client; DatabaseUnavailable
-// when the database does not answer.
-void DSServer1Connect(const ConnectProperties& properties, const ChannelInfo& channel, db::Query& FDKysely);
+// Logs the connect line, then runs both checks on a query of its own over `database` (the
+// pool): the window's query FDKysely stays the window's, and no lock is held across a
+// statement, so a database that does not answer holds up only this opening. Throws
+// ConnectRefused, or the database error, to refuse the client; DatabaseUnavailable when the
+// database does not answer.
+void DSServer1Connect(const ConnectProperties& properties, const ChannelInfo& channel, db::Database& database);
 
-// Each holds the window lock for its whole run and throws to refuse.
-void TarkistaPaasykoodi(db::Query& FDKysely, const QString& saatu_paasykoodi);
-void TarkistaOhjelmanKirjautumistiedot(db::Query& FDKysely, const QString& saatu_kayttajatunnus,
+// Each runs its statement on `kysely` (the opening's own query) and throws to refuse.
+void TarkistaPaasykoodi(db::Query& kysely, const QString& saatu_paasykoodi);
+void TarkistaOhjelmanKirjautumistiedot(db::Query& kysely, const QString& saatu_kayttajatunnus,
                                        const QString& saatu_salasana);
 
 }  // namespace krp

@@ -83,11 +83,10 @@ bool RemoteEndpoint::runsWithoutDatabase(std::string_view method)
 }
 
 RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                               std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
-                               MethodDispatcher methods, LoginThrottleOptions throttle)
+                               BlockingExecutor blocking, MethodDispatcher methods,
+                               LoginThrottleOptions throttle)
     : sessions_(sessions),
       service_(service),
-      windowQuery_(std::move(windowQuery)),
       blocking_(std::move(blocking)),
       methods_(methods ? std::move(methods) : MethodDispatcher(&callPublishedMethod)),
       busyLog_(&TekstiLokiin),
@@ -311,7 +310,7 @@ HttpResponse RemoteEndpoint::openSessionNow(const HttpRequest& request)
             s.setData(kSessionUserData, properties->saatu_kayttajatunnus.toStdString());
             const ChannelInfo channel{QString::fromStdString(request.remoteAddress),
                                       QString::fromStdString(request.protocol)};
-            DSServer1Connect(*properties, channel, windowQuery_());
+            DSServer1Connect(*properties, channel, *service_.database);
             s.setObject(std::make_shared<TServerMethods1>(service_));
         });
     } catch (const session::SessionLimitReached& e) {

@@ -36,8 +36,6 @@
 #include <string>
 #include <vector>
 
-namespace krp::db { class Query; }
-
 namespace krp {
 
 class TServerMethods1;
@@ -56,10 +54,9 @@ public:
     // Hands work that may block (on the database) to a worker thread.
     using BlockingExecutor = std::function<void(std::function<void()> work)>;
 
-    // `windowQuery` gives the window's shared query, which both connect checks use under the
-    // window lock. `methods` answers method calls; empty: callPublishedMethod.
-    RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                   std::function<db::Query&()> windowQuery, BlockingExecutor blocking,
+    // The connect checks run on `service`'s database. `methods` answers method calls; empty:
+    // callPublishedMethod.
+    RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service, BlockingExecutor blocking,
                    MethodDispatcher methods = {}, LoginThrottleOptions throttle = {});
 
     // Called on the connection's I/O thread; never blocks. Answers through `respond`, from
@@ -115,7 +112,6 @@ private:
 
     session::SessionManager& sessions_;
     ServiceContext& service_;
-    std::function<db::Query&()> windowQuery_;
     BlockingExecutor blocking_;
     MethodDispatcher methods_;
     KeyedCalls keyed_;

@@ -57,15 +57,15 @@ QString journalStateText(const session::KeyedCallJournal& journal)
 
 }  // namespace
 
-TServerContainer1::TServerContainer1(ServiceContext& service, std::function<db::Query&()> windowQuery,
-                                     const QString& certificateDir, ServerContainerOptions options)
+TServerContainer1::TServerContainer1(ServiceContext& service, const QString& certificateDir,
+                                     ServerContainerOptions options)
     : options_(options),
       sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
       journal_(std::make_unique<session::KeyedCallJournal>(
           session::KeyedCallJournalOptions{options.keyedCallJournal, options.keyedCallsKeptFor})),
       workers_(options.workerThreads == 0 ? 1 : options.workerThreads),
       endpoint_(
-          *sessions_, service, std::move(windowQuery),
+          *sessions_, service,
           [this](std::function<void()> work) { workers_.post(std::move(work)); },
           options.methods, options.loginThrottle),
       DSHTTPService1([this](transport::HttpRequest&& r, transport::Respond respond) {

@@ -57,8 +57,7 @@ class TServerContainer1 {
 public:
     // DataModuleCreate: the certificate files are `certificateDir` + "test.pem" / "test.key";
     // the session listener is registered.
-    TServerContainer1(ServiceContext& service, std::function<db::Query&()> windowQuery,
-                      const QString& certificateDir, ServerContainerOptions options = {});
+    TServerContainer1(ServiceContext& service, const QString& certificateDir, ServerContainerOptions options = {});
     ~TServerContainer1();
 
     // The port of DSHTTPService1, set before every start (built-in 14002). Port 0 listens on
@@ -74,7 +73,7 @@ public:
     // The stop: no new connections or sessions; calls not started are answered 503
     // "Palvelu pysäytetään"; calls in flight finish and their answers are written, up to
     // stopDeadline (the calls cut by it are named in the log); only then are the connections
-    // and sessions closed. Called on the Qt main thread, stop keeps that thread's events
+    // and sessions closed, at once, whatever the cut calls still wait for. Called on the Qt main thread, stop keeps that thread's events
     // running while it waits (user input excepted, so that nothing starts or stops meanwhile).
     void start();
     void stop();
@@ -83,6 +82,10 @@ public:
     bool isDrained() const;
     void finishStop();
     bool isStarted() const { return DSHTTPService1.isStarted(); }
+    // Calls a stop gave up on at its deadline that still run on their workers (waiting for the
+    // database). They touch only what they share ownership of and the process-long database
+    // pool; destroying the container waits for them, ending the process does not.
+    std::size_t abandonedCalls() const { return isStarted() ? 0 : endpoint_.runningCalls().size(); }
 
     session::SessionManager& sessions() { return *sessions_; }
     session::KeyedCallJournal& keyedCallJournal() { return *journal_; }

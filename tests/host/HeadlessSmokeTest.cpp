@@ -1,15 +1,24 @@
 // The real krpalvelin program without a display: it runs offscreen, writes message boxes to
 // standard error, and SIGTERM / SIGINT close it as the operator would.
 #include "support/QtTestApp.h"
+#include "SqliteErp.h"
 #include "TempDir.h"
+#include "TestCertificate.h"
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <filesystem>
 
 namespace {
 
@@ -26,6 +35,44 @@ bool catchesSignal(qint64 pid, int signal)
         }
     }
     return false;
+}
+
+// A loopback port free now (the system picks it).
+quint16 freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Whether something accepts connections on the loopback port.
+bool listens(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// Starts the program on the settings of `configDir`, without a display (it runs offscreen).
+void startWithoutDisplay(QProcess& process, const QString& configDir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), configDir});
+    ASSERT_TRUE(process.waitForStarted());
 }
 
 class HeadlessProgram : public ::testing::TestWithParam<int> {
@@ -79,12 +126,7 @@ TEST(HeadlessProgramStart, AutomaticStartWithoutTheDatabaseLogsAndKeepsTrying)
     krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
                         "[Tietokanta]\nVerkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n[Palvelu]\nPortti=14002\n");
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(KRP_PROGRAM), {QStringLiteral("--config-dir"), dir.path()});
-    ASSERT_TRUE(process.waitForStarted());
+    startWithoutDisplay(process, dir.path());
     QByteArray out;
     ASSERT_TRUE(krp::test::processEventsUntil([&] {
         out += process.readAllStandardOutput();
@@ -98,6 +140,51 @@ TEST(HeadlessProgramStart, AutomaticStartWithoutTheDatabaseLogsAndKeepsTrying)
     EXPECT_FALSE(process.readAllStandardError().contains("Palvelua ei voida"));
     EXPECT_TRUE(krp::test::readAll(dir.filePath(QStringLiteral("asetukset.ini")))
                     .contains("Verkkonimi=sqlite:/nonexistent-dir/erp.sqlite\n"));
+}
+
+// A database that opens but has no table ASETUS fails the after-connect work: the automatic start
+// logs that failure, never serves, and serves within one retry (10 s) once the table is there.
+TEST(HeadlessProgramStart, DatabaseWithoutItsSettingsTableIsNotServed)
+{
+    krp::test::qtApp();
+    QTemporaryDir dir;
+    krp::test::TestCertificate certificate;
+    for (const char* file : {"test.pem", "test.key"})
+        std::filesystem::copy_file(certificate.directory() / file, std::filesystem::path(dir.path().toStdString()) / file);
+    krp::test::SqliteErp erp(dir.path());
+    erp.createCatalogue();
+    const quint16 port = freeLoopbackPort();
+    krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
+                        QStringLiteral("[Tietokanta]\nVerkkonimi=%1\n[Palvelu]\nPortti=%2\n").arg(erp.field()).arg(port).toUtf8());
+    QProcess process;
+    startWithoutDisplay(process, dir.path());
+    QByteArray out;
+    ASSERT_TRUE(krp::test::processEventsUntil([&] {
+        out += process.readAllStandardOutput();
+        return out.contains("tarkistukset epäonnistuivat, joten palvelua ei käynnistetty") ||
+               process.state() == QProcess::NotRunning;
+    }));
+    EXPECT_TRUE(out.contains("ASETUS")) << out.toStdString();  // the failure's own text
+    EXPECT_FALSE(out.contains("palvelu käynnistyi"));
+    EXPECT_FALSE(listens(port));
+
+    erp.createSettingsTable(QStringLiteral("ASETUS"));
+    erp.setSetting(QStringLiteral("ASETUS"), QStringLiteral("yrityksen nimi"), QStringLiteral("Routala Oy"));
+    QElapsedTimer waited;
+    waited.start();
+    ASSERT_TRUE(krp::test::processEventsUntil(
+        [&] {
+            out += process.readAllStandardOutput();
+            return out.contains("palvelu käynnistyi") || process.state() == QProcess::NotRunning;
+        },
+        30000))
+        << out.toStdString();
+    EXPECT_LT(waited.elapsed(), 10000 + 3000);  // within one retry
+    EXPECT_TRUE(listens(port));
+    EXPECT_TRUE(out.contains("caption \"Routala mobiilipalvelu - Routala Oy\""));
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
 }
 
 TEST(ProgramOptions, HelpAndBadOptions)

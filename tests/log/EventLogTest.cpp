@@ -208,6 +208,34 @@ TEST_F(EventLogTest, KeepsTheNewestLinesUpToTheLimit)
     }
 }
 
+// Lines are numbered from the start (the first appended is 1); a reader asks for the lines after
+// the last number it has seen, and one that fell behind the limit gets the oldest kept lines.
+TEST_F(EventLogTest, LinesAreReadByTheirNumbers)
+{
+    log.setLineLimit(5);
+    for (int i = 1; i <= 8; ++i)
+        appendLogLine(QStringLiteral("rivi %1 äö").arg(i));  // 4 to 8 are kept
+    struct Case {
+        qint64 since;
+        int max;
+        std::vector<qint64> numbers;
+    };
+    const Case cases[] = {{0, 100, {4, 5, 6, 7, 8}}, {5, 100, {6, 7, 8}}, {5, 2, {6, 7}},
+                          {8, 100, {}},             {20, 10, {}},       {2, 0, {}}};
+    for (const Case& c : cases) {
+        std::vector<qint64> numbers;
+        for (const EventLog::NumberedLine& line : log.linesSince(c.since, c.max)) {
+            numbers.push_back(line.sequence);
+            EXPECT_EQ(line.text, QStringLiteral("rivi %1 äö").arg(line.sequence));
+        }
+        EXPECT_EQ(numbers, c.numbers) << "since " << c.since << ", at most " << c.max;
+    }
+    EXPECT_EQ(log.firstSequence(), 4);
+    EXPECT_EQ(log.lineAt(8), QStringLiteral("rivi 8 äö"));
+    EXPECT_TRUE(log.lineAt(3).isNull());
+    EXPECT_TRUE(log.lineAt(9).isNull());
+}
+
 TEST_F(EventLogTest, LoweringTheLimitDropsTheOldestLinesAtOnce)
 {
     for (int i = 0; i < 10; ++i)

@@ -108,7 +108,6 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
     qtApp();
     logStart_ = EventLog::instance()->lineCount();
     database.open(erpDatabase);
-    windowQuery = std::make_unique<db::Query>(database);
 
     registry = std::make_unique<ClientRegistry>([this](const Yhteysnakyma& v) {
         view = v;
@@ -120,8 +119,7 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
 
     const ServerContainerOptions options = containerOptions();
     container = std::make_unique<TServerContainer1>(
-        context, [this]() -> db::Query& { return *windowQuery; },
-        QString::fromStdString(certificate.directory().string()), options);
+        context, QString::fromStdString(certificate.directory().string()), options);
     container->setPort(0);
     container->start();
 }
@@ -235,8 +233,7 @@ void EndpointFixture::replaceContainer(const std::function<void(ServerContainerO
     ServerContainerOptions options = containerOptions();
     adjust(options);
     container = std::make_unique<TServerContainer1>(
-        context, [this]() -> db::Query& { return *windowQuery; },
-        QString::fromStdString(certificate.directory().string()), options);
+        context, QString::fromStdString(certificate.directory().string()), options);
     container->setPort(port);
     container->start();
 }

@@ -106,7 +106,6 @@ protected:
     QTemporaryDir dir;
     SqliteErp erp;
     db::Database database;
-    std::unique_ptr<db::Query> windowQuery;
     ServiceContext context;
     std::unique_ptr<ClientRegistry> registry;
     Yhteysnakyma view;

@@ -121,11 +121,14 @@ public:
 
     void close() override
     {
-        net::post(stream_.get_executor(), [self = shared_from_this()] {
-            beast::error_code ignored;
-            self->stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-            self->closeSocket();
-        });
+        net::post(stream_.get_executor(), [self = shared_from_this()] { self->closeNow(); });
+    }
+
+    void closeNow() override
+    {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        closeSocket();
     }
 
 private:

@@ -110,6 +110,19 @@ void ServerCore::closeAll()
         connection->close();
 }
 
+void ServerCore::closeRemainingNow()
+{
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, weak] : connections_)
+            if (auto connection = weak.lock())
+                open.push_back(std::move(connection));
+    }
+    for (const auto& connection : open)
+        connection->closeNow();
+}
+
 namespace {
 
 // Accepts connections, each onto its own strand, until closed. The acceptor, its retry timer
@@ -322,6 +335,9 @@ void HttpsServer::stop()
         context->stop();
     for (auto& thread : running->ioThreads)
         thread.join();
+    // A close posted above that the stopped I/O threads did not run: the connection may live
+    // on in a call cut by a stop's deadline (its `Respond`), and its client must not wait for it.
+    core.closeRemainingNow();
     running->listener.reset();
     // The core goes now, or with the last `Respond` of a request still with the handler.
     running.reset();

@@ -23,6 +23,9 @@ public:
     virtual ~Connection() = default;
     // Closes the socket on the connection's own strand; callable from any thread.
     virtual void close() = 0;
+    // Closes the socket on the calling thread. Only while no thread runs the connection's
+    // io_context (the stop, after its I/O threads ended).
+    virtual void closeNow() = 0;
 };
 
 // Shared by the server while it runs and by each `Respond` of a request with the handler, so
@@ -48,6 +51,9 @@ public:
     void refuseNew();
     // Refuses new connections and closes the current ones.
     void closeAll();
+    // Closes the sockets of the connections still alive on the calling thread (closeNow):
+    // those whose close an I/O thread did not get to before the stop ended it.
+    void closeRemainingNow();
 
 private:
     std::mutex mutex_;
