@@ -131,7 +131,8 @@ std::optional<HttpResponse> RemoteEndpoint::refuseHead(const HttpRequest& reques
     // Every other body is read only for a caller with a live session: a stranger holds no
     // body memory that others need.
     if (OperationsEndpoint::isOperatorPath(request))
-        return HttpResponse::error(400, "This path takes no request body.");
+        return request.method != "GET" ? OperationsEndpoint::wrongMethod(path)
+                                       : HttpResponse::error(400, "This path takes no request body.");
     const bool sessionPath = path == paths::kSession ||
                              path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix ||
                              path.substr(0, paths::kProvidersPrefix.size()) == paths::kProvidersPrefix;

@@ -84,7 +84,7 @@ std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& reques
     if (path != kHealthPath && path != kMetricsPath && path != kOpenApiPath)
         return std::nullopt;
     if (request.method != "GET")
-        return HttpResponse::error(405, std::string(path) + " is read with GET.");
+        return wrongMethod(path);
     if (path == kHealthPath)
         return health();
     if (path == kMetricsPath)
@@ -128,6 +128,11 @@ HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
     r.body = metrics::counters().writeExposition(gauges);
     r.contentType = "text/plain; version=0.0.4; charset=utf-8";
     return r;
+}
+
+HttpResponse OperationsEndpoint::wrongMethod(std::string_view path)
+{
+    return HttpResponse::error(405, std::string(path) + " is read with GET.");
 }
 
 bool OperationsEndpoint::isOperatorPath(const HttpRequest& request)

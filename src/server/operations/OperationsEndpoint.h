@@ -15,6 +15,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace krp {
@@ -34,6 +35,8 @@ public:
 
     // Whether the request is for one of the paths above.
     static bool isOperatorPath(const transport::HttpRequest& request);
+    // The answer to an operator path asked with anything but GET.
+    static transport::HttpResponse wrongMethod(std::string_view path);
 
     // `respond`, counting the answer of a session opening or method call on its way (any other
     // request passes unchanged).
