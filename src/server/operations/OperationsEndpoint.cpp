@@ -80,9 +80,9 @@ OperationsEndpoint::OperationsEndpoint(session::SessionManager& sessions, Servic
 
 std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& request)
 {
-    const std::string_view path = paths::pathOf(request.target);
-    if (path != kHealthPath && path != kMetricsPath && path != kOpenApiPath)
+    if (!isOperatorPath(request))
         return std::nullopt;
+    const std::string_view path = paths::pathOf(request.target);
     if (request.method != "GET")
         return wrongMethod(path);
     if (path == kHealthPath)
