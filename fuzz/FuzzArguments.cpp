@@ -1,7 +1,7 @@
 // A method call's body as the registry reads it, for a module whose methods take every kind
 // of parameter a published method takes (texts, integers, Booleans, in/out integers, records,
 // lists), and every record and list class read from JSON on its own.
-#include "server/protocol/MethodRegistry.h"
+#include "protocol/MethodRegistry.h"
 #include "types/RecordJson.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 // buffers by the column's length in characters and so cuts multi-byte UTF-8 text short.
 #include "db/Connection.h"
 #include "platform/AnsiCodePage.h"
-#include "platform/TcpLink.h"
+#include "platform/core/TcpLink.h"
 
 #include <soci/odbc/soci-odbc.h>
 #include <soci/soci.h>

@@ -1,7 +1,7 @@
 #include "ServiceController.h"
 
 #include "DatabaseConnection.h"
-#include "platform/ServiceNotify.h"
+#include "platform/core/ServiceNotify.h"
 
 namespace krp {
 

@@ -9,8 +9,8 @@
 #include "ServerContainerService.h"
 #include "log/EventLog.h"
 #include "platform/Platform.h"
-#include "platform/ProcessResources.h"
-#include "platform/ServiceNotify.h"
+#include "platform/core/ProcessResources.h"
+#include "platform/core/ServiceNotify.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 // The methods of TServerMethods1 that clients call, by name, with their parameter names.
 #include "methods/ServerMethodsUnit1.h"
-#include "server/protocol/MethodRegistry.h"
+#include "protocol/MethodRegistry.h"
 
 namespace krp {
 

@@ -1,7 +1,7 @@
 // The Qt face of the ANSI code page; the conversion itself is AnsiBytes (no Qt).
 #include "platform/AnsiCodePage.h"
 
-#include "platform/AnsiBytes.h"
+#include "platform/core/AnsiBytes.h"
 
 namespace krp::platform {
 

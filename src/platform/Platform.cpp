@@ -1,7 +1,7 @@
 #include "Platform.h"
 
-#include "platform/ProgramPath.h"
-#include "platform/StopRequest.h"
+#include "platform/core/ProgramPath.h"
+#include "platform/core/StopRequest.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,7 +9,7 @@
 // Idempotent-Outcome: in-progress when it is still running elsewhere after a wait. A call of a
 // method that only reads is kept in its session, as the session's last keyed calls.
 // The same key with another method or body is answered 422; nothing runs.
-#include "server/protocol/MethodRegistry.h"
+#include "protocol/MethodRegistry.h"
 #include "server/session/KeyedCallJournal.h"
 #include "server/session/Session.h"
 #include "server/transport/HttpMessage.h"

@@ -8,8 +8,8 @@
 #include "server/KeyedCall.h"
 #include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
-#include "server/protocol/TableObject.h"
-#include "server/transport/NoCase.h"
+#include "protocol/TableObject.h"
+#include "shared/NoCase.h"
 #include "server/transport/TextCut.h"
 
 #include <QByteArray>

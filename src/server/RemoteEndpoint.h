@@ -21,7 +21,7 @@
 #include "server/operations/OperationsEndpoint.h"
 #include "server/KeyedCall.h"
 #include "server/LoginThrottle.h"
-#include "server/protocol/MethodRegistry.h"
+#include "protocol/MethodRegistry.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
 

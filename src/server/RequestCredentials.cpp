@@ -1,6 +1,6 @@
 #include "server/RequestCredentials.h"
 
-#include "server/transport/NoCase.h"
+#include "shared/NoCase.h"
 
 #include <QByteArray>
 

@@ -10,7 +10,7 @@
 #include "server/transport/HttpsServer.h"
 
 #include <QString>
-#include "server/transport/WorkerPool.h"
+#include "server/WorkerPool.h"
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -101,7 +101,7 @@ private:
     int port_ = 14002;
     std::unique_ptr<session::SessionManager> sessions_;
     std::unique_ptr<session::KeyedCallJournal> journal_;
-    transport::WorkerPool workers_;
+    WorkerPool workers_;
     RemoteEndpoint endpoint_;
     LogThrottle bodyMemoryLog_{&TekstiLokiin};
     LogThrottle connectionFaultLog_{&TekstiLokiin};

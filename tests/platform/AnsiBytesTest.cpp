@@ -1,7 +1,7 @@
 // The ANSI code page without Qt, as the ERP's ANSI drivers see text: the same cases on Linux
 // (Windows-1252 through iconv) and on Windows (the system's ANSI code page, 1252 under the
 // Western European locales the customers use, and under Wine's default).
-#include "platform/AnsiBytes.h"
+#include "platform/core/AnsiBytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/ProgramPath.h"
+#include "platform/core/ProgramPath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The service manager's notifications: a datagram socket plays systemd. (On Windows they do
 // nothing; the cross build only compiles them.)
-#include "platform/ServiceNotify.h"
+#include "platform/core/ServiceNotify.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A stop request from the system reaches the handler: a signal on Linux, a console event on
 // Windows.
-#include "platform/StopRequest.h"
+#include "platform/core/StopRequest.h"
 
 #include <gtest/gtest.h>
 

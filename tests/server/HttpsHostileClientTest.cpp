@@ -3,7 +3,7 @@
 #include "RawTlsClient.h"
 #include "ServerFixture.h"
 
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 #include "server/transport/SelfSignedCertificate.h"
 
 #include <openssl/ssl.h>

@@ -1,6 +1,6 @@
 // The request workers: everything posted runs (also from many threads at once), join() waits
 // for it, a throwing job ends only itself, and idle threads are woken for new work.
-#include "server/transport/WorkerPool.h"
+#include "server/WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace krp::transport {
+namespace krp {
 namespace {
 
 TEST(WorkerPoolTest, EveryPostedJobRunsBeforeJoinReturns)
@@ -55,4 +55,4 @@ TEST(WorkerPoolTest, AThrowingJobEndsOnlyItselfAndIdleThreadsWakeForNewWork)
 }
 
 }  // namespace
-}  // namespace krp::transport
+}  // namespace krp

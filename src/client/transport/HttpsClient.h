@@ -10,7 +10,7 @@
 //   if (r.status == 200) ... r.body ...
 //
 // Not thread-safe: one client per thread.
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 
 #include <chrono>
 #include <cstddef>

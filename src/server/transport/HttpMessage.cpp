@@ -1,6 +1,6 @@
 #include "server/transport/HttpMessage.h"
 
-#include "server/transport/NoCase.h"
+#include "shared/NoCase.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // hit or the server stops. Every step runs on the connection's strand with its own deadline.
 #include "metrics/Metrics.h"
 #include "server/transport/ChunkFraming.h"
-#include "server/transport/NoCase.h"
+#include "shared/NoCase.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"

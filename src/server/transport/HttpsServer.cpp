@@ -1,6 +1,6 @@
 #include "server/transport/HttpsServer.h"
 
-#include "platform/ProcessResources.h"
+#include "platform/core/ProcessResources.h"
 #include "server/transport/RequestPipeline.h"
 #include "server/transport/ServerCore.h"
 #include "server/transport/TlsServerContext.h"

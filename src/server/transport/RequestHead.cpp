@@ -1,6 +1,6 @@
 #include "server/transport/RequestHead.h"
 
-#include "server/transport/NoCase.h"
+#include "shared/NoCase.h"
 #include "server/transport/TextCut.h"
 
 namespace krp::transport {

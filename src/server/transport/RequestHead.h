@@ -2,7 +2,7 @@
 // What the transport decides as soon as the head of a request is in, before any body byte is
 // read: framing it cannot read safely, content codings it cannot undo, and the head as the
 // application sees it.
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 #include "server/transport/HttpMessage.h"
 
 #include <boost/beast/http/message.hpp>

@@ -2,7 +2,7 @@
 // What happens to a request between the wire and the application, without any I/O: the body
 // is decoded before the handler sees it, and the answer's body is encoded for the client.
 #include "server/transport/BodyMemoryBudget.h"
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 #include "server/transport/HttpsServer.h"
 
 #include <optional>

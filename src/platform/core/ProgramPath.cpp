@@ -1,4 +1,4 @@
-#include "platform/ProgramPath.h"
+#include "platform/core/ProgramPath.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "platform/ProcessResources.h"
+#include "platform/core/ProcessResources.h"
 
 #include <cstdlib>  // defines __GLIBC__ on glibc
 

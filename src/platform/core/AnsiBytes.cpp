@@ -1,4 +1,4 @@
-#include "platform/AnsiBytes.h"
+#include "platform/core/AnsiBytes.h"
 
 #ifdef _WIN32
 // The system's own ANSI code page does the work: WideCharToMultiByte maps what the code page

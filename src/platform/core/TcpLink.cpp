@@ -1,4 +1,4 @@
-#include "platform/TcpLink.h"
+#include "platform/core/TcpLink.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>

@@ -1,4 +1,4 @@
-#include "platform/ServiceNotify.h"
+#include "platform/core/ServiceNotify.h"
 
 #if defined(KRP_HAVE_SYSTEMD) && !defined(_WIN32)
 #include <systemd/sd-daemon.h>

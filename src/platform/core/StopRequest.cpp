@@ -1,4 +1,4 @@
-#include "platform/StopRequest.h"
+#include "platform/core/StopRequest.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // Decoding limits and faults of the content codings, without the network.
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "server/transport/WorkerPool.h"
+#include "server/WorkerPool.h"
 
 #include <condition_variable>
 
-namespace krp::transport {
+namespace krp {
 
 // The wake-up of one idle thread. A mutex and condition variable of its own (one waiter, so
 // no groups of waiters to switch) sleep in the kernel at once; std::binary_semaphore spins and
@@ -108,4 +108,4 @@ void WorkerPool::run(Worker& self)
     }
 }
 
-}  // namespace krp::transport
+}  // namespace krp

@@ -1,4 +1,4 @@
-#include "server/protocol/TableObject.h"
+#include "protocol/TableObject.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Table objects from real queries on an SQLite database file, directly and as the dataset
 // result of a published method.
 #include "db/Query.h"
-#include "server/protocol/MethodRegistry.h"
-#include "server/protocol/TableObject.h"
+#include "protocol/MethodRegistry.h"
+#include "protocol/TableObject.h"
 
 #include <QFile>
 #include <QTemporaryDir>

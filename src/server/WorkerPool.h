@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace krp::transport {
+namespace krp {
 
 class WorkerPool {
 public:
@@ -45,4 +45,4 @@ private:
     std::vector<std::unique_ptr<Worker>> workers_;
 };
 
-}  // namespace krp::transport
+}  // namespace krp

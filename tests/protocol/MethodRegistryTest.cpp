@@ -1,6 +1,6 @@
 // Marshalling of arguments and results through the method registry, with a small module
 // whose methods have the same kinds of signatures as the published ones.
-#include "server/protocol/MethodRegistry.h"
+#include "protocol/MethodRegistry.h"
 #include "types/SampleRecords.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "server/transport/ContentCoding.h"
+#include "shared/ContentCoding.h"
 
-#include "server/transport/NoCase.h"
+#include "shared/NoCase.h"
 
 #include <zlib.h>
 
