@@ -23,7 +23,7 @@
 #include "ReportText.h"
 #include "SearchDatabase.h"
 #include "TlsClient.h"
-#include "platform/ProcessResources.h"
+#include "platform/core/ProcessResources.h"
 
 #include <algorithm>
 #include <atomic>

@@ -7,7 +7,7 @@
 #include "ProcessStats.h"
 
 #include "log/EventLog.h"
-#include "platform/ProcessResources.h"
+#include "platform/core/ProcessResources.h"
 
 #include <QCoreApplication>
 

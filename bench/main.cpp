@@ -12,7 +12,7 @@
 #include "ReportText.h"
 #include "ServerUnderTest.h"
 #include "server/ServerContainerUnit1.h"
-#include "platform/ProcessResources.h"
+#include "platform/core/ProcessResources.h"
 #include "server/transport/HttpsServer.h"
 
 #include <unistd.h>
