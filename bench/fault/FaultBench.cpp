@@ -13,10 +13,10 @@
 //
 //   krp-fault-bench matrix ...   keyed writes under server and database faults (FaultMatrix.cpp)
 //   krp-fault-bench keycost ...  keyed and unkeyed writes side by side
-#include "../BenchSetup.h"
+#include "support/BenchSetup.h"
 #include "FaultMatrix.h"
 #include "FaultServer.h"
-#include "../ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "client/KrpClient.h"
 #include "db/Database.h"
 #include "db/Query.h"

@@ -2,8 +2,8 @@
 // The real krpalvelin of the fault benchmarks, headless in a directory of its own on a MariaDB
 // server of the caller's, with its journal of keyed calls beside its settings; and that
 // MariaDB server, killed, frozen and restarted for real.
-#include "../BenchSetup.h"
-#include "../ChildProcess.h"
+#include "support/BenchSetup.h"
+#include "support/ChildProcess.h"
 #include "client/KrpClient.h"
 #include "db/ConnectionSettings.h"
 

@@ -4,13 +4,13 @@
 //
 //   krp-bench                     the whole benchmark (see --help)
 //   krp-bench serve DIR ...       the server process it starts for itself
-#include "BenchServer.h"
-#include "BenchSetup.h"
-#include "LoadGenerator.h"
-#include "NginxServer.h"
-#include "ProcessStats.h"
-#include "ReportText.h"
-#include "ServerUnderTest.h"
+#include "support/BenchServer.h"
+#include "support/BenchSetup.h"
+#include "support/LoadGenerator.h"
+#include "support/NginxServer.h"
+#include "support/ProcessStats.h"
+#include "support/ReportText.h"
+#include "support/ServerUnderTest.h"
 #include "server/ServerContainerUnit1.h"
 #include "platform/ProcessResources.h"
 #include "server/transport/HttpsServer.h"

@@ -4,7 +4,7 @@
 //
 //   krp-log-memory              the default limit, 100,000 lines
 //   krp-log-memory 2000         another limit
-#include "ProcessStats.h"
+#include "support/ProcessStats.h"
 
 #include "log/EventLog.h"
 #include "platform/ProcessResources.h"

@@ -18,11 +18,11 @@
 //
 // The server runs in a child process (as in krp-bench) on the demo ERP database in SQLite, made
 // by scripts/create-demo-db; KRP_BENCH_SERVER_WRAPPER="strace -f -T -o FILE" wraps it.
-#include "BenchServer.h"
-#include "BenchSetup.h"
-#include "ProcessStats.h"
-#include "ProgramUnderTest.h"
-#include "ServerUnderTest.h"
+#include "support/BenchServer.h"
+#include "support/BenchSetup.h"
+#include "support/ProcessStats.h"
+#include "support/ProgramUnderTest.h"
+#include "support/ServerUnderTest.h"
 
 #include "client/KrpClient.h"
 

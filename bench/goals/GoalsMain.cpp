@@ -13,16 +13,16 @@
 //
 //   krp-goals [options]          (bench/run-bench goals builds and runs it)
 //   krp-goals soak [options]     searches at a steady rate for a long time, resident memory sampled
-#include "BenchSetup.h"
+#include "support/BenchSetup.h"
 #include "InProcessSearch.h"
-#include "LoadGenerator.h"
-#include "NginxServer.h"
+#include "support/LoadGenerator.h"
+#include "support/NginxServer.h"
 #include "OdbcYardstick.h"
-#include "ProcessStats.h"
-#include "ProgramUnderTest.h"
-#include "ReportText.h"
-#include "SearchDatabase.h"
-#include "TlsClient.h"
+#include "support/ProcessStats.h"
+#include "support/ProgramUnderTest.h"
+#include "support/ReportText.h"
+#include "support/SearchDatabase.h"
+#include "support/TlsClient.h"
 #include "platform/ProcessResources.h"
 
 #include <algorithm>
