@@ -9,7 +9,7 @@ namespace krp::bench {
 
 // A whole number of at most 9 digits.
 unsigned wholeNumber(const std::string& option, const std::string& text);
-// Whole numbers separated by commas: "1,16,64".
+// Whole numbers separated by commas: "1,16,64"; "" is none (the phases left out).
 std::vector<unsigned> wholeNumbers(const std::string& option, const std::string& text);
 // Seconds, with a fraction if need be, from 0 to a day.
 std::chrono::milliseconds secondsValue(const std::string& option, const std::string& text);
