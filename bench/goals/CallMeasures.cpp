@@ -1,5 +1,7 @@
 #include "CallMeasures.h"
 
+#include "support/ReportText.h"
+
 #include <cstdio>
 #include <thread>
 
@@ -16,6 +18,28 @@ Usage usageOf(pid_t pid)
 {
     return {cpuTimesOf(pid), contextSwitchesOf(pid)};
 }
+
+namespace {
+
+// A server's CPU microseconds (user, kernel, both) and context switches per operation.
+struct PerOperation {
+    double userUs = 0, systemUs = 0, totalUs = 0, switches = 0;
+};
+
+PerOperation perOperation(const Usage& used, std::uint64_t operations)
+{
+    PerOperation p;
+    if (operations == 0)
+        return p;
+    const double n = static_cast<double>(operations);
+    p.userUs = used.cpu.user * 1e6 / n;
+    p.systemUs = used.cpu.system * 1e6 / n;
+    p.totalUs = p.userUs + p.systemUs;
+    p.switches = static_cast<double>(used.switches) / n;
+    return p;
+}
+
+}  // namespace
 
 CallRow measureCalls(LoadGenerator& generator, std::uint16_t port, const Call& call, unsigned sessions,
                      const Limits& limits, const std::function<Usage()>& usage,
@@ -41,14 +65,13 @@ CallRow measureCalls(LoadGenerator& generator, std::uint16_t port, const Call& c
     row.errors = r.errors;
     row.firstError = r.firstError;
     row.generatorCores = r.generatorCores();
-    if (r.operations > 0) {
-        const double n = static_cast<double>(r.operations);
-        row.userUs = used.cpu.user * 1e6 / n;
-        row.systemUs = used.cpu.system * 1e6 / n;
-        row.usPerCall = row.userUs + row.systemUs;
-        row.switchesPerCall = static_cast<double>(used.switches) / n;
-        row.databaseUsPerCall = databaseUsed * 1e6 / n;
-    }
+    const PerOperation per = perOperation(used, r.operations);
+    row.userUs = per.userUs;
+    row.systemUs = per.systemUs;
+    row.usPerCall = per.totalUs;
+    row.switchesPerCall = per.switches;
+    if (r.operations > 0)
+        row.databaseUsPerCall = databaseUsed * 1e6 / static_cast<double>(r.operations);
     if (r.seconds > 0)
         row.cores = used.cpu.total() / r.seconds;
     return row;
@@ -71,13 +94,11 @@ OpenRow measureOpenings(LoadGenerator& generator, const std::string& server, std
     row.p99 = r.percentileMs(99);
     row.errors = r.errors;
     row.firstError = r.firstError;
-    if (r.operations > 0) {
-        const double n = static_cast<double>(r.operations);
-        row.userUs = used.cpu.user * 1e6 / n;
-        row.systemUs = used.cpu.system * 1e6 / n;
-        row.usPerOpen = row.userUs + row.systemUs;
-        row.switchesPerOpen = static_cast<double>(used.switches) / n;
-    }
+    const PerOperation per = perOperation(used, r.operations);
+    row.userUs = per.userUs;
+    row.systemUs = per.systemUs;
+    row.usPerOpen = per.totalUs;
+    row.switchesPerOpen = per.switches;
     return row;
 }
 
@@ -104,6 +125,27 @@ SearchCalls searchCalls(const SearchCodes& codes)
              "{\"result\":\"\"}"},
             {"MonivaiheinenTuotehaku, type code", "/api/v1/methods/MonivaiheinenTuotehaku",
              "[0,\"" + codes.typeCode + "\"]", "{\"result\":\"\"}"}};
+}
+
+void printCallTable(const std::string& title, const std::map<std::pair<std::string, unsigned>, CallRow>& calls,
+                    CallColumns columns)
+{
+    const bool database = columns == CallColumns::DatabaseServer;
+    std::printf("\n## %s\n\n", title.c_str());
+    std::printf("| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/call (user + "
+                "kernel) | Context switches/call | %s |\n",
+                database ? "Database server CPU µs/call" : "Server CPU (cores) | Generator CPU (cores)");
+    std::printf("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|%s\n", database ? "" : "---:|");
+    for (const auto& [key, row] : calls) {
+        const std::string extra = database ? fixed(row.databaseUsPerCall, 0)
+                                           : fixed(row.cores, 2) + " | " + fixed(row.generatorCores, 2);
+        std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
+                    row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
+                    thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
+                    errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerCall, 0).c_str(),
+                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(),
+                    fixed(row.switchesPerCall, 1).c_str(), extra.c_str());
+    }
 }
 
 std::string errorsText(std::uint64_t errors, const std::string& first)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,15 @@ struct SearchCalls {
     Call ping, ean, type;
 };
 SearchCalls searchCalls(const SearchCodes& codes);
+
+// Which columns a table of calls adds to the common ones.
+enum class CallColumns {
+    LoadClient,      // the server's cores and the generator's (SQLite runs)
+    DatabaseServer,  // the database server's CPU per call (ODBC runs)
+};
+// "## TITLE" and the calls as a Markdown table.
+void printCallTable(const std::string& title, const std::map<std::pair<std::string, unsigned>, CallRow>& calls,
+                    CallColumns columns);
 
 std::string errorsText(std::uint64_t errors, const std::string& first);
 // "" when there were none, "N errors (first)" otherwise: a goal's fault.

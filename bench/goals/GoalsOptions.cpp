@@ -33,13 +33,7 @@ const char* const kGoalsUsage =
 GoalsOptions parseGoalsOptions(int argc, char** argv)
 {
     GoalsOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::invalid_argument(a + " needs a value");
-            return argv[++i];
-        };
+    forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
         if (a == "--duration") o.duration = secondsValue(a, value());
         else if (a == "--warmup") o.warmup = secondsValue(a, value());
         else if (a == "--concurrency") o.concurrency = wholeNumbers(a, value());
@@ -60,7 +54,7 @@ GoalsOptions parseGoalsOptions(int argc, char** argv)
             std::exit(0);
         } else
             throw std::invalid_argument("unknown option " + a);
-    }
+    });
     if (o.odbc.empty() != o.mariaDbDir.empty())
         throw std::invalid_argument("--odbc and --mariadb-dir go together");
     return o;

@@ -143,17 +143,8 @@ void printOdbcFigures(const OdbcFigures& f)
                     y.kept ? "kept (prepared once)" : "prepared every time", thousands(y.rate).c_str(),
                     thousands(y.minRate).c_str(), thousands(y.maxRate).c_str(), fixed(y.databaseUs, 0).c_str());
 
-    std::printf("\n## Calls on the program over ODBC (one session per kept-alive TLS connection)\n\n");
-    std::printf("| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/call (user + "
-                "kernel) | Context switches/call | Database server CPU µs/call |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|\n");
-    for (const auto& [key, row] : f.calls)
-        std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
-                    row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
-                    thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
-                    errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerCall, 0).c_str(),
-                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(),
-                    fixed(row.switchesPerCall, 1).c_str(), fixed(row.databaseUsPerCall, 0).c_str());
+    printCallTable("Calls on the program over ODBC (one session per kept-alive TLS connection)", f.calls,
+                   CallColumns::DatabaseServer);
 }
 
 GoalTable odbcGoals(const GoalsOptions& o, const OdbcFigures& f, const SearchCodes& codes)

@@ -153,18 +153,8 @@ void printInProcess(const std::vector<InProcessRow>& rows)
 
 void printCalls(const ProgramFigures& f)
 {
-    std::printf("\n## Calls on the program (one session per kept-alive TLS connection)\n\n");
-    std::printf("| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU (cores) | "
-                "Server CPU µs/call (user + kernel) | Context switches/call | Generator CPU (cores) |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|\n");
-    for (const auto& [key, row] : f.calls)
-        std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
-                    row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
-                    thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
-                    errorsText(row.errors, row.firstError).c_str(), fixed(row.cores, 2).c_str(),
-                    fixed(row.usPerCall, 0).c_str(), fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(),
-                    fixed(row.switchesPerCall, 1).c_str(), fixed(row.generatorCores, 2).c_str());
-
+    printCallTable("Calls on the program (one session per kept-alive TLS connection)", f.calls,
+                   CallColumns::LoadClient);
     std::printf("\n## Session opening by one client (new connection, full TLS handshake, POST /api/v1/session)\n\n");
     std::printf("| Server | Openings/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/opening (user + "
                 "kernel) | Context switches/opening |\n|---|---:|---:|---:|---:|---|---:|---:|\n");

@@ -78,13 +78,7 @@ std::string unescapeNewlines(std::string text)
 SoakOptions parseOptions(int argc, char** argv)
 {
     SoakOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::invalid_argument(a + " needs a value");
-            return argv[++i];
-        };
+    forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
         if (a == "--duration") o.durationSeconds = secondsValue(a, value()).count() / 1000.0;
         else if (a == "--clients") o.clients = wholeNumber(a, value());
         else if (a == "--rate") o.callsPerSecond = wholeNumber(a, value());
@@ -93,8 +87,12 @@ SoakOptions parseOptions(int argc, char** argv)
         else if (a == "--program") o.program = value();
         else if (a == "--settings") o.settings = unescapeNewlines(value());
         else if (a == "--sample") o.sampleSeconds = secondsValue(a, value()).count() / 1000.0;
-        else throw std::invalid_argument("unknown option " + a);
-    }
+        else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else
+            throw std::invalid_argument("unknown option " + a);
+    });
     if (o.clients == 0 || o.callsPerSecond <= 0 || o.durationSeconds <= 0 || o.sampleSeconds <= 0)
         throw std::invalid_argument("clients, rate, duration and sample must be above 0");
     return o;

@@ -5,6 +5,19 @@
 
 namespace krp::bench {
 
+void forEachOption(int argc, char** argv,
+                   const std::function<void(const std::string& option, const OptionValue& value)>& handle)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        handle(option, [&]() -> std::string {
+            if (i + 1 >= argc)
+                throw std::invalid_argument(option + " needs a value");
+            return argv[++i];
+        });
+    }
+}
+
 unsigned wholeNumber(const std::string& option, const std::string& text)
 {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
