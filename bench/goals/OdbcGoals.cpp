@@ -6,7 +6,6 @@
 #include "support/BenchSetup.h"
 #include "support/GoalTable.h"
 #include "support/ReportText.h"
-#include "platform/ProcessResources.h"
 
 #include <cstdio>
 #include <fstream>
@@ -88,17 +87,11 @@ OdbcFigures measureInterleaved(const GoalsOptions& o, const std::filesystem::pat
     std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> callRuns;
 
     progress("starting " + o.program + " on MariaDB");
-    ProgramUnderTest::Settings settings;
-    settings.program = o.program;
-    settings.directory = dir;
-    settings.database = "odbc:" + o.odbc;
-    ProgramUnderTest program(settings);
+    ProgramUnderTest program(programOn(o.program, dir, "odbc:" + o.odbc));
     const pid_t pid = program.pid();
     const auto usage = [pid] { return usageOf(pid); };
     LoadGenerator generator(o.clientThreads);
-    Limits limits;
-    limits.duration = o.duration;
-    limits.warmup = o.warmup;
+    const Limits limits = callLimits(o);
     for (unsigned run = 1; run <= o.repeat; ++run) {
         const std::string runText = " (run " + std::to_string(run) + ")";
         for (const auto& [search, code] : {std::pair<std::string, std::string>{"EAN code", codes.ean},
@@ -178,22 +171,17 @@ GoalTable odbcGoals(const GoalsOptions& o, const OdbcFigures& f, const SearchCod
 
 int runOdbcGoals(const GoalsOptions& o)
 {
-    krp::platform::raiseOpenFileLimit();
-    startWatchdog("krp-goals", o.timeLimit);
-    const MachineInfo machine = machineInfo();
-    TempDirectory dir("krp-goals-odbc-");
-    writeSelfSignedCertificate(dir.path());
+    const GoalsRun run(o, "krp-goals-odbc-");
     const pid_t databasePid = mariaDbPid(o.mariaDbDir);
     const auto databaseCpu = [databasePid] { return cpuTimesOf(databasePid).total(); };
 
     progress("filling MariaDB with 100,000 products");
-    const auto built0 = std::chrono::steady_clock::now();
-    const SearchCodes codes = fillOdbcSearchDatabase(o.odbc);
-    const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - built0).count();
+    double buildSeconds = 0;
+    const SearchCodes codes = timed(buildSeconds, [&] { return fillOdbcSearchDatabase(o.odbc); });
 
-    const OdbcFigures figures = measureInterleaved(o, dir.path(), codes, databaseCpu);
+    const OdbcFigures figures = measureInterleaved(o, run.dir.path(), codes, databaseCpu);
 
-    printMachine(machine);
+    printMachine(run.machine);
     std::printf("- server: %s, headless, on MariaDB over ODBC (%s); every phase %u times, interleaved with the "
                 "in-process runs, %s s counted after %s s warm-up; the tables show the run with the median rate\n",
                 o.program.c_str(), o.odbc.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),

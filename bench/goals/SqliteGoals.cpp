@@ -63,13 +63,11 @@ ProgramFigures measureProgram(const GoalsOptions& o, const std::filesystem::path
 {
     ProgramFigures f;
     progress("starting " + o.program);
-    ProgramUnderTest program(programOnSqlite(o.program, dir));
+    ProgramUnderTest program(programOn(o.program, dir, "sqlite:erp.sqlite"));
     const pid_t pid = program.pid();
     const auto usage = [pid] { return usageOf(pid); };
     LoadGenerator generator(o.clientThreads);
-    Limits limits;
-    limits.duration = o.duration;
-    limits.warmup = o.warmup;
+    const Limits limits = callLimits(o);
     std::map<std::pair<std::string, unsigned>, std::vector<CallRow>> runs;
     for (unsigned run = 1; run <= o.repeat; ++run)
         for (const unsigned c : o.concurrency)
@@ -118,7 +116,7 @@ IdleFigures measureIdleMemory(const GoalsOptions& o, const std::filesystem::path
     const std::string n = std::to_string(o.idleConnections);
     for (const bool withSession : {false, true}) {
         progress("memory of " + n + " idle connections" + (withSession ? " with their sessions" : " without sessions"));
-        ProgramUnderTest program(programOnSqlite(o.program, dir));
+        ProgramUnderTest program(programOn(o.program, dir, "sqlite:erp.sqlite"));
         const pid_t pid = program.pid();
         const IdleRow row = measureIdle(generator,
                                         withSession ? "KRPalvelin, connection with its session"
@@ -242,34 +240,21 @@ GoalTable sqliteGoals(const ProgramFigures& p, const IdleFigures& idle, const st
 
 }  // namespace
 
-ProgramUnderTest::Settings programOnSqlite(const std::string& program, const std::filesystem::path& dir)
-{
-    ProgramUnderTest::Settings s;
-    s.program = program;
-    s.directory = dir;
-    s.database = "sqlite:erp.sqlite";
-    return s;
-}
-
 int runSqliteGoals(const GoalsOptions& o)
 {
-    krp::platform::raiseOpenFileLimit();
-    startWatchdog("krp-goals", o.timeLimit);
-    const MachineInfo machine = machineInfo();
-    TempDirectory dir("krp-goals-");
-    writeSelfSignedCertificate(dir.path());
-
+    const GoalsRun run(o, "krp-goals-");
+    const TempDirectory& dir = run.dir;
     progress("building the database of 100,000 products");
-    const auto built0 = std::chrono::steady_clock::now();
-    const SearchCodes codes = createSearchDatabase(dir.path() / "erp.sqlite", sqlDirectory());
-    const double buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - built0).count();
+    double buildSeconds = 0;
+    const SearchCodes codes =
+        timed(buildSeconds, [&] { return createSearchDatabase(dir.path() / "erp.sqlite", sqlDirectory()); });
 
     const SearchCalls searches = searchCalls(codes);
     const std::vector<InProcessRow> inProcess = measureInProcess(o, dir.path() / "erp.sqlite", codes);
     ProgramFigures program = measureProgram(o, dir.path(), searches);
     const IdleFigures idle = measureIdleMemory(o, dir.path(), program.nginxNote);
 
-    printMachine(machine);
+    printMachine(run.machine);
     std::printf("- server: %s, headless, on the SQLite file; every phase %u times, %s s counted after %s s warm-up; "
                 "the tables show the run with the median rate\n",
                 o.program.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
