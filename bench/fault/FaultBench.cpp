@@ -13,10 +13,9 @@
 //
 //   krp-fault-bench matrix ...   keyed writes under server and database faults (FaultMatrix.cpp)
 //   krp-fault-bench keycost ...  keyed and unkeyed writes side by side
-#include "../BenchSetup.h"
+#include "support/BenchSetup.h"
 #include "FaultMatrix.h"
 #include "FaultServer.h"
-#include "../ChildProcess.h"
 #include "client/KrpClient.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -327,34 +326,16 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    bench::TempDirectory dir("krp-fault-bench");
-    bench::writeSelfSignedCertificate(dir.path());
-    std::ofstream(dir.path() / "asetukset.ini")
-        << "[Tietokanta]\nVerkkonimi=odbc:" << o.odbc << "\nLauseen_aikaraja=" << o.statementLimit
-        << "\nYhteyden_aikaraja=" << o.statementLimit << "\nYhteysjonon_aikaraja=" << o.statementLimit
-        << "\n[Palvelu]\nPortti=" << o.port << "\n";
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    bench::ChildProcess server({o.program, "--config-dir", dir.path().string()}, bench::ChildProcess::Stdio::Null,
-                               SIGTERM);
-    const client::KrpClientOptions co = clientOptions(o, dir.path());
-    bool serving = false;
-    for (int i = 0; i < 300 && !serving; ++i) {
-        try {
-            client::KrpClient c(co);
-            c.openSession(account());
-            c.closeSession();
-            serving = true;
-        } catch (const client::KrpError&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-    if (!serving) {
-        std::fprintf(stderr, "krp-fault-bench: the server did not start serving\n");
+    bench::FaultSetup setup = setupOf(o);
+    setup.port = o.port;
+    setup.statementLimit = o.statementLimit;
+    const std::unique_ptr<bench::FaultServer> server = bench::servingServer(setup);
+    if (!server)
         return 1;
-    }
+    const client::KrpClientOptions co = clientOptions(o, server->directory());
     const std::string run = "FB" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count() % 100000000);
     killedConnections(o, co, run);
     frozenServer(o, co);
-    server.stop(SIGTERM, std::chrono::seconds(30));
+    server->stop(SIGTERM);
     return 0;
 }

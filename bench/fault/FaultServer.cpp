@@ -16,33 +16,35 @@ namespace krp::bench {
 FaultServer::FaultServer(FaultSetup setup) : setup_(std::move(setup)), dir_("krp-fault-matrix")
 {
     writeSelfSignedCertificate(dir_.path());
-    std::ofstream(dir_.path() / "asetukset.ini")
-        << "[Tietokanta]\nVerkkonimi=odbc:" << setup_.odbc << "\nLauseen_aikaraja=" << setup_.statementLimit
-        << "\nYhteyden_aikaraja=" << setup_.statementLimit << "\nYhteysjonon_aikaraja=" << setup_.statementLimit
-        << "\n[Palvelu]\nPortti=" << setup_.port << "\n[Toistot]\nTiedosto=" << (dir_.path() / "toistot.sqlite").string()
-        << "\n";
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
-FaultServer::~FaultServer()
-{
-    if (process_)
-        process_->stop(SIGTERM, std::chrono::seconds(60));
-}
+FaultServer::~FaultServer() = default;
 
 void FaultServer::start()
 {
-    process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{setup_.program, "--config-dir", dir_.path().string()}, ChildProcess::Stdio::Null,
-        SIGKILL);
+    if (program_) {
+        program_->start();
+        return;
+    }
+    ProgramUnderTest::Settings s;
+    s.program = setup_.program;
+    s.directory = dir_.path();
+    s.database = "odbc:" + setup_.odbc;
+    s.port = static_cast<std::uint16_t>(setup_.port);
+    s.databaseSettings = "Lauseen_aikaraja=" + std::to_string(setup_.statementLimit) +
+                         "\nYhteyden_aikaraja=" + std::to_string(setup_.statementLimit) +
+                         "\nYhteysjonon_aikaraja=" + std::to_string(setup_.statementLimit) + "\n";
+    s.extraSettings = "[Toistot]\nTiedosto=" + (dir_.path() / "toistot.sqlite").string() + "\n";
+    s.loopbackLimits = false;
+    s.headless = false;
+    s.deathSignal = SIGKILL;
+    program_ = std::make_unique<ProgramUnderTest>(std::move(s));
 }
 
 void FaultServer::stop(int signal)
 {
-    if (!process_)
-        return;
-    process_->stop(signal, signal == SIGKILL ? std::chrono::seconds(10) : std::chrono::seconds(60));
-    process_.reset();
+    if (program_)
+        program_->stop(signal, signal == SIGKILL ? std::chrono::seconds(10) : std::chrono::seconds(60));
 }
 
 bool FaultServer::waitUntilServing(std::chrono::seconds limit)
@@ -84,9 +86,13 @@ client::ConnectProperties faultAccount()
 std::unique_ptr<FaultServer> servingServer(const FaultSetup& setup)
 {
     auto server = std::make_unique<FaultServer>(setup);
-    server->start();
-    if (server->waitUntilServing(std::chrono::seconds(60)))
-        return server;
+    try {
+        server->start();
+        if (server->waitUntilServing(std::chrono::seconds(60)))
+            return server;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "krp-fault-bench: %s\n", e.what());
+    }
     std::fprintf(stderr, "krp-fault-bench: the server did not start serving\n");
     return nullptr;
 }

@@ -2,8 +2,8 @@
 // The real krpalvelin of the fault benchmarks, headless in a directory of its own on a MariaDB
 // server of the caller's, with its journal of keyed calls beside its settings; and that
 // MariaDB server, killed, frozen and restarted for real.
-#include "../BenchSetup.h"
-#include "../ChildProcess.h"
+#include "support/BenchSetup.h"
+#include "support/ProgramUnderTest.h"
 #include "client/KrpClient.h"
 #include "db/ConnectionSettings.h"
 
@@ -28,6 +28,8 @@ public:
     explicit FaultServer(FaultSetup setup);
     ~FaultServer();
 
+    // Starts the program (again); the first start waits until it listens and throws when it
+    // does not within 30 s.
     void start();
     // Stops it with `signal` (SIGKILL: at once; SIGTERM: the orderly stop, up to 60 s).
     void stop(int signal);
@@ -41,7 +43,7 @@ public:
 private:
     FaultSetup setup_;
     TempDirectory dir_;
-    std::unique_ptr<ChildProcess> process_;
+    std::unique_ptr<ProgramUnderTest> program_;
 };
 
 // The account the terminals use (a demo ERP user).

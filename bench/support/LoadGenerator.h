@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace krp::bench {
@@ -85,19 +86,41 @@ public:
     PhaseResult runCalls(const Endpoint& endpoint, const Call& call, unsigned concurrency,
                          const Limits& limits, const PhaseHooks& hooks = {});
 
+    // What a session-opening client does with the session it opened.
+    enum class AfterOpening {
+        Close,  // DELETE /api/v1/session, then the connection's close
+        Leave,  // drops the connection and leaves the session open, as a terminal that goes away
+    };
+
     // `concurrency` clients each repeat: a new TCP connection, a full TLS handshake, a session
-    // opening through both gates (the operation that is timed and counted), then the session's
-    // close (DELETE) and the connection's. Only meaningful for the service.
+    // opening through both gates (the operation that is timed and counted), then `after`. For
+    // a server without sessions (nginx) the same request, answered 200, and the connection
+    // dropped: the cost of its handshake.
     PhaseResult runSessionOpens(const Endpoint& endpoint, unsigned concurrency, const Limits& limits,
-                                const PhaseHooks& hooks = {});
+                                const PhaseHooks& hooks = {}, AfterOpening after = AfterOpening::Close);
 
     // Opens `count` sessions, `parallel` at a time; each calls TarkistaKayttooikeus and Ping
     // once, as a terminal does after connecting. With `keepConnections` each session gets its
     // own connection, which stays open; without, the `parallel` clients open their sessions one
     // after the other over one connection each and close it at the end, leaving the sessions
-    // without connections (as the server's keep-alive timeout leaves idle clients).
+    // without connections (as the server's keep-alive timeout leaves idle clients). For a
+    // server without sessions (nginx, or the service's bare connections) each connection makes
+    // one GET of an unknown path (answered 404 or 200) instead.
     std::shared_ptr<IdleSessions> openIdleSessions(const Endpoint& endpoint, unsigned count, unsigned parallel,
                                                    bool keepConnections, const Limits& limits);
+
+    // Opens `count` sessions one after the other over one connection, which is then dropped;
+    // the sessions stay open (for another client to call in). Their ids; throws when one fails.
+    std::vector<std::string> openSessions(std::uint16_t port, unsigned count,
+                                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    // Closes the sessions `ids` (DELETE) one after the other over one connection.
+    void closeSessions(std::uint16_t port, const std::vector<std::string>& ids,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    // One GET over a new connection: the answer's status and body. Throws when it fails.
+    std::pair<int, std::string> get(std::uint16_t port, const std::string& path,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     struct Impl;
 

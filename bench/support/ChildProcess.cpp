@@ -122,15 +122,18 @@ bool ChildProcess::exited()
     if (reaped_ || pid_ <= 0)
         return true;
     int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_)
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
         reaped_ = true;
+        if (WIFEXITED(status))
+            exitStatus_ = WEXITSTATUS(status);
+    }
     return reaped_;
 }
 
 std::optional<int> ChildProcess::stop(int signal, std::chrono::milliseconds grace)
 {
     if (reaped_ || pid_ <= 0)
-        return std::nullopt;
+        return exitStatus_;
     if (signal == 0)
         closeFd(in_);
     else

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -358,18 +359,28 @@ awaitable<void> callingClient(std::shared_ptr<RunState> state, ssl::context& tls
 }
 
 awaitable<void> sessionOpeningClient(std::shared_ptr<RunState> state, ssl::context& tls, unsigned client,
-                                     Endpoint endpoint, Limits limits)
+                                     Endpoint endpoint, Limits limits, LoadGenerator::AfterOpening after)
 {
     state->markReady();
     try {
         const auto executor = co_await net::this_coro::executor;
+        const std::string request = sessionOpenRequest(endpoint.port);
         while (!state->stopping.load(std::memory_order_relaxed)) {
             const auto t0 = Clock::now();
             Connection c(executor, tls, limits.timeout);
             co_await c.open(loopback(endpoint.port));
+            if (!endpoint.sessions) {
+                co_await c.exchange(request);
+                if (c.response().result_int() != 200)
+                    throw std::runtime_error("the opening's request answered " + describe(c.response()));
+                state->record(client, Clock::now() - t0);
+                c.close();
+                continue;
+            }
             const std::string session = co_await openSession(c, endpoint.port);
             state->record(client, Clock::now() - t0);
-            co_await closeSession(c, endpoint.port, session);
+            if (after == LoadGenerator::AfterOpening::Close)
+                co_await closeSession(c, endpoint.port, session);
             c.close();
         }
     } catch (const std::exception& e) {
@@ -449,15 +460,22 @@ awaitable<void> idleSessionOpener(std::shared_ptr<HeldSessions> keep, net::io_co
             if (!keepConnections && own)
                 shared = std::move(own);
             Connection& c = keepConnections ? *own : *shared;
-            const std::string session = co_await openSession(c, endpoint.port);
-            const std::string bearer = "Bearer " + session;
-            const std::string checkRequest =
-                httpRequest("POST", "/api/v1/methods/TarkistaKayttooikeus", endpoint.port, bearer, check);
-            co_await callOnce(c, checkRequest, "{\"result\":true}");
-            const std::string pingRequest =
-                httpRequest("POST", "/api/v1/methods/Ping", endpoint.port, bearer,
-                            "[\"Kairanet\",\"bench-idle-" + std::to_string(i) + "\"]");
-            co_await callOnce(c, pingRequest, "{\"result\":null}");
+            if (!endpoint.sessions) {
+                co_await c.exchange(httpRequest("GET", "/api/v1/ei-ole", endpoint.port, {}, {}));
+                const int status = c.response().result_int();
+                if (status != 404 && status != 200)
+                    throw std::runtime_error("GET answered " + describe(c.response()));
+            } else {
+                const std::string session = co_await openSession(c, endpoint.port);
+                const std::string bearer = "Bearer " + session;
+                const std::string checkRequest =
+                    httpRequest("POST", "/api/v1/methods/TarkistaKayttooikeus", endpoint.port, bearer, check);
+                co_await callOnce(c, checkRequest, "{\"result\":true}");
+                const std::string pingRequest =
+                    httpRequest("POST", "/api/v1/methods/Ping", endpoint.port, bearer,
+                                "[\"Kairanet\",\"bench-idle-" + std::to_string(i) + "\"]");
+                co_await callOnce(c, pingRequest, "{\"result\":null}");
+            }
             held.openedCount.fetch_add(1);
             if (keepConnections) {
                 held.slots[i].io = &io;
@@ -494,12 +512,86 @@ PhaseResult LoadGenerator::runCalls(const Endpoint& endpoint, const Call& call, 
 }
 
 PhaseResult LoadGenerator::runSessionOpens(const Endpoint& endpoint, unsigned concurrency, const Limits& limits,
-                                           const PhaseHooks& hooks)
+                                           const PhaseHooks& hooks, AfterOpening after)
 {
     auto state = std::make_shared<RunState>(concurrency);
     for (unsigned i = 0; i < concurrency; ++i)
-        net::co_spawn(impl_->io(i), sessionOpeningClient(state, impl_->tls, i, endpoint, limits), net::detached);
+        net::co_spawn(impl_->io(i), sessionOpeningClient(state, impl_->tls, i, endpoint, limits, after), net::detached);
     return impl_->control(state, concurrency, limits, hooks);
+}
+
+std::pair<int, std::string> LoadGenerator::get(std::uint16_t port, const std::string& path,
+                                               std::chrono::milliseconds timeout)
+{
+    auto answer = std::make_shared<std::promise<std::pair<int, std::string>>>();
+    auto future = answer->get_future();
+    auto fetch = [](std::shared_ptr<std::promise<std::pair<int, std::string>>> answer, ssl::context& tls,
+                    std::uint16_t port, std::string path, std::chrono::milliseconds timeout) -> awaitable<void> {
+        try {
+            Connection c(co_await net::this_coro::executor, tls, timeout);
+            co_await c.open(loopback(port));
+            // Without Accept-Encoding: the body comes as it is.
+            co_await c.exchange("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n");
+            c.close();
+            answer->set_value({c.response().result_int(), c.response().body()});
+        } catch (...) {
+            answer->set_exception(std::current_exception());
+        }
+    };
+    net::co_spawn(impl_->io(0), fetch(answer, impl_->tls, port, path, timeout), net::detached);
+    if (future.wait_for(timeout * 2) != std::future_status::ready)
+        throw std::runtime_error("GET " + path + " did not finish in time");
+    return future.get();
+}
+
+std::vector<std::string> LoadGenerator::openSessions(std::uint16_t port, unsigned count,
+                                                    std::chrono::milliseconds timeout)
+{
+    using Ids = std::vector<std::string>;
+    auto answer = std::make_shared<std::promise<Ids>>();
+    auto future = answer->get_future();
+    auto open = [](std::shared_ptr<std::promise<Ids>> answer, ssl::context& tls, std::uint16_t port, unsigned count,
+                   std::chrono::milliseconds timeout) -> awaitable<void> {
+        try {
+            Connection c(co_await net::this_coro::executor, tls, timeout);
+            co_await c.open(loopback(port));
+            Ids ids;
+            for (unsigned i = 0; i < count; ++i)
+                ids.push_back(co_await openSession(c, port));
+            c.close();
+            answer->set_value(std::move(ids));
+        } catch (...) {
+            answer->set_exception(std::current_exception());
+        }
+    };
+    net::co_spawn(impl_->io(0), open(answer, impl_->tls, port, count, timeout), net::detached);
+    if (future.wait_for(timeout + std::chrono::milliseconds(100) * count) != std::future_status::ready)
+        throw std::runtime_error("opening " + std::to_string(count) + " sessions did not finish in time");
+    return future.get();
+}
+
+void LoadGenerator::closeSessions(std::uint16_t port, const std::vector<std::string>& ids,
+                                  std::chrono::milliseconds timeout)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    auto future = done->get_future();
+    auto close = [](std::shared_ptr<std::promise<void>> done, ssl::context& tls, std::uint16_t port,
+                    std::vector<std::string> ids, std::chrono::milliseconds timeout) -> awaitable<void> {
+        try {
+            Connection c(co_await net::this_coro::executor, tls, timeout);
+            co_await c.open(loopback(port));
+            for (const std::string& id : ids)
+                co_await closeSession(c, port, id);
+            c.close();
+            done->set_value();
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    };
+    net::co_spawn(impl_->io(0), close(done, impl_->tls, port, ids, timeout), net::detached);
+    if (future.wait_for(timeout + std::chrono::milliseconds(100) * ids.size()) != std::future_status::ready)
+        throw std::runtime_error("closing " + std::to_string(ids.size()) + " sessions did not finish in time");
+    future.get();
 }
 
 std::shared_ptr<IdleSessions> LoadGenerator::openIdleSessions(const Endpoint& endpoint, unsigned count,

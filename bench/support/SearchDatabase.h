@@ -18,7 +18,11 @@ struct SearchCodes {
 // against the rows the database should hold; throws when they are not there.
 SearchCodes checkedSearchCodes(const std::function<int(const std::string&)>& count);
 
-// Builds `file` (replacing it) from the SQL files in `sqlDirectory` (db/ of the source tree).
+// Builds `file` (replacing it) from the SQL files in `sqlDirectory` (db/ of the source tree):
+// the demo database with the benchmark's account, without the search's products.
+void createDemoDatabase(const std::filesystem::path& file, const std::filesystem::path& sqlDirectory);
+
+// The same with the search's products, stock rows and order lines.
 SearchCodes createSearchDatabase(const std::filesystem::path& file, const std::filesystem::path& sqlDirectory);
 
 // The same products, stock rows, order lines and account in the MariaDB database that

@@ -9,20 +9,19 @@
 //   krp-soak --dump-threads DIR            while a request is stalled, what every server thread
 //                                          waits for (from /proc, without stopping the server)
 //                                          goes to DIR/stall-SECONDS.txt
-//   krp-soak --program build/src/host/krpalvelin --duration 3600
-//                                          the program itself (headless, window and event log
-//                                          included) as the server
+//   krp-soak --duration 3600 --settings "[Loki]\nRivimaara=20000"
+//                                          an hour, with the event log's limit lowered
 //
-// The server's resident memory is sampled every --sample seconds and printed as a timeline.
-//   krp-soak serve DIR ...                 the server process it starts for itself
-//
-// The server runs in a child process (as in krp-bench) on the demo ERP database in SQLite, made
-// by scripts/create-demo-db; KRP_BENCH_SERVER_WRAPPER="strace -f -T -o FILE" wraps it.
-#include "BenchServer.h"
-#include "BenchSetup.h"
-#include "ProcessStats.h"
-#include "ProgramUnderTest.h"
-#include "ServerUnderTest.h"
+// The server is the program itself (krpalvelin, headless) on the demo ERP database in SQLite,
+// made by scripts/create-demo-db; KRP_BENCH_SERVER_WRAPPER="strace -f -T -o FILE" wraps it. Its
+// resident memory is sampled every --sample seconds and printed as a timeline: once the event
+// log holds its limit, the memory must stop growing.
+#include "support/BenchSetup.h"
+#include "support/LoadGenerator.h"
+#include "support/OptionValues.h"
+#include "support/ProcessStats.h"
+#include "support/ProgramUnderTest.h"
+#include "support/ServerMetrics.h"
 
 #include "client/KrpClient.h"
 
@@ -52,9 +51,8 @@ struct SoakOptions {
     unsigned clients = 16;
     double callsPerSecond = 174;
     double stallMs = 1000;
-    unsigned serverWorkers = 0;
     std::string dumpThreads;  // directory for the server's thread states during stalls; empty: none
-    std::string program;      // krpalvelin to run as the server; empty: the bench server
+    std::string program = KRP_PROGRAM;  // the server
     std::string settings;     // asetukset.ini lines for the program ("\n" for line breaks)
     double sampleSeconds = 60;  // resident memory sampled this often
 };
@@ -65,10 +63,9 @@ const char* const kUsage =
     "  --clients N           terminals, each with its own connection and sessions (16)\n"
     "  --rate CALLS          requests per second of all clients together (174)\n"
     "  --stall-ms MS         a call slower than this counts as stalled (1000)\n"
-    "  --server-workers N    request worker threads of the server (the container's default)\n"
     "  --dump-threads DIR    what each server thread waits for while a request is stalled\n"
-    "  --program PATH        run this krpalvelin (headless) as the server instead of the bench server\n"
-    "  --settings TEXT       asetukset.ini lines for --program, \\n between lines (\"[Loki]\\nRivimaara=2000\")\n"
+    "  --program PATH        the server program (the one built beside this)\n"
+    "  --settings TEXT       asetukset.ini lines appended, \\n between lines (\"[Loki]\\nRivimaara=2000\")\n"
     "  --sample SECONDS      how often the server's resident memory is sampled (60)\n";
 
 std::string unescapeNewlines(std::string text)
@@ -81,26 +78,23 @@ std::string unescapeNewlines(std::string text)
 SoakOptions parseOptions(int argc, char** argv)
 {
     SoakOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                throw std::runtime_error(a + " needs a value\n" + kUsage);
-            return argv[++i];
-        };
-        if (a == "--duration") o.durationSeconds = std::stod(value());
-        else if (a == "--clients") o.clients = static_cast<unsigned>(std::stoul(value()));
-        else if (a == "--rate") o.callsPerSecond = std::stod(value());
-        else if (a == "--stall-ms") o.stallMs = std::stod(value());
-        else if (a == "--server-workers") o.serverWorkers = static_cast<unsigned>(std::stoul(value()));
+    forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
+        if (a == "--duration") o.durationSeconds = secondsValue(a, value()).count() / 1000.0;
+        else if (a == "--clients") o.clients = wholeNumber(a, value());
+        else if (a == "--rate") o.callsPerSecond = wholeNumber(a, value());
+        else if (a == "--stall-ms") o.stallMs = wholeNumber(a, value());
         else if (a == "--dump-threads") o.dumpThreads = value();
         else if (a == "--program") o.program = value();
         else if (a == "--settings") o.settings = unescapeNewlines(value());
-        else if (a == "--sample") o.sampleSeconds = std::stod(value());
-        else throw std::runtime_error("unknown option " + a + "\n" + kUsage);
-    }
+        else if (a == "--sample") o.sampleSeconds = secondsValue(a, value()).count() / 1000.0;
+        else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else
+            throw std::invalid_argument("unknown option " + a);
+    });
     if (o.clients == 0 || o.callsPerSecond <= 0 || o.durationSeconds <= 0 || o.sampleSeconds <= 0)
-        throw std::runtime_error(std::string("clients, rate and duration must be above 0\n") + kUsage);
+        throw std::invalid_argument("clients, rate, duration and sample must be above 0");
     return o;
 }
 
@@ -409,18 +403,12 @@ int runSoak(const SoakOptions& options)
                                (dir.path() / "erp.sqlite").string() + "' >/dev/null";
     if (std::system(create.c_str()) != 0)
         throw std::runtime_error("scripts/create-demo-db failed");
-    std::unique_ptr<ServerUnderTest> benchServer;
-    std::unique_ptr<ProgramUnderTest> program;
-    if (options.program.empty())
-        benchServer = std::make_unique<ServerUnderTest>(dir.path(), 512, options.serverWorkers);
-    else
-        program = std::make_unique<ProgramUnderTest>(options.program, dir.path(), "erp.sqlite", options.settings);
-    struct {
-        pid_t pid() const { return bench ? bench->pid() : program->pid(); }
-        std::uint16_t port() const { return bench ? bench->port() : program->port(); }
-        ServerUnderTest* bench;
-        ProgramUnderTest* program;
-    } const server{benchServer.get(), program.get()};
+    ProgramUnderTest::Settings settings;
+    settings.program = options.program;
+    settings.directory = dir.path();
+    settings.database = "sqlite:erp.sqlite";
+    settings.extraSettings = options.settings;
+    const ProgramUnderTest server(settings);
     std::fprintf(stderr, "krp-soak: server pid %d on port %u; %u clients at %.0f requests/s for %.0f s\n",
                  static_cast<int>(server.pid()), server.port(), options.clients, options.callsPerSecond,
                  options.durationSeconds);
@@ -470,11 +458,10 @@ int runSoak(const SoakOptions& options)
     std::printf("\n### The server's resident memory\n\n| s | RSS MiB | peak RSS MiB |\n|---:|---:|---:|\n");
     for (const MemorySample& m : memory)
         std::printf("| %.0f | %.1f | %.1f |\n", m.seconds, m.use.rssKiB / 1024.0, m.use.peakKiB / 1024.0);
-    if (benchServer) {
-        const auto status = benchServer->status();
-        std::printf("\nThe server at the end: %ld open sessions, %ld event-log lines.\n", status.at("sessions"),
-                    status.at("log"));
-    }
+    LoadGenerator reader(1);
+    const ServerMetrics end = readServerMetrics(reader, server.port());
+    std::printf("\nThe server at the end (its /metrics): %lld open sessions, %lld event-log lines written.\n",
+                end.openSessions, end.logLines);
     std::fflush(stdout);
     return 0;
 }
@@ -484,12 +471,17 @@ int runSoak(const SoakOptions& options)
 
 int main(int argc, char** argv)
 {
+    krp::bench::SoakOptions options;
     try {
-        if (argc >= 2 && std::string(argv[1]) == "serve")
-            return krp::bench::runBenchServerCommand("krp-soak", argc, argv);
-        return krp::bench::runSoak(krp::bench::parseOptions(argc, argv));
+        options = krp::bench::parseOptions(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "krp-soak: %s\n%s", e.what(), krp::bench::kUsage);
+        return 2;
+    }
+    try {
+        return krp::bench::runSoak(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "krp-soak: %s\n", e.what());
-        return 1;
+        return 3;
     }
 }

@@ -31,7 +31,8 @@ public:
     bool exited();
 
     // Asks the child to stop with `signal` (or by closing its input when 0) and waits up to
-    // `grace` for it, then kills it. Returns its exit status when it exited by itself.
+    // `grace` for it, then kills it. Returns its exit status when it exited by itself (also
+    // when it had already ended).
     std::optional<int> stop(int signal, std::chrono::milliseconds grace);
 
 private:
@@ -40,6 +41,7 @@ private:
     int out_ = -1;  // child's stdout
     std::string pending_;
     bool reaped_ = false;
+    std::optional<int> exitStatus_;  // once reaped, when it exited by itself
 };
 
 }  // namespace krp::bench

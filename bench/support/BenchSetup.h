@@ -1,7 +1,7 @@
 #pragma once
-// What the benchmark's server needs in its directory: a self-signed certificate of the kind the
-// service ships with (RSA 2048, test.pem / test.key) and a small SQLite ERP database holding the
-// access code and one ERP user, so that both gates of a session opening run for real.
+// What a benchmark's server needs in its directory besides its database (SearchDatabase.h): a
+// self-signed certificate of the kind the service ships with (RSA 2048, test.pem / test.key);
+// the account of the benchmark's sessions; the run's watchdog and temporary directory.
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -19,10 +19,6 @@ struct BenchAccount {
 
 // Writes test.pem and test.key (unencrypted PEM) for CN=localhost, IP 127.0.0.1.
 void writeSelfSignedCertificate(const std::filesystem::path& directory);
-
-// Creates `file` (replacing it) with the tables ASETUS (ASETUS, ARVO) and MYYJAPER
-// (MP_KAYTTAJATUNNUS, MP_SALASANA) filled for BenchAccount.
-void createBenchDatabase(const std::filesystem::path& file);
 
 // Ends the whole run after `limit`, telling why as `program`; the servers the run started die
 // with it (parent-death signal).
