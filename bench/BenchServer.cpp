@@ -5,7 +5,7 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "log/EventLog.h"
-#include "server/ClientRegistry.h"
+#include "host/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
 #include "methods/ServiceContext.h"
 

@@ -22,7 +22,7 @@ ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QSt
                                              .readString(QStringLiteral("Palvelu"), QStringLiteral("Konsolin_osoitteet"),
                                                          QString::fromLatin1(kDefaultConsoleReaders))
                                              .toStdString());
-    options.clientRegistry = &registry_;
+    options.clients = [this] { return registry_.snapshot(); };
     container_ = std::make_unique<TServerContainer1>(context_, certificateDir, options);
     // Stop empties the registry and its view; clients that vanished without saying goodbye
     // leave the view an hour after their last Ping.

@@ -4,7 +4,7 @@
 // works in.
 #include "FKRPalvelin.h"
 #include "RemoteService.h"
-#include "server/ClientRegistry.h"
+#include "ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
 #include "methods/ServiceContext.h"
 
