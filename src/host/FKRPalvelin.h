@@ -50,7 +50,8 @@ public:
     EventLogView* memYhteydet;        // event log
     QPlainTextEdit* memYhteysnakyma;  // connection view
 
-    // Read by the method module after window creation; never written back.
+    // Set from the settings at window creation; never written back. The method module takes the
+    // same value from the settings read at start (its ServiceContext).
     bool sisaiseen_selvitykseen_tuoterivien_nimet = false;
 
     // Settings file: the settings read at start into the controls, the controls back to the file.
