@@ -1,5 +1,7 @@
 #include "Asetukset.h"
 
+#include "server/operations/ConsoleEndpoint.h"
+
 #include <QDir>
 #include <algorithm>
 
@@ -17,11 +19,10 @@ int seconds(const IniFile& ini, const QString& key, int defaultValue)
 const QString kLoki = QStringLiteral("Loki");
 
 int positiveOr(int value, int defaultValue) { return value >= 1 ? value : defaultValue; }
-}  // namespace
 
-Asetukset lueAsetukset(const IniFile& ini)
+// The window's fields, the database's limits and the event log.
+void lueIkkunanAsetukset(const IniFile& ini, Asetukset& a)
 {
-    Asetukset a;
     a.verkkonimi = ini.readString(kTietokanta, QStringLiteral("Verkkonimi"), QString());
     a.portti = ini.readString(kPalvelu, QStringLiteral("Portti"), QString());
     a.tietokannanTyyppi = ini.readInteger(kPalvelu, QStringLiteral("Tietokannan_tyyppi"), 1);
@@ -38,7 +39,6 @@ Asetukset lueAsetukset(const IniFile& ini)
     a.lokinSailytyspaivat = positiveOr(
         ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
         defaults.lokinSailytyspaivat);
-    return a;
 }
 
 PalvelunRajat luePalvelunRajat(const IniFile& ini)
@@ -85,6 +85,28 @@ Toistot lueToistot(const IniFile& ini, const QString& configDir)
         t.tiedosto = QDir(state.isEmpty() ? configDir : state).filePath(QStringLiteral("toistot.sqlite"));
     }
     return t;
+}
+
+}  // namespace
+
+QString asetustiedosto(const QString& hakemisto)
+{
+    return QDir(hakemisto.isEmpty() ? QDir::currentPath() : hakemisto).filePath(QLatin1String(kAsetustiedostonNimi));
+}
+
+Asetukset lueAsetukset(const QString& hakemisto)
+{
+    const IniFile ini(asetustiedosto(hakemisto));
+    Asetukset a;
+    a.hakemisto = hakemisto;
+    lueIkkunanAsetukset(ini, a);
+    a.palvelunRajat = luePalvelunRajat(ini);
+    a.rajat = lueRajat(ini);
+    a.toistot = lueToistot(ini, hakemisto);
+    a.metriikanLukijat = ini.readString(kPalvelu, QStringLiteral("Metriikan_lukijat"), QString());
+    a.konsolinOsoitteet =
+        ini.readString(kPalvelu, QStringLiteral("Konsolin_osoitteet"), QString::fromLatin1(kDefaultConsoleReaders));
+    return a;
 }
 
 void tallennaAsetukset(IniFile& ini, const QString& verkkonimi, const QString& portti, int tietokannanTyyppi)

@@ -60,9 +60,10 @@ void placeLabel(QLabel* label, int left, int top)
 
 }  // namespace
 
-TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
+TfrmKRPalvelin::TfrmKRPalvelin(const Asetukset& asetukset, QWidget* parent)
     : QWidget(parent),
-      database_(withSeparator(configDir)),
+      asetukset_(asetukset),
+      database_(withSeparator(asetukset.hakemisto)),
       controller_(database_),
       startRetry_([this] { controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(),
                                                edPortti->text(), StartBy::Automatic); },
@@ -102,7 +103,7 @@ TfrmKRPalvelin::TfrmKRPalvelin(const QString& configDir, QWidget* parent)
                                   &TfrmKRPalvelin::ApplicationEvents1Idle);
 
     frmKRPalvelin = this;
-    Ini_ = std::make_unique<IniFile>(withSeparator(configDir) + QLatin1String(kAsetustiedostonNimi));
+    Ini_ = std::make_unique<IniFile>(asetustiedosto(asetukset.hakemisto));
     FormCreate();
     ApplicationEvents1Idle();
 }
@@ -215,7 +216,7 @@ void TfrmKRPalvelin::FormCreate()
 
 void TfrmKRPalvelin::LataaAsetukset()
 {
-    const Asetukset a = lueAsetukset(*Ini_);
+    const Asetukset& a = asetukset_;
     cbxTietokanta->setEditText(a.verkkonimi);
     edPortti->setText(a.portti);
     rbgTietokannanTyyppi->setItemIndex(rajaaTietokannanTyyppi(a.tietokannanTyyppi));

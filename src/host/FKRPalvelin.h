@@ -30,10 +30,10 @@ class RemoteService;
 class TfrmKRPalvelin : public QWidget {
     Q_OBJECT
 public:
-    // `configDir` holds asetukset.ini (with a trailing separator or without); a relative
-    // "sqlite:" path of the database field is taken from there too. FormCreate runs here: the
-    // settings are read into the controls.
-    explicit TfrmKRPalvelin(const QString& configDir, QWidget* parent = nullptr);
+    // `asetukset`: the settings read at start. Their directory holds asetukset.ini, which the
+    // window writes back; a relative "sqlite:" path of the database field is taken from there
+    // too. FormCreate runs here: the settings are shown in the controls.
+    explicit TfrmKRPalvelin(const Asetukset& asetukset, QWidget* parent = nullptr);
     ~TfrmKRPalvelin() override;  // FormDestroy
 
     // Controls, named as their objectName.
@@ -50,13 +50,13 @@ public:
     EventLogView* memYhteydet;        // event log
     QPlainTextEdit* memYhteysnakyma;  // connection view
 
-    // Read by the method module after window creation; never written back.
+    // Set from the settings at window creation; never written back. The method module takes the
+    // same value from the settings read at start (its ServiceContext).
     bool sisaiseen_selvitykseen_tuoterivien_nimet = false;
 
-    // Settings file.
+    // Settings file: the settings read at start into the controls, the controls back to the file.
     void LataaAsetukset();
     void TallennaAsetukset();  // throws IniFileError naming the file
-    IniFile& Ini() { return *Ini_; }
 
     // Caption: "Routala mobiilipalvelu - <value>", or "Routala mobiilipalvelu" for an empty one.
     void SetYritys(const QString& value);
@@ -111,6 +111,7 @@ private:
     void layoutMemos();
     void onLogLines();
 
+    const Asetukset asetukset_;
     QString FYritys;
     std::unique_ptr<IniFile> Ini_;
     int FKairanet_yhteyksia = 0;

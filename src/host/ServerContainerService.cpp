@@ -1,40 +1,46 @@
 #include "ServerContainerService.h"
 
+#include <QDir>
+
 namespace krp {
 
-ServerContainerService::ServerContainerService(TfrmKRPalvelin& window, const QString& certificateDir,
-                                               ServerContainerOptions options)
-    : window_(window),
-      registry_([&window](const Yhteysnakyma& view) { window.PaivitaYhteysnakyma(view.lines, view.kairanetYhteyksia); })
+ServerContainerOptions containerOptions(const Asetukset& a)
 {
-    context_.database = &window.FDYhteysPaaruutu().database();
-    context_.sisaiseenSelvitykseenTuoterivienNimet = window.sisaiseen_selvitykseen_tuoterivien_nimet;
+    ServerContainerOptions options;
+    options.maxSessions = static_cast<std::size_t>(a.palvelunRajat.istuntojaEnintaan);
+    options.maxSessionsPerAddress = static_cast<std::size_t>(a.palvelunRajat.istuntojaOsoitteesta);
+    options.maxWaitingCalls = static_cast<std::size_t>(a.palvelunRajat.odottaviaKutsujaIstunnossa);
+    options.stopDeadline = std::chrono::seconds(a.palvelunRajat.pysaytyksenAikarajaSekuntia);
+    options.maxConnectionsPerAddress = static_cast<std::size_t>(a.rajat.yhteyksiaOsoitteesta);
+    options.maxConnections = static_cast<std::size_t>(a.rajat.yhteyksiaEnintaan);
+    options.handshakeTimeout = std::chrono::seconds(a.rajat.katteluaikaS);
+    options.maxBodyMemoryBytes = static_cast<std::size_t>(a.rajat.runkojenMuistiMt) * 1024 * 1024;
+    options.loginThrottle.failures = static_cast<unsigned>(a.rajat.kirjautumisvirheita);
+    options.loginThrottle.longestLock = std::chrono::seconds(a.rajat.estoEnintaanS);
+    options.keyedCallJournal = QDir::toNativeSeparators(a.toistot.tiedosto).toStdString();
+    options.keyedCallsKeptFor = std::chrono::hours(a.toistot.sailytysTunteina);
+    options.metricsReaders = addressList(a.metriikanLukijat.toStdString());
+    options.consoleReaders = addressList(a.konsolinOsoitteet.toStdString());
+    return options;
+}
+
+ServerContainerService::ServerContainerService(const Asetukset& asetukset, db::Database& database,
+                                               ClientRegistry::ViewSink showView)
+    : registry_(std::move(showView))
+{
+    context_.database = &database;
+    context_.sisaiseenSelvitykseenTuoterivienNimet = asetukset.sisaisenSelvityksenErikoiskasittely;
     context_.ping = [this](const QString& sovellus, const QString& clientid) { registry_.postPing(sovellus, clientid); };
     context_.sovellusSuljetaan = [this](const QString& sovellus, const QString& clientid) {
         registry_.postSovellusSuljetaan(sovellus, clientid);
     };
-    // [Palvelu] Metriikan_lukijat: addresses besides loopback that may read GET /metrics.
-    options.metricsReaders = addressList(
-        window.Ini().readString(QStringLiteral("Palvelu"), QStringLiteral("Metriikan_lukijat"), QString()).toStdString());
-    // [Palvelu] Konsolin_osoitteet: the addresses that may read the operator console; an empty
-    // value turns the console off.
-    options.consoleReaders = addressList(window.Ini()
-                                             .readString(QStringLiteral("Palvelu"), QStringLiteral("Konsolin_osoitteet"),
-                                                         QString::fromLatin1(kDefaultConsoleReaders))
-                                             .toStdString());
-    options.clientRegistry = &registry_;
-    container_ = std::make_unique<TServerContainer1>(context_, certificateDir, options);
-    // Stop empties the registry and its view; clients that vanished without saying goodbye
-    // leave the view an hour after their last Ping.
-    window.setOnRegistryReset([this] { registry_.clear(); });
+    ServerContainerOptions options = containerOptions(asetukset);
+    options.clients = [this] { return registry_.snapshot(); };
+    container_ = std::make_unique<TServerContainer1>(context_, asetukset.hakemisto, options);
     registry_.startStaleTimer();
 }
 
-ServerContainerService::~ServerContainerService()
-{
-    container_->stop();
-    window_.setOnRegistryReset({});
-}
+ServerContainerService::~ServerContainerService() { container_->stop(); }
 
 void ServerContainerService::start(int port)
 {

@@ -1,8 +1,7 @@
-// krpalvelin: the application server's program. Creates the main window, then the server
-// container, and runs the message loop until the window closes.
+// krpalvelin: the application server's program. Reads the settings, creates the main window,
+// then the server container, and runs the message loop until the window closes.
 #include "Asetukset.h"
 #include "FKRPalvelin.h"
-#include "IniFile.h"
 #include "MessageBox.h"
 #include "ProgramOptions.h"
 #include "RemoteService.h"
@@ -13,39 +12,10 @@
 #include "platform/core/ServiceNotify.h"
 
 #include <QApplication>
-#include <QDir>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-
-namespace {
-
-// The server container, created right after the window so showing the window (which may
-// start the service) always finds it in place.
-std::unique_ptr<krp::ServerContainerService> createServerContainer(krp::TfrmKRPalvelin& window, const QString& configDir)
-{
-    const krp::IniFile ini(QDir(configDir).filePath(QLatin1String(krp::kAsetustiedostonNimi)));
-    const krp::PalvelunRajat rajat = krp::luePalvelunRajat(ini);
-    krp::ServerContainerOptions options;
-    options.maxSessions = static_cast<std::size_t>(rajat.istuntojaEnintaan);
-    options.maxSessionsPerAddress = static_cast<std::size_t>(rajat.istuntojaOsoitteesta);
-    options.maxWaitingCalls = static_cast<std::size_t>(rajat.odottaviaKutsujaIstunnossa);
-    options.stopDeadline = std::chrono::seconds(rajat.pysaytyksenAikarajaSekuntia);
-    const krp::Rajat asiakasrajat = krp::lueRajat(ini);
-    options.maxConnectionsPerAddress = static_cast<std::size_t>(asiakasrajat.yhteyksiaOsoitteesta);
-    options.maxConnections = static_cast<std::size_t>(asiakasrajat.yhteyksiaEnintaan);
-    options.handshakeTimeout = std::chrono::seconds(asiakasrajat.katteluaikaS);
-    options.maxBodyMemoryBytes = static_cast<std::size_t>(asiakasrajat.runkojenMuistiMt) * 1024 * 1024;
-    options.loginThrottle.failures = static_cast<unsigned>(asiakasrajat.kirjautumisvirheita);
-    options.loginThrottle.longestLock = std::chrono::seconds(asiakasrajat.estoEnintaanS);
-    const krp::Toistot toistot = krp::lueToistot(ini, configDir);
-    options.keyedCallJournal = QDir::toNativeSeparators(toistot.tiedosto).toStdString();
-    options.keyedCallsKeptFor = std::chrono::hours(toistot.sailytysTunteina);
-    return std::make_unique<krp::ServerContainerService>(window, configDir, options);
-}
-
-}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -76,10 +46,18 @@ int main(int argc, char* argv[])
     krp::platform::raiseOpenFileLimit();
     const QString configDir = options.configDir.isEmpty() ? krp::platform::programDirectory() : options.configDir;
 
+    // asetukset.ini is read here once; the window writes back only its own fields.
+    const krp::Asetukset asetukset = krp::lueAsetukset(configDir);
+
     int rc = 0;
     {
-        krp::TfrmKRPalvelin window(configDir);
-        std::unique_ptr<krp::ServerContainerService> container = createServerContainer(window, configDir);
+        krp::TfrmKRPalvelin window(asetukset);
+        // The server container, created right after the window so showing the window (which
+        // may start the service) always finds it in place.
+        auto container = std::make_unique<krp::ServerContainerService>(
+            asetukset, window.FDYhteysPaaruutu().database(),
+            [&window](const krp::Yhteysnakyma& view) { window.PaivitaYhteysnakyma(view.lines, view.kairanetYhteyksia); });
+        window.setOnRegistryReset([&container] { container->registry().clear(); });
         window.setRemoteService(container.get());
 
         // SIGINT / SIGTERM (console close on Windows): close the window as the operator would.
@@ -100,6 +78,7 @@ int main(int argc, char* argv[])
         if (container->isStarted())
             window.guarded([&window] { window.controller().stop(); });
         window.setRemoteService(nullptr);
+        window.setOnRegistryReset({});
         // Lines handed over just before the end still reach the log (and standard output).
         QCoreApplication::sendPostedEvents(&log);
         if (container->container().abandonedCalls() > 0) {

@@ -175,21 +175,6 @@ QStringList EventLog::lines() const
     return out;
 }
 
-std::vector<EventLog::NumberedLine> EventLog::linesSince(qint64 sequence, int max) const
-{
-    QMutexLocker lock(&mutex_);
-    std::vector<NumberedLine> out;
-    const qint64 first = appended_ - static_cast<qint64>(lines_.size()) + 1;
-    qint64 from = std::max(sequence + 1, first);
-    if (max <= 0 || from > appended_)
-        return out;
-    const qint64 count = std::min<qint64>(max, appended_ - from + 1);
-    out.reserve(static_cast<size_t>(count));
-    for (qint64 n = from; n < from + count; ++n)
-        out.push_back({n, QString::fromStdString(lines_[static_cast<size_t>(n - first)])});
-    return out;
-}
-
 qint64 EventLog::firstSequence() const
 {
     QMutexLocker lock(&mutex_);

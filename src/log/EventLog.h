@@ -6,7 +6,7 @@
 //
 // Lines are kept as UTF-8 bytes, about the text's own size plus some 50 bytes each, and each
 // has a sequence number: the n-th line appended since the start is number n. Readers ask for
-// lines by number (linesSince, lineAt), so a view or a console shows only what it needs.
+// lines by number (linesAfter, lineAt), so a view or a console shows only what it needs.
 #include <QMutex>
 #include <QObject>
 #include <QRecursiveMutex>
@@ -39,13 +39,6 @@ public:
     int lineCount() const;       // any thread; lines kept
     qint64 appendedCount() const;  // any thread; every line appended since the start (the newest line's number)
 
-    struct NumberedLine {
-        qint64 sequence;
-        QString text;
-    };
-    // Any thread: the kept lines numbered above `sequence`, oldest first, at most `max` of them
-    // (the oldest kept line comes first when `sequence` has already been dropped).
-    std::vector<NumberedLine> linesSince(qint64 sequence, int max) const;
     // Any thread: the number of the oldest kept line (appendedCount() + 1 when none is kept).
     qint64 firstSequence() const;
     // Any thread: the line numbered `sequence`; the null text when it is not kept.

@@ -76,7 +76,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, const QString& cer
     keyFile_ = withSeparator(certificateDir) + QStringLiteral("test.key");
     endpoint_.operations().setMetricsReaders(options_.metricsReaders);
     endpoint_.console().setReaders(options_.consoleReaders);
-    endpoint_.console().setSources({options_.clientRegistry, nullptr});
+    endpoint_.console().setSources({options_.clients, nullptr});
     endpoint_.setKeyedCalls({journal_.get(), &publishedMethodWrites});
     const QString journalNote = journalStateText(*journal_);
     endpoint_.operations().setJournalNote(journalNote.toStdString());

@@ -39,8 +39,8 @@ struct ServerContainerOptions {
     std::vector<std::string> metricsReaders;
     // The addresses that may read the operator console (/console); nobody when empty.
     std::vector<std::string> consoleReaders = addressList(kDefaultConsoleReaders);
-    // What the console shows of the client registry; none: no clients.
-    const ClientRegistry* clientRegistry = nullptr;
+    // What the console shows of the client registry (its latest copy); none: no clients.
+    ClientSnapshotSource clients;
     // Limits against hostile and careless clients (asetukset.ini, [Rajat]).
     std::size_t maxConnections = 4096;          // open client connections in all
     std::size_t maxConnectionsPerAddress = 64;  // of them from one client address

@@ -1,7 +1,9 @@
-// The settings file as operators edit it by hand, and the window's keys in it.
+// The settings file as operators edit it by hand, the keys the program reads from it, and the
+// service's options made of them.
 #include "TempDir.h"
 #include "host/Asetukset.h"
 #include "host/IniFile.h"
+#include "host/ServerContainerService.h"
 
 #include <gtest/gtest.h>
 
@@ -165,7 +167,7 @@ TEST_F(IniFileTest, LineBreakInAValueIsRefused)
 
 TEST_F(IniFileTest, MissingFileGivesEmptyFieldsSolidDb100AndNoSpecialHandling)
 {
-    const Asetukset a = lueAsetukset(ini());
+    const Asetukset a = lueAsetukset(dir.path());
     EXPECT_EQ(a.verkkonimi, QString());
     EXPECT_EQ(a.portti, QString());
     EXPECT_EQ(a.tietokannanTyyppi, 1);
@@ -183,7 +185,7 @@ TEST_F(IniFileTest, SavingWritesTheThreeKeysInOrder)
 TEST_F(IniFileTest, SpecialHandlingFlagIsReadNeverWritten)
 {
     writeAll(path(), "[Palvelu]\nSisaisen_selvityksen_erikoiskasittely=0x1\n");
-    EXPECT_TRUE(lueAsetukset(ini()).sisaisenSelvityksenErikoiskasittely);
+    EXPECT_TRUE(lueAsetukset(dir.path()).sisaisenSelvityksenErikoiskasittely);
     IniFile f = ini();
     tallennaAsetukset(f, QString(), QString(), 1);
     EXPECT_TRUE(readAll(path()).contains("Sisaisen_selvityksen_erikoiskasittely=0x1"));
@@ -202,7 +204,7 @@ TEST_F(IniFileTest, DatabaseLimitsAreReadWithWorkingDefaults)
     };
     for (const Case& c : cases) {
         writeAll(path(), c.text);
-        const db::Limits l = lueAsetukset(ini()).aikarajat;
+        const db::Limits l = lueAsetukset(dir.path()).aikarajat;
         EXPECT_EQ(l.connectSeconds, c.connect) << c.text;
         EXPECT_EQ(l.statementSeconds, c.statement) << c.text;
         EXPECT_EQ(l.poolWaitSeconds, c.poolWait) << c.text;
@@ -225,7 +227,7 @@ TEST_F(IniFileTest, EventLogKeysWithTheirDefaults)
     };
     for (const Case& c : cases) {
         writeAll(path(), c.text);
-        const Asetukset a = lueAsetukset(ini());
+        const Asetukset a = lueAsetukset(dir.path());
         EXPECT_EQ(a.lokinRivimaara, c.rivimaara) << c.text;
         EXPECT_EQ(a.lokihakemisto, QString::fromUtf8(c.hakemisto)) << c.text;
         EXPECT_EQ(a.lokinSailytyspaivat, c.paivat) << c.text;
@@ -268,11 +270,58 @@ TEST_F(IniFileTest, TheJournalOfKeyedCallsLivesInTheStateDirectoryAndKeepsAtLeas
             qputenv("STATE_DIRECTORY", c.stateDirectory);
         else
             qunsetenv("STATE_DIRECTORY");
-        const Toistot t = lueToistot(ini(), configDir);
+        const Toistot t = lueAsetukset(configDir).toistot;
         EXPECT_EQ(t.tiedosto, c.file) << c.text << " " << (c.stateDirectory ? c.stateDirectory : "");
         EXPECT_EQ(t.sailytysTunteina, c.hours) << c.text;
     }
     qunsetenv("STATE_DIRECTORY");
+}
+
+// Every key of the service reaches the container's options; an unusable value gives the
+// default, and an empty console list turns the console off.
+TEST_F(IniFileTest, TheServiceOptionsAreMadeOfTheSettingsWithWorkingDefaults)
+{
+    struct Case {
+        const char* text;
+        std::size_t sessions, perAddress, waiting;
+        long long stopS;
+        std::size_t connections, connectionsPerAddress;
+        long long handshakeS;
+        std::size_t bodyMiB;
+        unsigned failures;
+        long long lockS;
+        std::vector<std::string> metrics, console;
+    };
+    const Case cases[] = {
+        {"", 10000, 1000, 8, 30, 4096, 64, 5, 256, 10, 900, {}, {"127.0.0.1", "::1"}},
+        {"[Palvelu]\nIstuntoja_enintaan=50\nIstuntoja_osoitteesta=5\nOdottavia_kutsuja_istunnossa=0\n"
+         "Pysaytyksen_aikaraja=0\nMetriikan_lukijat=10.0.0.5 10.0.0.6\nKonsolin_osoitteet=\n"
+         "[Rajat]\nYhteyksia_osoitteesta=3\nYhteyksia_enintaan=100\nTLS_katteluaika_s=2\nRunkojen_muisti_Mt=16\n"
+         "Kirjautumisvirheita_minuutissa=4\nKirjautumisen_esto_enintaan_s=60\n",
+         50, 5, 0, 0, 100, 3, 2, 16, 4, 60, {"10.0.0.5", "10.0.0.6"}, {}},
+        {"[Palvelu]\nIstuntoja_enintaan=0\nIstuntoja_osoitteesta=x\nOdottavia_kutsuja_istunnossa=-1\n"
+         "Pysaytyksen_aikaraja=-5\nKonsolin_osoitteet=192.168.1.9\n"
+         "[Rajat]\nYhteyksia_osoitteesta=0\nYhteyksia_enintaan=-2\nTLS_katteluaika_s=x\nRunkojen_muisti_Mt=0\n"
+         "Kirjautumisvirheita_minuutissa=0\nKirjautumisen_esto_enintaan_s=0\n",
+         10000, 1000, 8, 30, 4096, 64, 5, 256, 10, 900, {}, {"192.168.1.9"}},
+    };
+    for (const Case& c : cases) {
+        writeAll(path(), c.text);
+        const ServerContainerOptions o = containerOptions(lueAsetukset(dir.path()));
+        EXPECT_EQ(o.maxSessions, c.sessions) << c.text;
+        EXPECT_EQ(o.maxSessionsPerAddress, c.perAddress) << c.text;
+        EXPECT_EQ(o.maxWaitingCalls, c.waiting) << c.text;
+        EXPECT_EQ(o.stopDeadline, std::chrono::seconds(c.stopS)) << c.text;
+        EXPECT_EQ(o.maxConnections, c.connections) << c.text;
+        EXPECT_EQ(o.maxConnectionsPerAddress, c.connectionsPerAddress) << c.text;
+        EXPECT_EQ(o.handshakeTimeout, std::chrono::seconds(c.handshakeS)) << c.text;
+        EXPECT_EQ(o.maxBodyMemoryBytes, c.bodyMiB * 1024 * 1024) << c.text;
+        EXPECT_EQ(o.loginThrottle.failures, c.failures) << c.text;
+        EXPECT_EQ(o.loginThrottle.longestLock, std::chrono::seconds(c.lockS)) << c.text;
+        EXPECT_EQ(o.metricsReaders, c.metrics) << c.text;
+        EXPECT_EQ(o.consoleReaders, c.console) << c.text;
+        EXPECT_EQ(o.keyedCallsKeptFor, std::chrono::hours(24)) << c.text;
+    }
 }
 
 }  // namespace

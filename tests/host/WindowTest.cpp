@@ -76,7 +76,7 @@ protected:
 
     TfrmKRPalvelin& create()
     {
-        window = std::make_unique<TfrmKRPalvelin>(dir.path());
+        window = std::make_unique<TfrmKRPalvelin>(lueAsetukset(dir.path()));
         window->setRemoteService(&service);
         return *window;
     }

@@ -216,19 +216,20 @@ TEST_F(EventLogTest, LinesAreReadByTheirNumbers)
     for (int i = 1; i <= 8; ++i)
         appendLogLine(QStringLiteral("rivi %1 äö").arg(i));  // 4 to 8 are kept
     struct Case {
-        qint64 since;
-        int max;
+        qint64 after;
+        int limit;
         std::vector<qint64> numbers;
     };
-    const Case cases[] = {{0, 100, {4, 5, 6, 7, 8}}, {5, 100, {6, 7, 8}}, {5, 2, {6, 7}},
+    const Case cases[] = {{0, 100, {4, 5, 6, 7, 8}}, {5, 100, {6, 7, 8}}, {5, 2, {7, 8}},
                           {8, 100, {}},             {20, 10, {}},       {2, 0, {}}};
     for (const Case& c : cases) {
+        const EventLog::NumberedLines n = log.linesAfter(c.after, c.limit);
         std::vector<qint64> numbers;
-        for (const EventLog::NumberedLine& line : log.linesSince(c.since, c.max)) {
-            numbers.push_back(line.sequence);
-            EXPECT_EQ(line.text, QStringLiteral("rivi %1 äö").arg(line.sequence));
+        for (qsizetype i = 0; i < n.lines.size(); ++i) {
+            numbers.push_back(n.first + i);
+            EXPECT_EQ(n.lines[i], QStringLiteral("rivi %1 äö").arg(n.first + i));
         }
-        EXPECT_EQ(numbers, c.numbers) << "since " << c.since << ", at most " << c.max;
+        EXPECT_EQ(numbers, c.numbers) << "after " << c.after << ", at most " << c.limit;
     }
     EXPECT_EQ(log.firstSequence(), 4);
     EXPECT_EQ(log.lineAt(8), QStringLiteral("rivi 8 äö"));

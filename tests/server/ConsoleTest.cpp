@@ -5,7 +5,7 @@
 #include "RawTlsClient.h"
 
 #include "credentials/Palvelintunnukset.h"
-#include "server/ClientRegistry.h"
+#include "host/ClientRegistry.h"
 #include "server/RemoteEndpoint.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ protected:
         // Only 127.0.0.1 is listed: another loopback address is refused like any other.
         replaceContainer([this](ServerContainerOptions& o) {
             o.consoleReaders = {"127.0.0.1"};
-            o.clientRegistry = registry.get();
+            o.clients = [this] { return registry->snapshot(); };
         });
     }
 

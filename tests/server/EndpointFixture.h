@@ -18,7 +18,7 @@
 #include "client/KrpClient.h"
 #include "db/Database.h"
 #include "db/Query.h"
-#include "server/ClientRegistry.h"
+#include "host/ClientRegistry.h"
 #include "server/ServerContainerUnit1.h"
 #include "methods/ServiceContext.h"
 

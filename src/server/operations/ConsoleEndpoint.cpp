@@ -3,7 +3,6 @@
 #include "db/Database.h"
 #include "log/EventLog.h"
 #include "metrics/Metrics.h"
-#include "server/ClientRegistry.h"
 #include "server/ProtocolPaths.h"
 #include "server/operations/ConsoleAssets.h"
 #include "server/operations/OperationsEndpoint.h"
@@ -154,8 +153,9 @@ std::string ConsoleEndpoint::stateJson(long long after, bool stopping) const
     j += ",\"sessions\":" + std::to_string(sessions_.size());
     j += ",\"connections\":" + std::to_string(metrics::counters().openConnections());
 
-    std::shared_ptr<const ClientSnapshot> clients =
-        sources_.registry ? sources_.registry->snapshot() : std::make_shared<ClientSnapshot>();
+    std::shared_ptr<const ClientSnapshot> clients = sources_.clients ? sources_.clients() : nullptr;
+    if (!clients)
+        clients = std::make_shared<ClientSnapshot>();
     j += ",\"kairanet\":" + std::to_string(clients->kairanetYhteyksia);
     j += ",\"clients\":[";
     for (std::size_t i = 0; i < clients->rows.size(); ++i) {

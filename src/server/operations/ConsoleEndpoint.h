@@ -14,6 +14,7 @@
 // log as they are. Everything is answered on the calling (I/O) thread: it reads copies under
 // short locks and never waits for the main thread or the database.
 #include "methods/ServiceContext.h"
+#include "server/operations/ClientSnapshot.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
 
@@ -24,12 +25,12 @@
 
 namespace krp {
 
-class ClientRegistry;
 class EventLog;
 
 // What the console reads from the rest of the server. Any member may be null.
 struct ConsoleSources {
-    const ClientRegistry* registry = nullptr;
+    // The client registry's latest copy; none: no clients.
+    ClientSnapshotSource clients;
     // The event log to read; null: EventLog::instance().
     const EventLog* log = nullptr;
 };

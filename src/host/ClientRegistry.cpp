@@ -1,4 +1,4 @@
-#include "server/ClientRegistry.h"
+#include "ClientRegistry.h"
 
 #include "log/DateTimeText.h"
 

@@ -2,6 +2,8 @@
 // The registry of client applications that reported themselves with Ping. It lives on the
 // window's (main) thread: remote calls hand their work over without waiting, the work runs in
 // hand-over order a few milliseconds later, and the connection view is rebuilt from it at most a few times a second.
+#include "server/operations/ClientSnapshot.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QMutex>
@@ -47,18 +49,6 @@ struct Yhteysnakyma {
     int kairanetYhteyksia = 0;
 };
 Yhteysnakyma buildYhteysnakyma(const TYhteydet& yhteydet);
-
-// The registry as other threads may read it (the operator console): one row per client, in the
-// view's order, with the view's time text.
-struct ClientRow {
-    QString id;
-    QString sovellus;
-    QString viimeksi;
-};
-struct ClientSnapshot {
-    std::vector<ClientRow> rows;
-    int kairanetYhteyksia = 0;
-};
 
 class ClientRegistry : public QObject {
     Q_OBJECT

@@ -1,6 +1,6 @@
 // The registry of client applications: lookup, removal of vanished clients, the view's lines
 // and counter, and the work that Ping and SovellusSuljetaan hand to the main thread.
-#include "server/ClientRegistry.h"
+#include "host/ClientRegistry.h"
 
 #include "support/QtTestApp.h"
 #include "log/DateTimeText.h"
