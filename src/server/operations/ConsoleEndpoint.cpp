@@ -4,7 +4,7 @@
 #include "log/EventLog.h"
 #include "metrics/Metrics.h"
 #include "server/ClientRegistry.h"
-#include "server/ProtocolPaths.h"
+#include "server/Route.h"
 #include "server/operations/ConsoleAssets.h"
 #include "server/operations/OperationsEndpoint.h"
 
