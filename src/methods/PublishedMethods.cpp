@@ -90,10 +90,4 @@ const MethodModule& publishedModule()
     return module;
 }
 
-bool publishedMethodWrites(std::string_view method)
-{
-    const protocol::MethodInfo* info = publishedMethods().find(method);
-    return info && info->effect == protocol::Effect::Writes;
-}
-
 }  // namespace krp

@@ -13,7 +13,4 @@ const protocol::MethodRegistry<TServerMethods1>& publishedMethods();
 // TServerMethods1 with the table above, as the endpoint sees it.
 const MethodModule& publishedModule();
 
-// Whether the published method `method` may change the database (false for an unknown name).
-bool publishedMethodWrites(std::string_view method);
-
 }  // namespace krp
