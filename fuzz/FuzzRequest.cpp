@@ -4,8 +4,8 @@
 // from it (target, credentials, connect properties) taken apart. Nothing here catches: an
 // exception out of the parser is a finding.
 #include "server/ConnectPropertiesJson.h"
-#include "server/ProtocolPaths.h"
 #include "server/RequestCredentials.h"
+#include "server/Route.h"
 #include "server/transport/ChunkFraming.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
@@ -24,10 +24,11 @@ namespace {
 
 transport::HttpResponse endpointReading(const transport::HttpRequest& request)
 {
-    const std::string_view path = paths::pathOf(request.target);
+    const Route route = routeOf(request.target);
+    const std::string& path = route.path;
     const auto basic = basicCredentials(request);
     const std::string bearer = bearerToken(request);
-    if (path == "/api/v1/session" && request.method == "POST") {
+    if (route.kind == Route::Kind::Session && request.method == "POST") {
         std::string error;
         const auto properties = readConnectProperties(request.body, error);
         if (!properties && error.empty())

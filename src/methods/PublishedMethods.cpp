@@ -9,9 +9,12 @@ protocol::MethodRegistry<TServerMethods1> buildRegistry()
     using M = TServerMethods1;
     constexpr auto R = protocol::Effect::Reads;
     constexpr auto W = protocol::Effect::Writes;  // inserts or updates rows of the database
+    // Only stores its arguments or hands work to the window's thread: runs on the I/O thread.
+    constexpr auto noDatabase = protocol::DatabaseUse::None;
     protocol::MethodRegistry<M> r;
     // In declaration order; each with whether it may change the database.
-    r.add("TarkistaKayttooikeus", &M::TarkistaKayttooikeus, {"sovellusavain", "kayttajatunnus", "salasana"}, R);
+    r.add("TarkistaKayttooikeus", &M::TarkistaKayttooikeus, {"sovellusavain", "kayttajatunnus", "salasana"}, R,
+          noDatabase);
     r.add("MonivaiheinenTuotehaku", &M::MonivaiheinenTuotehaku, {"toimittajanro", "hakukoodi"}, R);
     r.add("Tuotetiedot", &M::Tuotetiedot, {"tuotekoodi", "toimittajanro", "kentat"}, R);
     r.add("TuotetyypinTuotteet", &M::TuotetyypinTuotteet, {"tyyppikoodi"}, R);
@@ -40,10 +43,38 @@ protocol::MethodRegistry<TServerMethods1> buildRegistry()
     r.add("Tyovaihehaku", &M::Tyovaihehaku, {"tyokoodi", "tyonimi"}, R);
     r.add("LisaaTyovaiheTyomaaraykselle", &M::LisaaTyovaiheTyomaaraykselle, {"tyomaaraysnro", "Tyorivi"}, W);
     r.add("HaeSisainenSelvitys", &M::HaeSisainenSelvitys, {"tyomaaraysnro"}, R);
-    r.add("Ping", &M::Ping, {"sovellus", "clientid"}, R);
-    r.add("SovellusSuljetaan", &M::SovellusSuljetaan, {"sovellus", "clientid"}, R);
+    r.add("Ping", &M::Ping, {"sovellus", "clientid"}, R, noDatabase);
+    r.add("SovellusSuljetaan", &M::SovellusSuljetaan, {"sovellus", "clientid"}, R, noDatabase);
     return r;
 }
+
+class PublishedSession : public SessionModule {
+public:
+    explicit PublishedSession(ServiceContext& service) : module_(service) {}
+
+    protocol::CallResult call(std::string_view method, std::string_view body,
+                              const protocol::MethodErrorHandler& onError) override
+    {
+        return publishedMethods().call(module_, method, body, onError);
+    }
+    db::Query* provider(std::string_view name) override
+    {
+        return module_.provider(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    }
+
+private:
+    TServerMethods1 module_;
+};
+
+class Published : public MethodModule {
+public:
+    std::shared_ptr<SessionModule> create(ServiceContext& service) const override
+    {
+        return std::make_shared<PublishedSession>(service);
+    }
+    const protocol::MethodInfo* find(std::string_view method) const override { return publishedMethods().find(method); }
+    const std::vector<protocol::MethodInfo>& methods() const override { return publishedMethods().methods(); }
+};
 
 }  // namespace
 
@@ -53,10 +84,10 @@ const protocol::MethodRegistry<TServerMethods1>& publishedMethods()
     return registry;
 }
 
-bool publishedMethodWrites(std::string_view method)
+const MethodModule& publishedModule()
 {
-    const protocol::MethodInfo* info = publishedMethods().find(method);
-    return info && info->effect == protocol::Effect::Writes;
+    static const Published module;
+    return module;
 }
 
 }  // namespace krp

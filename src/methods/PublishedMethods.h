@@ -1,5 +1,7 @@
 #pragma once
-// The methods of TServerMethods1 that clients call, by name, with their parameter names.
+// The methods of TServerMethods1 that clients call: each with its name, parameter names,
+// whether it writes and whether it waits for the database, in one table.
+#include "methods/MethodModule.h"
 #include "methods/ServerMethodsUnit1.h"
 #include "protocol/MethodRegistry.h"
 
@@ -8,7 +10,7 @@ namespace krp {
 // Built on first use; afterwards only read, from any thread.
 const protocol::MethodRegistry<TServerMethods1>& publishedMethods();
 
-// Whether the published method `method` may change the database (false for an unknown name).
-bool publishedMethodWrites(std::string_view method);
+// TServerMethods1 with the table above, as the endpoint sees it.
+const MethodModule& publishedModule();
 
 }  // namespace krp

@@ -20,7 +20,7 @@ std::string errorBody(std::string_view message)
 
 CallResult errorResult(int status, std::string_view message)
 {
-    return CallResult{status, errorBody(message)};
+    return CallResult{status, errorBody(message), {}};
 }
 
 namespace detail {
@@ -90,12 +90,15 @@ const rapidjson::Value* argumentsOf(rapidjson::Document& document, std::string_v
 CallResult runGuarded(const std::function<std::string()>& call, const MethodErrorHandler& onError)
 {
     std::string message;
+    std::exception_ptr failure;
     try {
-        return CallResult{kStatusOk, call()};
+        return CallResult{kStatusOk, call(), {}};
     } catch (const std::exception& e) {
         message = e.what();
+        failure = std::current_exception();
     } catch (...) {
         message = "unknown error";
+        failure = std::current_exception();
     }
     if (onError) {
         try {
@@ -104,7 +107,9 @@ CallResult runGuarded(const std::function<std::string()>& call, const MethodErro
             // A failing log must not change the answer the client gets.
         }
     }
-    return errorResult(kStatusMethodFailed, message);
+    CallResult result = errorResult(kStatusMethodFailed, message);
+    result.failure = failure;
+    return result;
 }
 
 }  // namespace detail

@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <array>
+#include <exception>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -42,6 +43,9 @@ inline constexpr int kStatusMethodFailed = 500;
 struct CallResult {
     int status = kStatusOk;
     std::string body;  // JSON text, UTF-8
+    // What the method raised (the 500 answers), for the server to tell a database that does
+    // not answer from a method that failed; empty otherwise.
+    std::exception_ptr failure;
 };
 
 // Receives the message of each error a method raised (the 500 answers), so that the server
@@ -57,11 +61,16 @@ struct ParameterInfo {
 // remembered across sessions and restarts, so that it never runs twice.
 enum class Effect { Reads, Writes };
 
+// Whether a method may wait for the database. One that never does (it only stores its
+// arguments or hands work on) runs on the I/O thread that read its request.
+enum class DatabaseUse { Needed, None };
+
 struct MethodInfo {
     std::string name;
     std::vector<ParameterInfo> parameters;
     std::string resultType;  // as above, or "none" / "dataset"
     Effect effect = Effect::Reads;
+    DatabaseUse database = DatabaseUse::Needed;
 };
 
 // {"error": message}; a message that is not valid UTF-8 is mended, not passed on broken.
@@ -115,16 +124,17 @@ template <class Module>
 class MethodRegistry {
 public:
     // Publishes `method` under `name`; `parameterNames` name its parameters in order.
-    // `effect` says whether it may change the database. Throws std::logic_error for a name
-    // given twice or a parameter left without a name.
+    // `effect` says whether it may change the database, `database` whether it may wait for
+    // it. Throws std::logic_error for a name given twice or a parameter left without a name.
     template <class R, class... A>
     MethodRegistry& add(std::string name, R (Module::*method)(A...),
                         std::type_identity_t<std::array<std::string_view, sizeof...(A)>> parameterNames = {},
-                        Effect effect = Effect::Reads)
+                        Effect effect = Effect::Reads, DatabaseUse database = DatabaseUse::Needed)
     {
         MethodInfo info;
         info.name = std::move(name);
         info.effect = effect;
+        info.database = database;
         info.resultType = detail::Result<R>::typeName();
         const std::string types[] = {std::string(), detail::Marshal<A>::typeName()...};
         for (std::size_t i = 0; i < sizeof...(A); ++i) {

@@ -2,6 +2,7 @@
 
 #include "log/ClientText.h"
 #include "log/EventLog.h"
+#include "server/ErrorAnswers.h"
 
 #include <QString>
 
@@ -39,33 +40,30 @@ HttpResponse stillRunning(const std::string& key)
     HttpResponse r = HttpResponse::error(
         409, "Kutsu avaimella " + key + " on yhä kesken toisessa istunnossa; toista se hetken kuluttua samalla avaimella.");
     r.headers.emplace_back("Idempotent-Outcome", "in-progress");
-    r.headers.emplace_back("Retry-After", "5");
+    answers::addRetryAfter(r, answers::kRetryInProgress);
     return r;
 }
 
 HttpResponse journalUnavailable(const std::string& reason)
 {
-    HttpResponse r = HttpResponse::error(
-        503, "Toistojen kirjanpitoon ei voitu kirjoittaa (" + reason +
-                 "); kutsua ei ajettu. Yritä hetken kuluttua uudelleen samalla avaimella.");
-    r.headers.emplace_back("Retry-After", "10");
-    return r;
+    return answers::retryLater(503,
+                               "Toistojen kirjanpitoon ei voitu kirjoittaa (" + reason +
+                                   "); kutsua ei ajettu. Yritä hetken kuluttua uudelleen samalla avaimella.",
+                               answers::kRetryJournal);
 }
 
-// The call's answer; an error it raises becomes its 500 answer.
-protocol::CallResult answerOf(const std::function<protocol::CallResult()>& run)
+// The call's answer; an error it raises is answered as every failure of a write is.
+HttpResponse answerOf(const std::function<HttpResponse()>& run)
 {
     try {
         return run();
-    } catch (const std::exception& e) {
-        return protocol::errorResult(500, e.what());
     } catch (...) {
-        return protocol::errorResult(500, "Palvelimen sisäinen virhe.");
+        return answers::failureAnswer(std::current_exception(), answers::FailedIn::WritingCall);
     }
 }
 
 HttpResponse inSession(session::Session& session, const std::string& key, const std::string& method,
-                       const std::string& body, const std::function<protocol::CallResult()>& run)
+                       const std::string& body, const std::function<HttpResponse()>& run)
 {
     using session::IdempotencyStore;
     IdempotencyStore& kept = session.idempotencyStore();
@@ -74,16 +72,17 @@ HttpResponse inSession(session::Session& session, const std::string& key, const 
         return otherCall();
     if (found.match == IdempotencyStore::Match::Same)
         return replayed(*found.answer);
-    const protocol::CallResult r = run();
-    kept.remember(key, method, body, {r.status, r.body});
-    return HttpResponse::json(r.status, r.body);
+    HttpResponse r = run();
+    if (r.status != 503)
+        kept.remember(key, method, body, {r.status, r.body});
+    return r;
 }
 
 }  // namespace
 
 HttpResponse runKeyedCall(const KeyedCalls& keyed, session::Session& session, const std::string& key,
                           const std::string& method, const std::string& body,
-                          const std::function<protocol::CallResult()>& run)
+                          const std::function<HttpResponse()>& run)
 {
     if (!keyed.journal || !keyed.writes || !keyed.writes(method))
         return inSession(session, key, method, body, run);
@@ -113,9 +112,9 @@ HttpResponse runKeyedCall(const KeyedCalls& keyed, session::Session& session, co
     case Outcome::Run:
         break;
     }
-    const protocol::CallResult r = answerOf(run);
+    HttpResponse r = answerOf(run);
     keyed.journal->finish(user, key, {r.status, r.body});
-    return HttpResponse::json(r.status, r.body);
+    return r;
 }
 
 }  // namespace krp

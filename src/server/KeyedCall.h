@@ -8,7 +8,9 @@
 // but its answer was never recorded (the server stopped while it ran), or 409 with
 // Idempotent-Outcome: in-progress when it is still running elsewhere after a wait. A call of a
 // method that only reads is kept in its session, as the session's last keyed calls.
-// The same key with another method or body is answered 422; nothing runs.
+// The same key with another method or body is answered 422; nothing runs. An answer that asks
+// for a repeat later (503: the database did not answer, nothing ran to its end) is not kept:
+// the repeat runs again.
 #include "protocol/MethodRegistry.h"
 #include "server/session/KeyedCallJournal.h"
 #include "server/session/Session.h"
@@ -33,6 +35,6 @@ inline constexpr const char* kSessionUserData = "ApplicationUserName";
 // Runs `run` for the keyed call of `method` with `body` in `session`, or answers without it.
 transport::HttpResponse runKeyedCall(const KeyedCalls& keyed, session::Session& session, const std::string& key,
                                      const std::string& method, const std::string& body,
-                                     const std::function<protocol::CallResult()>& run);
+                                     const std::function<transport::HttpResponse()>& run);
 
 }  // namespace krp

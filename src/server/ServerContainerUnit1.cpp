@@ -2,7 +2,6 @@
 
 #include "log/ClientText.h"
 #include "log/EventLog.h"
-#include "methods/PublishedMethods.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -77,7 +76,7 @@ TServerContainer1::TServerContainer1(ServiceContext& service, const QString& cer
     endpoint_.operations().setMetricsReaders(options_.metricsReaders);
     endpoint_.console().setReaders(options_.consoleReaders);
     endpoint_.console().setSources({options_.clients, nullptr});
-    endpoint_.setKeyedCalls({journal_.get(), &publishedMethodWrites});
+    endpoint_.setKeyedCalls(journal_.get());
     const QString journalNote = journalStateText(*journal_);
     endpoint_.operations().setJournalNote(journalNote.toStdString());
     if (!journalNote.isEmpty())

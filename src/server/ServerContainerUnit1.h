@@ -32,9 +32,9 @@ struct ServerContainerOptions {
     std::size_t maxSessionsPerAddress = 1'000;  // of them opened from one client address
     std::size_t maxWaitingCalls = 8;        // calls of one session waiting; the next gets 429
     std::chrono::milliseconds stopDeadline{30'000};  // how long a stop lets calls in flight finish
-    // Who answers POST /api/v1/methods/{Method}; empty: the published methods of
-    // TServerMethods1. Tests put methods of their own in front of those.
-    MethodDispatcher methods;
+    // The method module of the sessions (who answers POST /api/v1/methods/{Method}); nullptr:
+    // the published methods of TServerMethods1. Tests put methods of their own in front of those.
+    const MethodModule* methods = nullptr;
     // Addresses besides loopback that may read GET /metrics.
     std::vector<std::string> metricsReaders;
     // The addresses that may read the operator console (/console); nobody when empty.

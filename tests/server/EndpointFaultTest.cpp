@@ -220,6 +220,33 @@ TEST_F(EndpointFaultTest, SessionOpeningDuringAnOutageAnswers503)
     EXPECT_EQ(sessionRequest().status, 200);
 }
 
+// A call whose database does not answer: a method that only reads is answered as a session
+// opening is (503, Retry-After, the database's text), and its key is not kept, so that its
+// repeat after the outage runs; a method that writes keeps its 500.
+TEST_F(EndpointFaultTest, CallsDuringAnOutage)
+{
+    auto c = openVarasto();
+    const auto call = [&](const std::string& method, const std::string& body, const std::string& key) {
+        return c->transport().request("POST", "/api/v1/methods/" + method, body,
+                                      {{"Authorization", "Bearer " + c->sessionId()}, {"Idempotency-Key", key}});
+    };
+    {
+        StoppedMariaDb stopped;
+        const auto read = call("HaeTyoaikakirjaus", "[1]", "lue-1");
+        EXPECT_EQ(read.status, 503) << read.body;
+        EXPECT_EQ(read.header("Retry-After"), "10");
+        EXPECT_EQ(read.body.rfind("{\"error\": \"", 0), 0u) << read.body;
+        const auto write = call("KirjaaTyonAloitus", "[10008]", "kirjaa-1");
+        EXPECT_EQ(write.status, 500) << write.body;
+        EXPECT_TRUE(write.header("Retry-After").empty());
+        stopped.start();
+    }
+    const auto again = call("HaeTyoaikakirjaus", "[1]", "lue-1");
+    EXPECT_EQ(again.status, 200) << again.body;
+    EXPECT_TRUE(again.header("Idempotent-Replayed").empty());
+    EXPECT_EQ(demo().text("SELECT COUNT(*) FROM TYOAIKA WHERE TYA_TYONRO=10008").toInt(), 1);
+}
+
 // A frozen database: a call that needs it fails within its limit plus a second; Ping of
 // another session keeps answering; after the database thaws, everything works again.
 TEST_F(EndpointFaultTest, FrozenDatabaseFailsCallsAtTheLimitAndRecovers)

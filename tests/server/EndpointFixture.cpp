@@ -2,6 +2,7 @@
 
 #include "support/QtTestApp.h"
 #include "log/EventLog.h"
+#include "methods/PublishedMethods.h"
 #include "methods/ServerMethodsUnit1.h"
 
 #include <QThread>
@@ -80,6 +81,50 @@ const protocol::MethodRegistry<TestMethods>& testMethods()
     }();
     return registry;
 }
+
+// A session's module: the test's methods in front of the published ones.
+class TestSession : public SessionModule {
+public:
+    TestSession(ServiceContext& service, Overlap& overlap, Gate& gate) : module_(service), test_{module_, overlap, gate}
+    {
+    }
+    protocol::CallResult call(std::string_view method, std::string_view body,
+                              const protocol::MethodErrorHandler& onError) override
+    {
+        if (testMethods().contains(method))
+            return testMethods().call(test_, method, body, onError);
+        return publishedMethods().call(module_, method, body, onError);
+    }
+    db::Query* provider(std::string_view name) override { return module_.provider(QString::fromUtf8(name.data(), name.size())); }
+
+private:
+    TServerMethods1 module_;
+    TestMethods test_;
+};
+
+class TestModule : public MethodModule {
+public:
+    TestModule(Overlap& overlap, Gate& gate) : overlap_(overlap), gate_(gate)
+    {
+        all_ = publishedModule().methods();
+        all_.insert(all_.end(), testMethods().methods().begin(), testMethods().methods().end());
+    }
+    std::shared_ptr<SessionModule> create(ServiceContext& service) const override
+    {
+        return std::make_shared<TestSession>(service, overlap_, gate_);
+    }
+    const protocol::MethodInfo* find(std::string_view method) const override
+    {
+        const protocol::MethodInfo* test = testMethods().find(method);
+        return test ? test : publishedModule().find(method);
+    }
+    const std::vector<protocol::MethodInfo>& methods() const override { return all_; }
+
+private:
+    Overlap& overlap_;
+    Gate& gate_;
+    std::vector<protocol::MethodInfo> all_;
+};
 
 }  // namespace
 
@@ -214,14 +259,9 @@ ServerContainerOptions EndpointFixture::containerOptions()
     ServerContainerOptions options;
     options.address = "127.0.0.1";
     options.workerThreads = 4;
-    options.methods = [this](TServerMethods1& module, std::string_view method, std::string_view body,
-                             const protocol::MethodErrorHandler& onError) {
-        if (testMethods().contains(method)) {
-            TestMethods test{module, overlap, gate};
-            return testMethods().call(test, method, body, onError);
-        }
-        return callPublishedMethod(module, method, body, onError);
-    };
+    if (!methods)
+        methods = std::make_unique<TestModule>(overlap, gate);
+    options.methods = methods.get();
     return options;
 }
 

@@ -113,6 +113,7 @@ protected:
     TestCertificate certificate;
     Overlap overlap;
     Gate gate;
+    std::unique_ptr<MethodModule> methods;  // the test's methods in front of the published ones
     std::unique_ptr<TServerContainer1> container;
 
 private:

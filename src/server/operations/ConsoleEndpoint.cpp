@@ -3,7 +3,7 @@
 #include "db/Database.h"
 #include "log/EventLog.h"
 #include "metrics/Metrics.h"
-#include "server/ProtocolPaths.h"
+#include "server/Route.h"
 #include "server/operations/ConsoleAssets.h"
 #include "server/operations/OperationsEndpoint.h"
 

@@ -4,7 +4,7 @@
 #include "methods/PublishedMethods.h"
 #include "metrics/Metrics.h"
 #include "server/operations/OpenApiDocument.h"
-#include "server/ProtocolPaths.h"
+#include "server/ErrorAnswers.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -16,10 +16,6 @@ using transport::HttpRequest;
 using transport::HttpResponse;
 
 namespace {
-
-constexpr std::string_view kHealthPath = "/api/v1/health";
-constexpr std::string_view kMetricsPath = "/metrics";
-constexpr std::string_view kOpenApiPath = "/api/v1/openapi.json";
 
 // An IPv4 address as an IPv6 client's text shows it ("::ffff:10.0.0.1") compares as IPv4.
 std::string withoutMappedPrefix(const std::string& address)
@@ -78,16 +74,13 @@ OperationsEndpoint::OperationsEndpoint(session::SessionManager& sessions, Servic
     metrics::counters().declareMethods(names);
 }
 
-std::optional<HttpResponse> OperationsEndpoint::handle(const HttpRequest& request)
+HttpResponse OperationsEndpoint::handle(const HttpRequest& request, const Route& route)
 {
-    if (!isOperatorPath(request))
-        return std::nullopt;
-    const std::string_view path = paths::pathOf(request.target);
     if (request.method != "GET")
-        return wrongMethod(path);
-    if (path == kHealthPath)
+        return wrongMethod(route.path);
+    if (route.kind == Route::Kind::Health)
         return health();
-    if (path == kMetricsPath)
+    if (route.kind == Route::Kind::Metrics)
         return metrics(request);
     return HttpResponse::json(200, std::string(openApiJson()));
 }
@@ -101,7 +94,7 @@ HttpResponse OperationsEndpoint::health()
         return HttpResponse::json(200, "{\"status\":\"ok\"" + journal + "}");
     HttpResponse r = HttpResponse::json(
         503, "{\"status\":\"unavailable\",\"reason\":" + transport::jsonQuoted(status.reason) + journal + "}");
-    r.headers.emplace_back("Retry-After", "5");
+    answers::addRetryAfter(r, answers::kRetryHealth);
     return r;
 }
 
@@ -135,37 +128,27 @@ HttpResponse OperationsEndpoint::wrongMethod(std::string_view path)
     return HttpResponse::error(405, std::string(path) + " is read with GET.");
 }
 
-bool OperationsEndpoint::isOperatorPath(const HttpRequest& request)
+transport::Respond OperationsEndpoint::counting(const Route& route, std::string_view method, transport::Respond respond)
 {
-    const std::string_view path = paths::pathOf(request.target);
-    return path == kHealthPath || path == kMetricsPath || path == kOpenApiPath;
-}
-
-transport::Respond OperationsEndpoint::counting(const HttpRequest& request, transport::Respond respond)
-{
-    const std::string_view path = paths::pathOf(request.target);
-    if (request.method != "POST" || (path != paths::kSession && path.substr(0, paths::kMethodsPrefix.size()) != paths::kMethodsPrefix))
+    if (method != "POST" || (route.kind != Route::Kind::Session && route.kind != Route::Kind::Method))
         return respond;
-    HttpRequest head;
-    head.method = request.method;
-    head.target = request.target;
-    return [head = std::move(head), started = std::chrono::steady_clock::now(),
-            respond = std::move(respond)](HttpResponse response) {
-        count(head, response, started);
+    return [route, started = std::chrono::steady_clock::now(), respond = std::move(respond)](HttpResponse response) {
+        count(route, "POST", response, started);
         respond(std::move(response));
     };
 }
 
-void OperationsEndpoint::count(const HttpRequest& request, const HttpResponse& response,
+void OperationsEndpoint::count(const Route& route, std::string_view method, const HttpResponse& response,
                                std::chrono::steady_clock::time_point started)
 {
-    const std::string_view path = paths::pathOf(request.target);
     auto& c = metrics::counters();
-    if (path.substr(0, paths::kMethodsPrefix.size()) == paths::kMethodsPrefix && request.method == "POST") {
-        c.callFinished(path.substr(paths::kMethodsPrefix.size()), response.status, std::chrono::steady_clock::now() - started);
+    if (method != "POST")
+        return;
+    if (route.kind == Route::Kind::Method) {
+        c.callFinished(route.name, response.status, std::chrono::steady_clock::now() - started);
         return;
     }
-    if (path != paths::kSession || request.method != "POST")
+    if (route.kind != Route::Kind::Session)
         return;
     switch (response.status) {
     case 200: c.sessionOpened(); break;

@@ -8,6 +8,7 @@
 //
 // None needs credentials. Also counts the answers of session openings and method calls.
 #include "methods/ServiceContext.h"
+#include "server/Route.h"
 #include "server/operations/HealthCheck.h"
 #include "server/session/SessionManager.h"
 #include "server/transport/HttpMessage.h"
@@ -30,18 +31,16 @@ public:
     // missing or damaged at the start; empty: nothing to say.
     void setJournalNote(std::string note) { journalNote_ = std::move(note); }
 
-    // The answer when the request is for one of the paths above; nothing otherwise.
-    std::optional<transport::HttpResponse> handle(const transport::HttpRequest& request);
+    // The answer to a request for one of the paths above (route.isOperator()).
+    transport::HttpResponse handle(const transport::HttpRequest& request, const Route& route);
 
-    // Whether the request is for one of the paths above.
-    static bool isOperatorPath(const transport::HttpRequest& request);
     // The answer to an operator path asked with anything but GET.
     static transport::HttpResponse wrongMethod(std::string_view path);
 
     // `respond`, counting the answer of a session opening or method call on its way (any other
     // request passes unchanged).
-    static transport::Respond counting(const transport::HttpRequest& request, transport::Respond respond);
-    static void count(const transport::HttpRequest& request, const transport::HttpResponse& response,
+    static transport::Respond counting(const Route& route, std::string_view method, transport::Respond respond);
+    static void count(const Route& route, std::string_view method, const transport::HttpResponse& response,
                       std::chrono::steady_clock::time_point started);
 
 private:
