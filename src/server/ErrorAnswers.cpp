@@ -56,8 +56,10 @@ HttpResponse failureAnswer(const std::exception_ptr& failure, FailedIn place)
     } catch (const DatabaseUnavailable& e) {
         return retryLater(503, e.what(), kRetryDatabase);
     } catch (const db::Error& e) {
-        // Nothing written and nothing refused: the same call may simply be repeated later.
-        if (e.isUnavailable() && !e.outcomeUnknown() && place != FailedIn::WritingCall)
+        // An opening that the database did not answer may simply be repeated later. A call's
+        // method failed the call, whatever the reason: 500 with the database's text, which
+        // clients of the first version of the protocol already handle.
+        if (opening && e.isUnavailable() && !e.outcomeUnknown())
             return retryLater(503, e.what(), kRetryDatabase);
         return HttpResponse::error(opening ? 403 : 500, e.what());
     } catch (const std::exception& e) {
@@ -68,12 +70,11 @@ HttpResponse failureAnswer(const std::exception_ptr& failure, FailedIn place)
     }
 }
 
-HttpResponse callAnswer(const protocol::CallResult& result, protocol::Effect effect)
+HttpResponse callAnswer(const protocol::CallResult& result)
 {
     if (!result.failure)
         return HttpResponse::json(result.status, result.body);
-    const HttpResponse answer =
-        failureAnswer(result.failure, effect == protocol::Effect::Writes ? FailedIn::WritingCall : FailedIn::ReadingCall);
+    const HttpResponse answer = failureAnswer(result.failure, FailedIn::Call);
     // A method's own failure keeps the body the method table wrote.
     return answer.status == 500 ? HttpResponse::json(result.status, result.body) : answer;
 }

@@ -60,15 +60,14 @@ transport::HttpResponse serviceStopping();
 // Where a failure happened, which decides what it becomes.
 enum class FailedIn {
     SessionOpening,  // the gates
-    ReadingCall,     // a method that only reads, a provider fetch
-    WritingCall,     // a method that may write
+    Call,            // a method call or a provider fetch
 };
 
 // The answer to `failure` (an exception caught in `place`).
 transport::HttpResponse failureAnswer(const std::exception_ptr& failure, FailedIn place);
 
-// The answer to a method call's result: a raised failure goes through failureAnswer, so that
-// a read whose database did not answer is 503 and every other one keeps its 500.
-transport::HttpResponse callAnswer(const protocol::CallResult& result, protocol::Effect effect);
+// The answer to a method call's result: a raised failure goes through failureAnswer, and a
+// method's own failure keeps the 500 body that the method table wrote.
+transport::HttpResponse callAnswer(const protocol::CallResult& result);
 
 }  // namespace krp::answers

@@ -58,7 +58,7 @@ HttpResponse answerOf(const std::function<HttpResponse()>& run)
     try {
         return run();
     } catch (...) {
-        return answers::failureAnswer(std::current_exception(), answers::FailedIn::WritingCall);
+        return answers::failureAnswer(std::current_exception(), answers::FailedIn::Call);
     }
 }
 

@@ -101,7 +101,7 @@ void RemoteCall::onTurn()
     try {
         services_.blocking([self = shared_from_this()] { self->onWorker(); });
     } catch (...) {
-        finish(answers::failureAnswer(std::current_exception(), answers::FailedIn::ReadingCall));
+        finish(answers::failureAnswer(std::current_exception(), answers::FailedIn::Call));
     }
 }
 
@@ -117,7 +117,6 @@ void RemoteCall::onWorker()
 
 HttpResponse RemoteCall::run()
 {
-    const bool writes = info_ && info_->effect == protocol::Effect::Writes;
     try {
         session::CurrentSessionScope scope(session_.get());
         SessionModule& module = *session_->objectAs<SessionModule>();
@@ -128,15 +127,13 @@ HttpResponse RemoteCall::run()
             return HttpResponse::error(404, "No provider named \"" + transport::cutClientText(name_) + "\".");
         return HttpResponse::json(200, protocol::queryTableJson(*query));
     } catch (...) {
-        return answers::failureAnswer(std::current_exception(),
-                                      writes ? answers::FailedIn::WritingCall : answers::FailedIn::ReadingCall);
+        return answers::failureAnswer(std::current_exception(), answers::FailedIn::Call);
     }
 }
 
 HttpResponse RemoteCall::runMethod(session::Session& session, SessionModule& module)
 {
-    const protocol::Effect effect = info_ ? info_->effect : protocol::Effect::Reads;
-    const auto call = [&] { return answers::callAnswer(module.call(name_, body_, DSServer1Error), effect); };
+    const auto call = [&] { return answers::callAnswer(module.call(name_, body_, DSServer1Error)); };
     if (!key_)
         return call();
     return runKeyedCall(services_.keyed, session, *key_, name_, body_, call);  // remembered for repeats

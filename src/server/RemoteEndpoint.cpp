@@ -145,7 +145,7 @@ void RemoteEndpoint::onWorker(std::string label, std::function<HttpResponse()> w
         try {
             answer = work();
         } catch (...) {
-            answer = answers::failureAnswer(std::current_exception(), answers::FailedIn::ReadingCall);
+            answer = answers::failureAnswer(std::current_exception(), answers::FailedIn::Call);
         }
         running_.remove(number);
         respond(std::move(answer));
