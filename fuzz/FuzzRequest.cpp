@@ -9,6 +9,7 @@
 #include "server/transport/ChunkFraming.h"
 #include "server/transport/RequestHead.h"
 #include "server/transport/RequestPipeline.h"
+#include "shared/JsonText.h"
 
 #include <boost/beast/http.hpp>
 

@@ -1,26 +1,15 @@
 #include "MethodRegistry.h"
 
+#include "shared/JsonText.h"
+
 #include <limits>
 
 namespace krp::protocol {
 
-std::string errorBody(std::string_view message)
-{
-    // Messages come from anywhere (database drivers included): mend broken UTF-8 rather than
-    // hand the client a body it cannot parse.
-    const QByteArray utf8 = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())).toUtf8();
-    rapidjson::StringBuffer buffer;
-    types::JsonWriter w(buffer);
-    w.StartObject();
-    w.Key("error");
-    w.String(utf8.constData(), static_cast<rapidjson::SizeType>(utf8.size()));
-    w.EndObject();
-    return {buffer.GetString(), buffer.GetSize()};
-}
 
 CallResult errorResult(int status, std::string_view message)
 {
-    return CallResult{status, errorBody(message), {}};
+    return CallResult{status, transport::errorBody(message), {}};
 }
 
 namespace detail {

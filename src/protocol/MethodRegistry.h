@@ -73,8 +73,6 @@ struct MethodInfo {
     DatabaseUse database = DatabaseUse::Needed;
 };
 
-// {"error": message}; a message that is not valid UTF-8 is mended, not passed on broken.
-std::string errorBody(std::string_view message);
 CallResult errorResult(int status, std::string_view message);
 
 namespace detail {

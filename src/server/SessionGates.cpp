@@ -7,6 +7,7 @@
 #include "server/ErrorAnswers.h"
 #include "server/KeyedCall.h"
 #include "server/RequestCredentials.h"
+#include "shared/JsonText.h"
 
 #include <memory>
 

@@ -1,6 +1,7 @@
 // Marshalling of arguments and results through the method registry, with a small module
 // whose methods have the same kinds of signatures as the published ones.
 #include "protocol/MethodRegistry.h"
+#include "shared/JsonText.h"
 #include "types/SampleRecords.h"
 
 #include <gtest/gtest.h>
@@ -228,7 +229,7 @@ TEST(MethodRegistry, RaisedErrorIs500AndReachesTheErrorHandler)
 
     CallResult r = registry().call(module, "Kaatuu", R"(["Työmääräystä ei löydy"])", log);
     EXPECT_EQ(r.status, 500);
-    EXPECT_EQ(r.body, R"({"error":"Työmääräystä ei löydy"})");
+    EXPECT_EQ(r.body, R"({"error": "Työmääräystä ei löydy"})");
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_EQ(logged[0], QString::fromUtf8("Työmääräystä ei löydy"));
 
@@ -246,12 +247,12 @@ TEST(MethodRegistry, RaisedErrorIs500AndReachesTheErrorHandler)
     EXPECT_EQ(registry().call(module, "Kaatuu", R"(["x"])").status, 500);
     EXPECT_EQ(registry().call(module, "Kaatuu", R"(["x"])", [](const QString&) { throw std::runtime_error("log"); })
                   .body,
-              R"({"error":"x"})");
+              R"({"error": "x"})");
 }
 
 TEST(MethodRegistry, BrokenUtf8InAnErrorMessageIsMended)
 {
-    const std::string body = errorBody("virhe \xE4 ajurilta");  // Latin-1 ä from a driver
+    const std::string body = transport::errorBody("virhe \xE4 ajurilta");  // Latin-1 ä from a driver
     rapidjson::Document doc;
     EXPECT_NO_THROW(types::parseJson(doc, body)) << body;
 }

@@ -4,6 +4,7 @@
 #include "RawTlsClient.h"
 
 #include "types/UTyypit.h"
+#include "shared/JsonText.h"
 
 #include <QByteArray>
 

@@ -1,5 +1,6 @@
 // The JSON error text of the transport stays valid JSON whatever the message holds.
 #include "server/transport/HttpMessage.h"
+#include "shared/JsonText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "ServerFixture.h"
+#include "shared/JsonText.h"
 
 namespace krp::test {
 

@@ -6,6 +6,7 @@
 #include "server/Route.h"
 #include "server/operations/ConsoleAssets.h"
 #include "server/operations/OperationsEndpoint.h"
+#include "shared/JsonText.h"
 
 #include <algorithm>
 #include <charconv>

@@ -5,6 +5,7 @@
 #include "metrics/Metrics.h"
 #include "server/operations/OpenApiDocument.h"
 #include "server/ErrorAnswers.h"
+#include "shared/JsonText.h"
 
 #include <boost/asio/ip/address.hpp>
 

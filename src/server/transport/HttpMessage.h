@@ -40,8 +40,4 @@ struct HttpResponse {
 // compressed on the calling thread, the write happens on the connection's I/O strand.
 using Respond = std::function<void(HttpResponse)>;
 
-// `text` as a JSON string literal, quotes included. Bytes that are not well-formed UTF-8
-// become U+FFFD, so the result is always valid JSON.
-std::string jsonQuoted(std::string_view text);
-
 }  // namespace krp::transport
