@@ -153,13 +153,20 @@ TEST(RecordRefusal, DeepNestingIsRefusedWithoutCrashing)
     EXPECT_EQ(refusalOf(asKerailyrivi, keraily(R"("id":")" + std::string(1000, '[') + R"(\"{")")), "");
 }
 
-// A list of `count` records written by `row` (given the record's number), with its count.
-std::string kerailyListOf(int count, const std::function<std::string(int)>& row)
+// `count` items written by `item` (given the item's number), separated by commas.
+std::string commaSeparated(int count, const std::function<std::string(int)>& item)
 {
     std::string items;
     for (int i = 0; i < count; ++i)
-        items += (i ? "," : "") + row(i);
-    return kerailyList(R"("FListHelper":[)" + std::to_string(count) + R"(],"FItems":[)" + items + "]");
+        items += (i ? "," : "") + item(i);
+    return items;
+}
+
+// A list of `count` records written by `row`, with its count.
+std::string kerailyListOf(int count, const std::function<std::string(int)>& row)
+{
+    return kerailyList(R"("FListHelper":[)" + std::to_string(count) + R"(],"FItems":[)" + commaSeparated(count, row) +
+                       "]");
 }
 
 TEST(RecordRefusal, TextsOfMoreValuesThanTheirSizeAllowsAreRefusedBeforeParsing)
@@ -172,24 +179,10 @@ TEST(RecordRefusal, TextsOfMoreValuesThanTheirSizeAllowsAreRefusedBeforeParsing)
         std::string json;
         bool accepted;
     } cases[] = {
-        {"a list of zeros", [] {
-             std::string s = "[0";
-             for (int i = 0; i < 500'000; ++i)
-                 s += ",0";
-             return s + "]";
-         }(), false},
-        {"an object of tiny members", [] {
-             std::string s = "{";
-             for (int i = 0; i < 100'000; ++i)
-                 s += (i ? ",\"" : "\"") + std::to_string(i) + "\":0";
-             return s + "}";
-         }(), false},
-        {"nested empty arrays", [] {
-             std::string s = "[[]";
-             for (int i = 0; i < 300'000; ++i)
-                 s += ",[]";
-             return s + "]";
-         }(), false},
+        {"a list of zeros", "[" + commaSeparated(500'000, [](int) { return "0"; }) + "]", false},
+        {"an object of tiny members",
+         "{" + commaSeparated(100'000, [](int i) { return "\"" + std::to_string(i) + "\":0"; }) + "}", false},
+        {"nested empty arrays", "[" + commaSeparated(300'000, [](int) { return "[]"; }) + "]", false},
         {"rows with every field empty or zero", kerailyListOf(rows, [](int i) {
              return R"({"type":"UTyypit.TKerailyrivi","id":)" + std::to_string(i + 2) +
                     R"(,"fields":{"id":"","toimittajanro":0,"tuotekoodi":"","maara":0,"keruupaateid":"","asiakasnro":0}})";
