@@ -100,6 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto lease = budget.lease(request.body.size());
     const std::string acceptEncoding(parser.get()[http::field::accept_encoding]);
     auto refused = transport::decodeRequestBody(request, verdict.coding, options, &lease);
+    if (!refused)
+        refused = transport::leaseBodyCost(request, options, &lease);
     transport::HttpResponse response =
         refused ? std::move(*refused) : transport::callHandler(&endpointReading, request);
     const auto answer = transport::encodeResponse(std::move(response), options, acceptEncoding);

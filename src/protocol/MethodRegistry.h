@@ -144,7 +144,7 @@ public:
         if (index_.count(info.name))
             throw std::logic_error("published method " + info.name + " is registered twice");
         index_.emplace(info.name, entries_.size());
-        entries_.push_back(Entry{info, [method](Module& module, const rapidjson::Value& args, const MethodInfo& m,
+        entries_.push_back(Entry{info, [method](Module& module, rapidjson::Document& args, const MethodInfo& m,
                                                 const MethodErrorHandler& onError) {
                                      return invoke(module, method, args, m, onError,
                                                    std::index_sequence_for<A...>{});
@@ -172,14 +172,13 @@ public:
         const Entry& entry = entries_[it->second];
         types::PooledJsonDocument parsed;
         CallResult refusal;
-        const rapidjson::Value* args = detail::argumentsOf(parsed.document, body, entry.info, refusal);
-        if (!args)
+        if (!detail::argumentsOf(parsed.document, body, entry.info, refusal))
             return refusal;
-        return entry.invoke(module, *args, entry.info, onError);
+        return entry.invoke(module, parsed.document, entry.info, onError);
     }
 
 private:
-    using Invoker = std::function<CallResult(Module&, const rapidjson::Value&, const MethodInfo&,
+    using Invoker = std::function<CallResult(Module&, rapidjson::Document&, const MethodInfo&,
                                              const MethodErrorHandler&)>;
     struct Entry {
         MethodInfo info;
@@ -187,7 +186,9 @@ private:
     };
 
     template <class R, class... A, std::size_t... I>
-    static CallResult invoke(Module& module, R (Module::*method)(A...), [[maybe_unused]] const rapidjson::Value& args,
+    // `args`, the parsed array of arguments, is emptied once they are read: the method runs
+    // without the parsed document's memory (for a large list, twice the body's size).
+    static CallResult invoke(Module& module, R (Module::*method)(A...), rapidjson::Document& args,
                              const MethodInfo& info, const MethodErrorHandler& onError, std::index_sequence<I...>)
     {
         using Values = std::tuple<typename detail::Marshal<A>::Storage...>;
@@ -198,6 +199,8 @@ private:
         } catch (const detail::ArgumentError& e) {
             return errorResult(kStatusBadRequest, info.name + ": " + e.what());
         }
+        args.SetNull();
+        args.GetAllocator().Clear();
 
         return detail::runGuarded(
             [&]() -> std::string {

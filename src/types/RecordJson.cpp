@@ -367,13 +367,28 @@ long escapedUnit(std::string_view json, std::size_t at)
     return unit;
 }
 
+// What a parsed document may hold beyond its text: RapidJSON keeps every value in 16 bytes,
+// and the values of an array or object that is still open on its stack besides. Records of
+// the protocol take 1.9 to 2.1 times their text; a text of mostly tiny values ("[0,0,0,...]")
+// would take 16 times its size.
+constexpr std::size_t kDocumentBytesPerTextByte = 3;
+constexpr std::size_t kDocumentBytesFree = 64 * 1024;  // small texts are never refused for it
+constexpr std::size_t kBytesPerValue = 16;
+constexpr std::size_t kPooledStackText = 16 * 1024;
+
 // What the parser would let through although it is no value of this system: nesting deeper
-// than kMaxNesting, and half of a surrogate pair written as an escape ("\udc00" alone), which
-// would otherwise reach the database as replacement characters. Empty when the text is fine.
+// than kMaxNesting, half of a surrogate pair written as an escape ("\udc00" alone), which
+// would otherwise reach the database as replacement characters, and values so many for the
+// text's size that its document would take more than three times the text's memory. Empty
+// when the text is fine.
 std::string scanProblem(std::string_view json)
 {
     int depth = 0;
     bool inString = false;
+    // Values, counted at their separators and openings: a member's name and value are two.
+    std::size_t values = 1;
+    std::size_t open[kMaxNesting + 2] = {};  // values of each open array or object so far
+    std::size_t widest = 0;                  // the most values of one array or object
     for (std::size_t i = 0; i < json.size(); ++i) {
         const char ch = json[i];
         if (inString) {
@@ -397,10 +412,24 @@ std::string scanProblem(std::string_view json)
         } else if (ch == '[' || ch == '{') {
             if (++depth > kMaxNesting)
                 return "arrays and objects nest deeper than " + std::to_string(kMaxNesting) + " levels";
+            ++values;
+            open[depth] = 1;
         } else if (ch == ']' || ch == '}') {
-            --depth;
+            if (depth > 0)
+                widest = std::max(widest, open[depth--]);
+        } else if (ch == ',' || ch == ':') {
+            ++values;
+            if (depth > 0)
+                ++open[depth];
         }
     }
+    for (; depth > 0; --depth)
+        widest = std::max(widest, open[depth]);
+    const std::size_t documentBytes = (values + widest) * kBytesPerValue;
+    if (documentBytes > json.size() * kDocumentBytesPerTextByte + kDocumentBytesFree)
+        return "the text holds " + std::to_string(values) + " values in " + std::to_string(json.size()) +
+               " bytes, too many for its size (parsed, they would take more than " +
+               std::to_string(kDocumentBytesPerTextByte) + " times its memory)";
     return {};
 }
 
@@ -495,10 +524,19 @@ void parseJson(rapidjson::Document& document, std::string_view json)
     ExactNumbers numbers{document};
     rapidjson::ParseResult result;
     auto generate = [&](rapidjson::Document&) {
-        // The reader's own stack comes from the document's pool as well.
-        rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>> reader(
-            &document.GetAllocator());
-        result = reader.Parse<flags>(input, numbers);
+        // The reader's own stack (which holds each string while it is read) comes from the
+        // document's pool for a small text, so that it is parsed without a heap allocation. A
+        // pool never frees, and the stack grows by half again each time it is full: for a long
+        // string that would leave three times its size behind, so a larger text's stack is
+        // on the heap.
+        if (json.size() <= kPooledStackText) {
+            rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::MemoryPoolAllocator<>> reader(
+                &document.GetAllocator());
+            result = reader.Parse<flags>(input, numbers);
+        } else {
+            rapidjson::Reader reader;
+            result = reader.Parse<flags>(input, numbers);
+        }
         return !result.IsError();
     };
     document.Populate(generate);

@@ -9,7 +9,9 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace krp::test {
@@ -185,7 +187,8 @@ TEST_F(HttpsHostileClientTest, HeadCheckAnswersBeforeAnyBodyByteIsSent)
 TEST_F(HttpsHostileClientTest, BodiesBeyondTheMemoryCapAreAnswered503AndTheCapComesBack)
 {
     constexpr std::size_t KiB = 1024;
-    restart([](transport::HttpsServerOptions& o) { o.maxBodyMemoryBytes = 1024 * KiB; });
+    // A body is leased four times its size, for what parsing it costs.
+    restart([](transport::HttpsServerOptions& o) { o.maxBodyMemoryBytes = 4096 * KiB; });
 
     // One client announces 800 KiB and sends them slowly: its lease holds the memory.
     RawTlsClient slow(server.port());
@@ -215,6 +218,63 @@ TEST_F(HttpsHostileClientTest, BodiesBeyondTheMemoryCapAreAnswered503AndTheCapCo
     ASSERT_TRUE(slow.send(body.substr(100)));
     EXPECT_EQ(statusOf(slow.readHead()), 200);
     EXPECT_EQ(statusFrom("", post("/length", std::string(900 * KiB, ' '))), 200);
+}
+
+TEST_F(HttpsHostileClientTest, ABodyHoldsWhatItsParsingCostsUntilItsAnswerIsThere)
+{
+    constexpr std::size_t MiB = 1024 * 1024;
+    restart([](transport::HttpsServerOptions& o) { o.maxBodyMemoryBytes = 20 * MiB; });
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inHandler = false;
+    bool letGo = false;
+    setRoute([&](const HttpRequest& request) {
+        if (request.target == "/wait") {
+            std::unique_lock lock(mutex);
+            inHandler = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return letGo; });
+        }
+        HttpRequest measured = request;
+        measured.target = "/length";
+        return standardRoutes(measured);
+    });
+
+    // A body of 2 MiB in its handler holds 8 MiB of the 20 until it is answered.
+    RawTlsClient waiting(server.port(), {}, "127.0.0.2");
+    ASSERT_TRUE(waiting.handshake());
+    ASSERT_TRUE(waiting.send(post("/wait", std::string(2 * MiB, ' '))));
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return inHandler; }));
+    }
+    // 3.5 MiB more would fit as bytes, not as what they cost: refused before they are read.
+    RawTlsClient large(server.port(), {}, "127.0.0.3");
+    ASSERT_TRUE(large.handshake());
+    ASSERT_TRUE(large.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(3 * MiB + MiB / 2) +
+                           "\r\n\r\n"));
+    EXPECT_EQ(statusOf(large.readUntilClosed()), 503);
+    EXPECT_EQ(statusFrom("127.0.0.3", post("/length", std::string(MiB, ' '))), 200);
+
+    {
+        std::lock_guard lock(mutex);
+        letGo = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(statusOf(waiting.readHead()), 200);
+    // Answered, the waiting body's memory is free again: the same body now fits.
+    EXPECT_EQ(statusFrom("127.0.0.3", post("/length", std::string(3 * MiB + MiB / 2, ' '))), 200);
+
+    // A chunked body is leased for the largest body's bytes while it is read (16 MiB) and for
+    // what it costs once it is in: 6 MiB cost 24, more than all 20; 4 MiB cost 16.
+    const auto chunked = [&](int megabytes) {
+        std::string text = "POST /length HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < megabytes; ++i)
+            text += "100000\r\n" + std::string(MiB, ' ') + "\r\n";
+        return text + "0\r\n\r\n";
+    };
+    EXPECT_EQ(statusFrom("127.0.0.3", chunked(6)), 503);
+    EXPECT_EQ(statusFrom("127.0.0.3", chunked(4)), 200);
 }
 
 // A chunked body of one byte with `extension` on its first chunk and `trailer` (whole lines)
@@ -329,7 +389,8 @@ TEST_F(HttpsHostileClientTest, HostHeaderAndHttp10Framing)
 TEST_F(HttpsHostileClientTest, OneAddressHoldsOnlyItsShareOfTheBodyMemory)
 {
     // Sixteen heads from one address, each announcing the largest body and sending none of it:
-    // with 256 MiB for bodies, that address holds a quarter; the rest are refused at once.
+    // with 256 MiB for bodies, that address holds a quarter, what one body of 16 MiB costs
+    // while it is parsed; the rest are refused at once.
     std::vector<std::unique_ptr<RawTlsClient>> held;
     int refused = 0;
     const std::string head = "POST /length HTTP/1.1\r\nHost: x\r\nContent-Length: 16777216\r\n\r\n";
@@ -342,7 +403,7 @@ TEST_F(HttpsHostileClientTest, OneAddressHoldsOnlyItsShareOfTheBodyMemory)
         if (statusOf(answer) == 503)
             ++refused;
     }
-    EXPECT_EQ(refused, 12);
+    EXPECT_EQ(refused, 15);
     // Another address is served meanwhile (with the whole budget taken, it would get 503).
     EXPECT_EQ(statusFrom("127.0.0.3", post("/length", std::string(1024 * 1024, ' '))), 200);
 }

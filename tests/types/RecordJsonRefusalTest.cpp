@@ -153,6 +153,57 @@ TEST(RecordRefusal, DeepNestingIsRefusedWithoutCrashing)
     EXPECT_EQ(refusalOf(asKerailyrivi, keraily(R"("id":")" + std::string(1000, '[') + R"(\"{")")), "");
 }
 
+// `count` items written by `item` (given the item's number), separated by commas.
+std::string commaSeparated(int count, const std::function<std::string(int)>& item)
+{
+    std::string items;
+    for (int i = 0; i < count; ++i)
+        items += (i ? "," : "") + item(i);
+    return items;
+}
+
+// A list of `count` records written by `row`, with its count.
+std::string kerailyListOf(int count, const std::function<std::string(int)>& row)
+{
+    return kerailyList(R"("FListHelper":[)" + std::to_string(count) + R"(],"FItems":[)" + commaSeparated(count, row) +
+                       "]");
+}
+
+TEST(RecordRefusal, TextsOfMoreValuesThanTheirSizeAllowsAreRefusedBeforeParsing)
+{
+    // A megabyte of tiny values would cost its document 16 times its size; records of the
+    // protocol, even with every field empty or zero, and small texts of any shape pass.
+    const int rows = 8000;  // some 1 MB
+    const struct {
+        const char* what;
+        std::string json;
+        bool accepted;
+    } cases[] = {
+        {"a list of zeros", "[" + commaSeparated(500'000, [](int) { return "0"; }) + "]", false},
+        {"an object of tiny members",
+         "{" + commaSeparated(100'000, [](int i) { return "\"" + std::to_string(i) + "\":0"; }) + "}", false},
+        {"nested empty arrays", "[" + commaSeparated(300'000, [](int) { return "[]"; }) + "]", false},
+        {"rows with every field empty or zero", kerailyListOf(rows, [](int i) {
+             return R"({"type":"UTyypit.TKerailyrivi","id":)" + std::to_string(i + 2) +
+                    R"(,"fields":{"id":"","toimittajanro":0,"tuotekoodi":"","maara":0,"keruupaateid":"","asiakasnro":0}})";
+         }), true},
+        {"rows with values", kerailyListOf(rows, [](int i) {
+             const std::string n = std::to_string(i);
+             return R"({"type":"UTyypit.TKerailyrivi","id":)" + n + R"(,"fields":{"id":"R)" + n +
+                    R"(","toimittajanro":7,"tuotekoodi":"T)" + n + R"(","maara":2.5,"keruupaateid":"pda","asiakasnro":1}})";
+         }), true},
+        {"a small list of zeros", "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]", true},
+    };
+    for (const auto& c : cases) {
+        // The small list of zeros is no list of records, but it is read, not refused for its size.
+        const std::string message = refusalOf(asKerailyList, c.json);
+        EXPECT_EQ(message.find("too many for its size") == std::string::npos, c.accepted) << c.what << ": " << message;
+        if (c.accepted && c.json.size() > 1000) {
+            EXPECT_EQ(message, "") << c.what;
+        }
+    }
+}
+
 TEST(RecordRefusal, NumbersReadAsTheirTextSays)
 {
     // A zero mantissa stays zero whatever its exponent or its number of zeros.

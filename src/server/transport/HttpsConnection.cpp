@@ -231,20 +231,28 @@ private:
         admitBody();
     }
 
-    // Leases the body's memory (a chunked body the most it may grow to), then reads it.
+    // Leases the body's memory, then reads it: a body of known length what it costs until it
+    // has been parsed and converted, a chunked body the most it may grow to (what it costs is
+    // leased when it is all in).
     void admitBody()
     {
         const auto length = parser_->content_length();
-        const std::size_t wanted = length ? static_cast<std::size_t>(*length) : core_.options.maxBodyBytes;
+        const std::size_t wanted =
+            length ? bodyCost(static_cast<std::size_t>(*length), core_.options) : core_.options.maxBodyBytes;
         bodyLease_ = core_.bodyMemory.lease(wanted, remoteAddress_);
         if (!bodyLease_) {
-            if (core_.options.onBodyMemoryFull)
-                core_.options.onBodyMemoryFull(remoteAddress_, wanted <= core_.bodyMemory.capacity() - core_.bodyMemory.inUse());
+            reportBodyMemoryFull(wanted);
             return refuse(bodyMemoryFull());
         }
         if (equalsNoCase(parser_->get()[http::field::expect], "100-continue"))
             return sendContinue();
         readBody();
+    }
+
+    void reportBodyMemoryFull(std::size_t wanted)
+    {
+        if (core_.options.onBodyMemoryFull)
+            core_.options.onBodyMemoryFull(remoteAddress_, wanted <= core_.bodyMemory.capacity() - core_.bodyMemory.inUse());
     }
 
     void sendContinue()
@@ -292,8 +300,6 @@ private:
         HttpRequest request = std::move(head_);
         head_ = {};
         request.body = std::move(message.body());
-        if (bodyLease_)
-            bodyLease_.resize(request.body.size());
 
         deadline_.expiresNever();  // the handler may take its time; the client waits
         // What the answer needs, in the order it is let go: the body's memory first (it goes
@@ -323,6 +329,12 @@ private:
             });
         };
         if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, &answering->lease)) {
+            countRefusal(refused->status);
+            return respond(std::move(*refused));
+        }
+        // Held until the answer is there: the body's bytes and what parsing and converting them costs.
+        if (auto refused = leaseBodyCost(request, core_.options, &answering->lease)) {
+            reportBodyMemoryFull(bodyCost(request.body.size(), core_.options));
             countRefusal(refused->status);
             return respond(std::move(*refused));
         }

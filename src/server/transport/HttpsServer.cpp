@@ -27,12 +27,12 @@ using tcp = net::ip::tcp;
 namespace {
 
 // What the connections of one address may lease of the body memory: a quarter of it unless
-// set, and never less than one body of the largest size.
+// set, and never less than what one body of the largest size costs.
 std::size_t bodyMemoryShare(const HttpsServerOptions& options)
 {
     const std::size_t share = options.maxBodyMemoryPerAddressBytes > 0 ? options.maxBodyMemoryPerAddressBytes
                                                                        : options.maxBodyMemoryBytes / 4;
-    return std::max(share, options.maxBodyBytes);
+    return std::max(share, bodyCost(options.maxBodyBytes, options));
 }
 
 void reportConnectionFault(ServerCore& core, const char* what) noexcept

@@ -1,6 +1,8 @@
 #include "server/transport/RequestPipeline.h"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 
 namespace krp::transport {
 namespace {
@@ -46,6 +48,21 @@ HttpResponse bodyMemoryFull()
         503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
     r.headers.emplace_back("Retry-After", "5");
     return r;
+}
+
+std::size_t bodyCost(std::size_t bytes, const HttpsServerOptions& options)
+{
+    const std::size_t factor = std::max<std::size_t>(options.bodyCostFactor, 1);
+    return bytes > std::numeric_limits<std::size_t>::max() / factor ? std::numeric_limits<std::size_t>::max()
+                                                                    : bytes * factor;
+}
+
+std::optional<HttpResponse> leaseBodyCost(const HttpRequest& request, const HttpsServerOptions& options,
+                                          BodyMemoryBudget::Lease* bodyLease)
+{
+    if (bodyLease && *bodyLease && !bodyLease->resize(bodyCost(request.body.size(), options)))
+        return bodyMemoryFull();
+    return std::nullopt;
 }
 
 std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,

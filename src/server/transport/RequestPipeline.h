@@ -23,6 +23,14 @@ std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCodin
                                               const HttpsServerOptions& options,
                                               BodyMemoryBudget::Lease* bodyLease = nullptr);
 
+// What a body of `bytes` costs while it is parsed and converted: bodyCostFactor times its bytes.
+std::size_t bodyCost(std::size_t bytes, const HttpsServerOptions& options);
+
+// Grows (or shrinks) `bodyLease` (may be null or empty) to what the decoded body of `request`
+// costs while the handler parses and converts it; 503 with Retry-After when that does not fit.
+std::optional<HttpResponse> leaseBodyCost(const HttpRequest& request, const HttpsServerOptions& options,
+                                          BodyMemoryBudget::Lease* bodyLease);
+
 // The most a deflate stream of `compressedBytes` can unpack to, within `limit`.
 std::size_t unpackedBound(std::size_t compressedBytes, std::size_t limit);
 
