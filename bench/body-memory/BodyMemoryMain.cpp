@@ -10,10 +10,10 @@
 // 0 and every text empty (the most values for their bytes); text, one row whose product code is
 // the whole body; numbers, a list of zeros in place of the rows (no legal call: what a
 // hostile client can make the parser hold).
-#include "BenchSetup.h"
-#include "ProcessStats.h"
-#include "ProgramUnderTest.h"
-#include "SearchDatabase.h"
+#include "support/BenchSetup.h"
+#include "support/ProcessStats.h"
+#include "support/ProgramUnderTest.h"
+#include "support/SearchDatabase.h"
 #include "client/KrpClient.h"
 
 #include <sqlite3.h>
