@@ -14,14 +14,30 @@ namespace {
 
 struct Module {
     QString Tekstit(const QString& a, std::int32_t b, bool c) { return a + QString::number(b) + (c ? "1" : "0"); }
-    QString Jonossa(const QString&, std::int32_t, std::int32_t& maara) { ++maara; return {}; }
+    QString Jonossa(const QString&, std::int32_t, std::int32_t& maara)
+    {
+        ++maara;
+        return {};
+    }
     QString Tyo(const std::optional<types::TTyo>& t) { return t ? t->koodi : QString(); }
-    QString Keraily(const std::optional<TObjectList<types::TKerailyrivi>>& l) { return QString::number(l ? l->size() : 0); }
-    QString Varasto(const std::optional<TObjectList<types::TVarastoontulorivi>>& l) { return QString::number(l ? l->size() : 0); }
-    QString Tyorivit(const std::optional<TObjectList<types::TTyorivi>>& l) { return QString::number(l ? l->size() : 0); }
+    QString Keraily(const std::optional<TObjectList<types::TKerailyrivi>>& l)
+    {
+        return QString::number(l ? l->size() : 0);
+    }
+    QString Varasto(const std::optional<TObjectList<types::TVarastoontulorivi>>& l)
+    {
+        return QString::number(l ? l->size() : 0);
+    }
+    QString Tyorivit(const std::optional<TObjectList<types::TTyorivi>>& l)
+    {
+        return QString::number(l ? l->size() : 0);
+    }
     QString Kirjaus(const std::optional<types::TTyoaikakirjaus>& k) { return k ? QStringLiteral("1") : QString(); }
     QString Muutos(const std::optional<types::TTuotemuutosrivi>& m) { return m ? QStringLiteral("1") : QString(); }
-    QString Inventointi(const std::optional<TObjectList<types::TInventointirivi>>& l) { return QString::number(l ? l->size() : 0); }
+    QString Inventointi(const std::optional<TObjectList<types::TInventointirivi>>& l)
+    {
+        return QString::number(l ? l->size() : 0);
+    }
 };
 
 const protocol::MethodRegistry<Module>& registry()

@@ -103,9 +103,8 @@ std::string callBody(const std::string& shape, std::size_t bytes)
     }
     if (!zeros && shape != "rows")
         throw std::runtime_error("unknown shape " + shape);
-    const std::string head =
-        R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,)"
-        R"("fields":{"FOwnsObjects":true,"FListHelper":[)";
+    const std::string head = R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,)"
+                             R"("fields":{"FOwnsObjects":true,"FListHelper":[)";
     std::string items;
     long count = 0;
     const std::size_t room = bytes - head.size() - 64;
@@ -164,9 +163,10 @@ int main(int argc, char** argv)
             connect(i);
         const std::string body = callBody(o.shape, static_cast<std::size_t>(o.megabytes) << 20);
         const MemoryUse before = memoryOf(program.pid());
-        std::printf("%d calls of LisaaVarastoontulorivit at once, %s, %zu bytes each; krpalvelin peak resident "
-                    "memory before: %ld MiB\n",
-                    o.calls, o.shape.c_str(), body.size(), before.peakKiB / 1024);
+        std::printf(
+            "%d calls of LisaaVarastoontulorivit at once, %s, %zu bytes each; krpalvelin peak resident "
+            "memory before: %ld MiB\n",
+            o.calls, o.shape.c_str(), body.size(), before.peakKiB / 1024);
 
         for (int round = 0; round < o.rounds; ++round) {
             std::mutex mutex;
@@ -182,9 +182,9 @@ int main(int argc, char** argv)
                     std::string answer;
                     std::string outcome;
                     try {
-                        const auto response = clients[i]->transport().request(
-                            "POST", "/api/v1/methods/LisaaVarastoontulorivit", body,
-                            {{"Authorization", "Bearer " + clients[i]->sessionId()}});
+                        const auto response =
+                            clients[i]->transport().request("POST", "/api/v1/methods/LisaaVarastoontulorivit", body,
+                                                            {{"Authorization", "Bearer " + clients[i]->sessionId()}});
                         answer = response.body;
                         outcome = std::to_string(response.status);
                     } catch (const std::exception& e) {

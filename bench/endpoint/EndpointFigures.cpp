@@ -89,7 +89,8 @@ std::vector<WrkRow> medianWrkRuns(const std::vector<WrkRow>& runs)
         groups[{r.server, r.concurrency}].push_back(r);
     std::vector<WrkRow> chosen;
     for (auto& [key, same] : groups) {
-        std::sort(same.begin(), same.end(), [](const WrkRow& a, const WrkRow& b) { return a.result.rate < b.result.rate; });
+        std::sort(same.begin(), same.end(),
+                  [](const WrkRow& a, const WrkRow& b) { return a.result.rate < b.result.rate; });
         WrkRow row = same[same.size() / 2];
         row.minRate = same.front().result.rate;
         row.maxRate = same.back().result.rate;

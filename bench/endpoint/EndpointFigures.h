@@ -42,10 +42,10 @@ struct ServerWindow {
 
 // A phase's result with the server's share.
 struct ServerShare {
-    double cores = 0;           // CPU seconds per second
-    double userUsPerOp = 0;     // CPU microseconds per operation, in user space
-    double systemUsPerOp = 0;   // and in the kernel
-    double switchesPerOp = 0;   // context switches per operation
+    double cores = 0;          // CPU seconds per second
+    double userUsPerOp = 0;    // CPU microseconds per operation, in user space
+    double systemUsPerOp = 0;  // and in the kernel
+    double switchesPerOp = 0;  // context switches per operation
     double usPerOp() const { return userUsPerOp + systemUsPerOp; }
 };
 

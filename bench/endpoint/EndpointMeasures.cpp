@@ -88,7 +88,8 @@ LoadFigures measureLoad(const Options& options, const std::filesystem::path& dir
             progress("starting nginx");
             nginx = std::make_unique<NginxServer>(options.nginx, dir);
             f.nginxNote = std::to_string(nginx->workers()) + " worker processes";
-            nginxWindow.emplace(ServerWindow{[&] { return nginx->cpuTimes(); }, [&] { return nginx->contextSwitches(); }});
+            nginxWindow.emplace(
+                ServerWindow{[&] { return nginx->cpuTimes(); }, [&] { return nginx->contextSwitches(); }});
         } catch (const std::exception& e) {
             f.nginxNote = std::string("not measured: ") + e.what();
         }

@@ -52,9 +52,15 @@ struct Options {
     int statementLimit = 3;
 };
 
-double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double secondsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
-client::ConnectProperties account() { return {"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"}; }
+client::ConnectProperties account()
+{
+    return {"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"};
+}
 
 client::KrpClientOptions clientOptions(const Options& o, const std::filesystem::path& dir)
 {
@@ -207,8 +213,9 @@ void killedConnections(const Options& o, const client::KrpClientOptions& co, con
 
     std::printf("\n### Connections killed while %d terminals write (%d s, %d kills)\n\n", o.clients, o.killSeconds,
                 kills.load());
-    std::printf("| writes | answered done | of them present | answered unknown (tulos epävarma) | of them present "
-                "| answered failed | of them present | doubled |\n|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "| writes | answered done | of them present | answered unknown (tulos epävarma) | of them present "
+        "| answered failed | of them present | doubled |\n|---|---|---|---|---|---|---|---|\n");
     std::printf("| %zu | %zu | %d | %zu | %d | %zu | %d | %d |\n", done.size() + unknown.size() + failed.size(),
                 done.size(), countIn(done), unknown.size(), countIn(unknown), failed.size(), countIn(failed), doubled);
     std::printf("\nLongest Ping during the kills: %.3f s. First write answered done after the kills: %.3f s.\n",
@@ -279,8 +286,9 @@ void frozenServer(const Options& o, const client::KrpClientOptions& co)
     const double longestPing = pinger.stop();
     std::printf("\n### MariaDB frozen (SIGSTOP) for %d s while %d terminals search; statement limit %d s\n\n",
                 o.freezeSeconds, o.clients, o.statementLimit);
-    std::printf("| longest search while frozen | searches failed while frozen | longest Ping | first search "
-                "answered after SIGCONT |\n|---|---|---|---|\n");
+    std::printf(
+        "| longest search while frozen | searches failed while frozen | longest Ping | first search "
+        "answered after SIGCONT |\n|---|---|---|---|\n");
     std::printf("| %.3f s | %d | %.3f s | %.3f s |\n", longestCall.load(), failedCalls.load(), longestPing, recovered);
 }
 
@@ -321,8 +329,9 @@ int main(int argc, char* argv[])
         }
     }
     if (o.program.empty() || o.mariaDbDir.empty() || o.odbc.empty()) {
-        std::fprintf(stderr, "usage: krp-fault-bench --program KRPALVELIN --mariadb-dir DIR [--odbc CS] [--port N] "
-                             "[--clients N] [--kill-seconds S] [--freeze-seconds S] [--statement-limit S]\n");
+        std::fprintf(stderr,
+                     "usage: krp-fault-bench --program KRPALVELIN --mariadb-dir DIR [--odbc CS] [--port N] "
+                     "[--clients N] [--kill-seconds S] [--freeze-seconds S] [--statement-limit S]\n");
         return 2;
     }
 
@@ -333,7 +342,8 @@ int main(int argc, char* argv[])
     if (!server)
         return 1;
     const client::KrpClientOptions co = clientOptions(o, server->directory());
-    const std::string run = "FB" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count() % 100000000);
+    const std::string run =
+        "FB" + std::to_string(std::chrono::system_clock::now().time_since_epoch().count() % 100000000);
     killedConnections(o, co, run);
     frozenServer(o, co);
     server->stop(SIGTERM);

@@ -60,13 +60,17 @@ std::string bodyOf(Kind k, const std::string& id)
     case Kind::Receipt:
         return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,"fields":{)"
                R"("FOwnsObjects":true,"FListHelper":[1],"FItems":[)"
-               R"({"type":"UTyypit.TVarastoontulorivi","id":2,"fields":{"id":")" + id + R"(","ostotilausnro":5001,)"
+               R"({"type":"UTyypit.TVarastoontulorivi","id":2,"fields":{"id":")" +
+               id +
+               R"(","ostotilausnro":5001,)"
                R"("tilausrivinro":1,"toimittajanro":101,"tuotekoodi":"JP-1001","saapuvamaara":2,"kerattymaara":2,)"
                R"("keruupaateid":"matriisi"}}]}}])";
     case Kind::Picking:
         return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>","id":1,"fields":{)"
                R"("FOwnsObjects":true,"FListHelper":[1],"FItems":[)"
-               R"({"type":"UTyypit.TKerailyrivi","id":2,"fields":{"id":")" + id + R"(","toimittajanro":103,)"
+               R"({"type":"UTyypit.TKerailyrivi","id":2,"fields":{"id":")" +
+               id +
+               R"(","toimittajanro":103,)"
                R"("tuotekoodi":"5W30-5L","maara":1,"keruupaateid":"matriisi","asiakasnro":1002}}]}}])";
     case Kind::StockCount:
         return R"([{"type":"UTyypit.TInventointirivi","id":1,"fields":{"id":")" + id +
@@ -75,7 +79,8 @@ std::string bodyOf(Kind k, const std::string& id)
     case Kind::WorkLine:
         return "[" + std::to_string(kTyomaarays) +
                R"(, {"type":"UTyypit.TTyorivi","id":1,"fields":{"suorittaja":"PEKKA","asiakasnro":0,)"
-               R"("tyokoodi":"KORI","tehtava":"Matriisi","lisateksti":")" + id +
+               R"("tyokoodi":"KORI","tehtava":"Matriisi","lisateksti":")" +
+               id +
                R"(","laskutettuaika":0.1,"suoritettuaika":0.1,"tuntiveloitus":80,"kpl":1,"verokanta":24,)"
                R"("rivityyppi":"T"}}])";
     }
@@ -102,11 +107,11 @@ std::map<std::string, int> rowsOf(db::Database& erp, Kind k, const std::string& 
 }
 
 enum class Answer {
-    Acknowledged,   // the method said done
-    UnknownServer,  // 409 Idempotent-Outcome: unknown (the server stopped while it ran)
+    Acknowledged,     // the method said done
+    UnknownServer,    // 409 Idempotent-Outcome: unknown (the server stopped while it ran)
     UnknownDatabase,  // the method's answer says "tulos epävarma" (the link broke after the write)
-    Failed,         // the method or the server said it failed
-    NoAnswer,       // the terminal gave up repeating
+    Failed,           // the method or the server said it failed
+    NoAnswer,         // the terminal gave up repeating
 };
 
 struct Call {
@@ -257,7 +262,9 @@ Row runFault(FaultServer& server, const Fault& fault, const std::string& run, in
                     }
                     Call call{run + "-" + std::to_string(static_cast<int>(kind)) + std::to_string(t) + "-" +
                                   std::to_string(i),
-                              kind, Answer::Failed, {}};
+                              kind,
+                              Answer::Failed,
+                              {}};
                     try {
                         const auto a = c->call(methodOf(kind), bodyOf(kind, call.id), call.id);
                         replayed += c->lastResponse().replayed ? 1 : 0;
@@ -303,8 +310,8 @@ Row runFault(FaultServer& server, const Fault& fault, const std::string& run, in
         const int n = rows.count(c.id) ? rows[c.id] : 0;
         ++row.calls;
         row.doubled += n > 1 ? 1 : 0;
-        const bool duplicateAnswer = c.text.find("Duplicate") != std::string::npos ||
-                                     c.text.find("UNIQUE") != std::string::npos;
+        const bool duplicateAnswer =
+            c.text.find("Duplicate") != std::string::npos || c.text.find("UNIQUE") != std::string::npos;
         row.doubled += duplicateAnswer ? 1 : 0;
         const int a = static_cast<int>(c.answer);
         ++row.answered[a];
@@ -394,9 +401,10 @@ int runFaultMatrix(const std::vector<std::string>& args)
         return 77;
     }
     if (!parsed) {
-        std::fprintf(stderr, "usage: krp-fault-bench matrix --program KRPALVELIN --mariadb-dir DIR [--odbc CS] "
-                             "[--port N] [--terminals N] [--rounds N] [--between S] [--statement-limit S] [--short] "
-                             "[--unknowns]\n(KRP_TEST_ODBC and KRP_TEST_MARIADB_DIR give the defaults)\n");
+        std::fprintf(stderr,
+                     "usage: krp-fault-bench matrix --program KRPALVELIN --mariadb-dir DIR [--odbc CS] "
+                     "[--port N] [--terminals N] [--rounds N] [--between S] [--statement-limit S] [--short] "
+                     "[--unknowns]\n(KRP_TEST_ODBC and KRP_TEST_MARIADB_DIR give the defaults)\n");
         return 2;
     }
     const std::unique_ptr<FaultServer> serving = servingServer(o.setup);
@@ -408,19 +416,21 @@ int runFaultMatrix(const std::vector<std::string>& args)
     const auto started = Clock::now();
     int index = 0;
     for (const Fault& fault : faults()) {
-        rows.push_back(runFault(server, fault, run + std::to_string(index++), o.terminalsPerKind, o.rounds,
-                                o.between, o.listUnknowns));
+        rows.push_back(runFault(server, fault, run + std::to_string(index++), o.terminalsPerKind, o.rounds, o.between,
+                                o.listUnknowns));
         std::fflush(stdout);
     }
     const double took = std::chrono::duration<double>(Clock::now() - started).count();
     const int terminals = 4 * o.terminalsPerKind;
-    std::printf("\n### Fault matrix: %d terminals (receipt rows, picking rows, stock counts, work lines), %d round(s) "
-                "per fault, %d s between, statement limit %d s; %.0f s\n\n",
-                terminals, o.rounds, o.between, o.setup.statementLimit, took);
-    std::printf("| fault | server stops | calls | acknowledged | of them present once | lost | doubled | unknown "
-                "(server stopped) | of them present | unknown (database link) | of them present | failed | of them "
-                "present | no answer | of them present | replayed |\n"
-                "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "\n### Fault matrix: %d terminals (receipt rows, picking rows, stock counts, work lines), %d round(s) "
+        "per fault, %d s between, statement limit %d s; %.0f s\n\n",
+        terminals, o.rounds, o.between, o.setup.statementLimit, took);
+    std::printf(
+        "| fault | server stops | calls | acknowledged | of them present once | lost | doubled | unknown "
+        "(server stopped) | of them present | unknown (database link) | of them present | failed | of them "
+        "present | no answer | of them present | replayed |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     bool kept = true;
     Row total;
     total.fault = "**all**";
@@ -451,8 +461,9 @@ int runKeyCost(const std::vector<std::string>& args)
     MatrixOptions o;
     int phaseSeconds = 10;
     if (!parse(args, o, phaseSeconds)) {
-        std::fprintf(stderr, "usage: krp-fault-bench keycost --program KRPALVELIN --mariadb-dir DIR [--odbc CS] "
-                             "[--port N] [--seconds S]\n");
+        std::fprintf(stderr,
+                     "usage: krp-fault-bench keycost --program KRPALVELIN --mariadb-dir DIR [--odbc CS] "
+                     "[--port N] [--seconds S]\n");
         return 2;
     }
     const std::unique_ptr<FaultServer> serving = servingServer(o.setup);
@@ -475,7 +486,8 @@ int runKeyCost(const std::vector<std::string>& args)
                 c.openSession(faultAccount());
                 const std::string target = std::string("/api/v1/methods/") + methodOf(kind);
                 for (long i = 0; Clock::now() < end; ++i) {
-                    const std::string id = run + "-" + std::to_string(number) + std::to_string(t) + "-" + std::to_string(i);
+                    const std::string id =
+                        run + "-" + std::to_string(number) + std::to_string(t) + "-" + std::to_string(i);
                     try {
                         if (keyed) {
                             done += acknowledged(kind, c.call(methodOf(kind), bodyOf(kind, id), id)) ? 1 : 0;

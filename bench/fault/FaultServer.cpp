@@ -147,8 +147,8 @@ void runStartScript(const FaultSetup& setup, const std::string& arguments)
     std::string env;
     if (std::regex_search(setup.odbc, port, portPattern))
         env = "KRP_MARIADB_PORT=" + port[1].str() + " ";
-    const std::string command = env + KRP_SOURCE_DIR "/scripts/start-mariadb " + arguments + " '" +
-                                setup.mariaDbDir + "' >/dev/null 2>&1";
+    const std::string command =
+        env + KRP_SOURCE_DIR "/scripts/start-mariadb " + arguments + " '" + setup.mariaDbDir + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("failed: " + command);
 }

@@ -85,8 +85,8 @@ OpenRow measureOpenings(LoadGenerator& generator, const std::string& server, std
     Limits limits;
     limits.warmup = 0ms;
     limits.duration = duration;
-    const PhaseResult r = generator.runSessionOpens({port, withSession}, 1, limits, hooks,
-                                                    LoadGenerator::AfterOpening::Leave);
+    const PhaseResult r =
+        generator.runSessionOpens({port, withSession}, 1, limits, hooks, LoadGenerator::AfterOpening::Leave);
     OpenRow row;
     row.server = server;
     row.rate = r.rate();
@@ -132,19 +132,20 @@ void printCallTable(const std::string& title, const std::map<std::pair<std::stri
 {
     const bool database = columns == CallColumns::DatabaseServer;
     std::printf("\n## %s\n\n", title.c_str());
-    std::printf("| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/call (user + "
-                "kernel) | Context switches/call | %s |\n",
-                database ? "Database server CPU µs/call" : "Server CPU (cores) | Generator CPU (cores)");
+    std::printf(
+        "| Call | Sessions | Calls/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/call (user + "
+        "kernel) | Context switches/call | %s |\n",
+        database ? "Database server CPU µs/call" : "Server CPU (cores) | Generator CPU (cores)");
     std::printf("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|%s\n", database ? "" : "---:|");
     for (const auto& [key, row] : calls) {
-        const std::string extra = database ? fixed(row.databaseUsPerCall, 0)
-                                           : fixed(row.cores, 2) + " | " + fixed(row.generatorCores, 2);
+        const std::string extra =
+            database ? fixed(row.databaseUsPerCall, 0) : fixed(row.cores, 2) + " | " + fixed(row.generatorCores, 2);
         std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
                     row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
                     thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
                     errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerCall, 0).c_str(),
-                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(),
-                    fixed(row.switchesPerCall, 1).c_str(), extra.c_str());
+                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(), fixed(row.switchesPerCall, 1).c_str(),
+                    extra.c_str());
     }
 }
 

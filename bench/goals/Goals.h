@@ -46,6 +46,9 @@ ProgramUnderTest::Settings programOn(const std::string& program, const std::file
 Limits callLimits(const GoalsOptions& options);
 
 // db/ of the source tree: the schema and demo data the search database is built from.
-inline std::filesystem::path sqlDirectory() { return std::filesystem::path(KRP_SOURCE_DIR) / "db"; }
+inline std::filesystem::path sqlDirectory()
+{
+    return std::filesystem::path(KRP_SOURCE_DIR) / "db";
+}
 
 }  // namespace krp::bench

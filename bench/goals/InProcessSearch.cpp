@@ -97,13 +97,11 @@ private:
 
 }  // namespace
 
-InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code,
-                                   unsigned threads, bool preparedOnce, bool memoryMapped,
-                                   std::chrono::milliseconds duration)
+InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code, unsigned threads,
+                                   bool preparedOnce, bool memoryMapped, std::chrono::milliseconds duration)
 {
     const double rate = repeatOnThreads<std::unique_ptr<Searcher>>(
-        threads, duration,
-        [&](unsigned) { return std::make_unique<Searcher>(database, preparedOnce, memoryMapped); },
+        threads, duration, [&](unsigned) { return std::make_unique<Searcher>(database, preparedOnce, memoryMapped); },
         [&](Searcher& searcher, unsigned, std::uint64_t) {
             if (searcher.search(code) == 0)
                 throw std::runtime_error("in-process search found nothing for " + code);

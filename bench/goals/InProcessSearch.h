@@ -21,8 +21,7 @@ struct InProcessResult {
 // `duration` on `threads` threads. `preparedOnce`: each thread prepares
 // the three statements once and resets them between searches; otherwise every search prepares
 // and finalizes its statements.
-InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code,
-                                   unsigned threads, bool preparedOnce, bool memoryMapped,
-                                   std::chrono::milliseconds duration);
+InProcessResult runInProcessSearch(const std::filesystem::path& database, const std::string& code, unsigned threads,
+                                   bool preparedOnce, bool memoryMapped, std::chrono::milliseconds duration);
 
 }  // namespace krp::bench

@@ -56,7 +56,7 @@ struct Yardstick {
 using YardstickKey = std::tuple<std::string, unsigned, bool>;
 
 struct OdbcFigures {
-    std::map<YardstickKey, Yardstick> yardsticks;                // median runs
+    std::map<YardstickKey, Yardstick> yardsticks;               // median runs
     std::map<std::pair<std::string, unsigned>, CallRow> calls;  // median runs
     std::string receiptsName;
 };
@@ -94,14 +94,13 @@ OdbcFigures measureInterleaved(const GoalsOptions& o, const std::filesystem::pat
     const Limits limits = callLimits(o);
     for (unsigned run = 1; run <= o.repeat; ++run) {
         const std::string runText = " (run " + std::to_string(run) + ")";
-        for (const auto& [search, code] : {std::pair<std::string, std::string>{"EAN code", codes.ean},
-                                           {"type code", codes.typeCode}})
+        for (const auto& [search, code] :
+             {std::pair<std::string, std::string>{"EAN code", codes.ean}, {"type code", codes.typeCode}})
             for (const Case c : searchCases) {
                 progress("in process over ODBC: " + search + ", " + std::to_string(c.threads) + " threads, " +
                          (c.kept ? "statements kept" : "prepared every time") + runText);
-                measureYardstick({search, c.threads, c.kept}, [&] {
-                    return runOdbcSearch(o.odbc, code, c.threads, c.kept, o.inProcessDuration);
-                });
+                measureYardstick({search, c.threads, c.kept},
+                                 [&] { return runOdbcSearch(o.odbc, code, c.threads, c.kept, o.inProcessDuration); });
             }
         progress("in process over ODBC: receipt rows, " + std::to_string(o.receiptSessions) + " threads" + runText);
         measureYardstick({"receipt rows", o.receiptSessions, true}, [&] {
@@ -129,8 +128,9 @@ OdbcFigures measureInterleaved(const GoalsOptions& o, const std::filesystem::pat
 void printOdbcFigures(const OdbcFigures& f)
 {
     std::printf("\n## The statements in process through the same ODBC driver\n\n");
-    std::printf("| Work | Threads | Statements | Per second | Runs' range | Database server CPU µs each |\n"
-                "|---|---:|---|---:|---:|---:|\n");
+    std::printf(
+        "| Work | Threads | Statements | Per second | Runs' range | Database server CPU µs each |\n"
+        "|---|---:|---|---:|---:|---:|\n");
     for (const auto& [key, y] : f.yardsticks)
         std::printf("| %s | %u | %s | %s | %s–%s | %s |\n", y.what.c_str(), y.threads,
                     y.kept ? "kept (prepared once)" : "prepared every time", thousands(y.rate).c_str(),
@@ -153,8 +153,8 @@ GoalTable odbcGoals(const GoalsOptions& o, const OdbcFigures& f, const SearchCod
         goals.add({"search by EAN code at 16 sessions, against the best of the statements in process", "searches/s",
                    row.rate, bestEan, "in process", 0.25, Comparison::AtLeast, 0,
                    errorsFault(row.errors, row.firstError)});
-        goals.add({"search by EAN code at 16 sessions: server CPU per call", "µs", row.usPerCall, std::nullopt, "",
-                   100, Comparison::AtMost, 0, errorsFault(row.errors, row.firstError)});
+        goals.add({"search by EAN code at 16 sessions: server CPU per call", "µs", row.usPerCall, std::nullopt, "", 100,
+                   Comparison::AtMost, 0, errorsFault(row.errors, row.firstError)});
     } else {
         goals.addUnmeasured("search by EAN code at 16 sessions", "--concurrency lacks 16");
     }
@@ -182,15 +182,17 @@ int runOdbcGoals(const GoalsOptions& o)
     const OdbcFigures figures = measureInterleaved(o, run.dir.path(), codes, databaseCpu);
 
     printMachine(run.machine);
-    std::printf("- server: %s, headless, on MariaDB over ODBC (%s); every phase %u times, interleaved with the "
-                "in-process runs, %s s counted after %s s warm-up; the tables show the run with the median rate\n",
-                o.program.c_str(), o.odbc.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
-                fixed(o.warmup.count() / 1000.0, 1).c_str());
-    std::printf("- database: 100,000 products with a stock row each, 30,000 open purchase-order lines, the schema's "
-                "indexes, filled in %s s; EAN code %s, type code %s (phase 3 finds %d products); database server CPU "
-                "from /proc of pid %d\n",
-                fixed(buildSeconds, 1).c_str(), codes.ean.c_str(), codes.typeCode.c_str(), codes.typeCodeRows,
-                static_cast<int>(databasePid));
+    std::printf(
+        "- server: %s, headless, on MariaDB over ODBC (%s); every phase %u times, interleaved with the "
+        "in-process runs, %s s counted after %s s warm-up; the tables show the run with the median rate\n",
+        o.program.c_str(), o.odbc.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
+        fixed(o.warmup.count() / 1000.0, 1).c_str());
+    std::printf(
+        "- database: 100,000 products with a stock row each, 30,000 open purchase-order lines, the schema's "
+        "indexes, filled in %s s; EAN code %s, type code %s (phase 3 finds %d products); database server CPU "
+        "from /proc of pid %d\n",
+        fixed(buildSeconds, 1).c_str(), codes.ean.c_str(), codes.typeCode.c_str(), codes.typeCodeRows,
+        static_cast<int>(databasePid));
     printOdbcFigures(figures);
     const GoalTable goals = odbcGoals(o, figures, codes);
     goals.print("Goals on ODBC");

@@ -140,9 +140,7 @@ private:
 
 class ReceiptWriter {
 public:
-    ReceiptWriter(const std::string& connectionString) : link_(connectionString), st_(link_.prepare(kReceiptInsert))
-    {
-    }
+    ReceiptWriter(const std::string& connectionString) : link_(connectionString), st_(link_.prepare(kReceiptInsert)) {}
     ~ReceiptWriter() { SQLFreeHandle(SQL_HANDLE_STMT, st_); }
 
     void insert(const std::string& id)

@@ -14,7 +14,8 @@ inline std::string searchPhaseSql(int phase, const std::string& supplier, const 
            "FROM TUOTPER LEFT JOIN TUOTVAIH\n"
            "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO\n"
            "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO\n"
-           "WHERE ((" + supplier + "=0) OR (TP_TOIMITTAJANRO=" + supplier + ")) AND " + columns[phase] + "=" + code +
+           "WHERE ((" +
+           supplier + "=0) OR (TP_TOIMITTAJANRO=" + supplier + ")) AND " + columns[phase] + "=" + code +
            "\nAND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)";
 }
 

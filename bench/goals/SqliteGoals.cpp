@@ -38,8 +38,8 @@ std::vector<InProcessRow> measureInProcess(const GoalsOptions& o, const std::fil
         bool memoryMapped;
     };
     std::vector<InProcessRow> rows;
-    for (const auto& [search, code] : {std::pair<std::string, std::string>{"EAN code", codes.ean},
-                                       {"type code", codes.typeCode}}) {
+    for (const auto& [search, code] :
+         {std::pair<std::string, std::string>{"EAN code", codes.ean}, {"type code", codes.typeCode}}) {
         for (const Case c : {Case{1, true, true}, {2, true, true}, {1, false, true}, {2, true, false}}) {
             progress("in process: " + search + ", " + std::to_string(c.threads) + " thread(s)" +
                      (c.preparedOnce ? ", prepared once" : ", prepared each time") +
@@ -95,7 +95,10 @@ ProgramFigures measureProgram(const GoalsOptions& o, const std::filesystem::path
             progress("nginx handshakes by one client (run " + std::to_string(run) + ")");
             theirs.push_back(measureOpenings(
                 generator, "nginx", nginx->port(), false,
-                [&] { return Usage{nginx->cpuTimes(), nginx->contextSwitches()}; }, o.openDuration));
+                [&] {
+                    return Usage{nginx->cpuTimes(), nginx->contextSwitches()};
+                },
+                o.openDuration));
         }
     }
     f.ours = medianOf(ours);
@@ -118,19 +121,17 @@ IdleFigures measureIdleMemory(const GoalsOptions& o, const std::filesystem::path
         progress("memory of " + n + " idle connections" + (withSession ? " with their sessions" : " without sessions"));
         ProgramUnderTest program(programOn(o.program, dir, "sqlite:erp.sqlite"));
         const pid_t pid = program.pid();
-        const IdleRow row = measureIdle(generator,
-                                        withSession ? "KRPalvelin, connection with its session"
-                                                    : "KRPalvelin, connection only",
-                                        program.port(), withSession, [pid] { return memoryOf(pid).rssKiB; },
-                                        o.idleConnections);
+        const IdleRow row = measureIdle(
+            generator, withSession ? "KRPalvelin, connection with its session" : "KRPalvelin, connection only",
+            program.port(), withSession, [pid] { return memoryOf(pid).rssKiB; }, o.idleConnections);
         (withSession ? f.withSession : f.bare) = row;
     }
     if (o.withNginx) {
         try {
             progress("memory of " + n + " idle connections to nginx");
             NginxServer nginx(o.nginx, dir);
-            f.nginx = measureIdle(generator, "nginx", nginx.port(), false, [&] { return nginx.rssKiB(); },
-                                  o.idleConnections);
+            f.nginx = measureIdle(
+                generator, "nginx", nginx.port(), false, [&] { return nginx.rssKiB(); }, o.idleConnections);
         } catch (const std::exception& e) {
             nginxNote += std::string("; memory not measured: ") + e.what();
         }
@@ -154,8 +155,9 @@ void printCalls(const ProgramFigures& f)
     printCallTable("Calls on the program (one session per kept-alive TLS connection)", f.calls,
                    CallColumns::LoadClient);
     std::printf("\n## Session opening by one client (new connection, full TLS handshake, POST /api/v1/session)\n\n");
-    std::printf("| Server | Openings/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/opening (user + "
-                "kernel) | Context switches/opening |\n|---|---:|---:|---:|---:|---|---:|---:|\n");
+    std::printf(
+        "| Server | Openings/s | Runs' range | p50 ms | p99 ms | Errors | Server CPU µs/opening (user + "
+        "kernel) | Context switches/opening |\n|---|---:|---:|---:|---:|---|---:|---:|\n");
     for (const auto* row : {f.ours ? &*f.ours : nullptr, f.nginxOpens ? &*f.nginxOpens : nullptr}) {
         if (!row)
             continue;
@@ -166,23 +168,26 @@ void printCalls(const ProgramFigures& f)
                     fixed(row->userUs, 0).c_str(), fixed(row->systemUs, 0).c_str(),
                     fixed(row->switchesPerOpen, 1).c_str());
     }
-    std::printf("\nnginx answers the same POST with 200; the service's sessions stay open (the client drops the "
-                "connection), as a terminal leaves them.\n");
+    std::printf(
+        "\nnginx answers the same POST with 200; the service's sessions stay open (the client drops the "
+        "connection), as a terminal leaves them.\n");
 }
 
 void printIdle(const IdleFigures& f)
 {
     std::printf("\n## Memory per idle kept-alive connection\n\n");
-    std::printf("| Server | Connections | RSS before KiB | RSS after KiB | Per connection KiB | Errors |\n"
-                "|---|---:|---:|---:|---:|---|\n");
-    for (const auto* r : {f.bare ? &*f.bare : nullptr, f.withSession ? &*f.withSession : nullptr,
-                          f.nginx ? &*f.nginx : nullptr})
+    std::printf(
+        "| Server | Connections | RSS before KiB | RSS after KiB | Per connection KiB | Errors |\n"
+        "|---|---:|---:|---:|---:|---|\n");
+    for (const auto* r :
+         {f.bare ? &*f.bare : nullptr, f.withSession ? &*f.withSession : nullptr, f.nginx ? &*f.nginx : nullptr})
         if (r)
             std::printf("| %s | %u | %ld | %ld | %s | %s |\n", r->what.c_str(), r->connections, r->beforeKiB,
                         r->afterKiB, fixed(r->perConnectionKiB(), 1).c_str(), r->errors.c_str());
-    std::printf("\nEach connection made one request and then stayed open: a GET of an unknown path (404 from the "
-                "service, 200 from nginx), or the session's opening, TarkistaKayttooikeus and Ping. nginx's figure "
-                "sums its master and workers.\n");
+    std::printf(
+        "\nEach connection made one request and then stayed open: a GET of an unknown path (404 from the "
+        "service, 200 from nginx), or the session's opening, TarkistaKayttooikeus and Ping. nginx's figure "
+        "sums its master and workers.\n");
 }
 
 GoalTable sqliteGoals(const ProgramFigures& p, const IdleFigures& idle, const std::vector<InProcessRow>& inProcess,
@@ -210,8 +215,8 @@ GoalTable sqliteGoals(const ProgramFigures& p, const IdleFigures& idle, const st
         if (r.search == "type code" && r.threads == 2 && r.preparedOnce && r.memoryMapped)
             yardstick = r.rate;
     if (type)
-        goals.add({"search by type code at 16 sessions, against the statements in process on 2 threads",
-                   "searches/s", type->rate, yardstick, "in process", 0.6, Comparison::AtLeast, 0,
+        goals.add({"search by type code at 16 sessions, against the statements in process on 2 threads", "searches/s",
+                   type->rate, yardstick, "in process", 0.6, Comparison::AtLeast, 0,
                    errorsFault(type->errors, type->firstError)});
     else
         goals.addUnmeasured("search by type code at 16 sessions", "--concurrency lacks 16");
@@ -255,16 +260,18 @@ int runSqliteGoals(const GoalsOptions& o)
     const IdleFigures idle = measureIdleMemory(o, dir.path(), program.nginxNote);
 
     printMachine(run.machine);
-    std::printf("- server: %s, headless, on the SQLite file; every phase %u times, %s s counted after %s s warm-up; "
-                "the tables show the run with the median rate\n",
-                o.program.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
-                fixed(o.warmup.count() / 1000.0, 1).c_str());
+    std::printf(
+        "- server: %s, headless, on the SQLite file; every phase %u times, %s s counted after %s s warm-up; "
+        "the tables show the run with the median rate\n",
+        o.program.c_str(), o.repeat, fixed(o.duration.count() / 1000.0, 1).c_str(),
+        fixed(o.warmup.count() / 1000.0, 1).c_str());
     if (!program.nginxNote.empty())
         std::printf("- nginx: %s\n", program.nginxNote.c_str());
-    std::printf("- database: 100,000 products with a stock row each, 30,000 open purchase-order lines, the schema's "
-                "indexes, built in %s s; EAN code %s (phase 1 finds 1 product), type code %s (phases 1 and 2 find "
-                "nothing, phase 3 finds %d products)\n",
-                fixed(buildSeconds, 1).c_str(), codes.ean.c_str(), codes.typeCode.c_str(), codes.typeCodeRows);
+    std::printf(
+        "- database: 100,000 products with a stock row each, 30,000 open purchase-order lines, the schema's "
+        "indexes, built in %s s; EAN code %s (phase 1 finds 1 product), type code %s (phases 1 and 2 find "
+        "nothing, phase 3 finds %d products)\n",
+        fixed(buildSeconds, 1).c_str(), codes.ean.c_str(), codes.typeCode.c_str(), codes.typeCodeRows);
     printInProcess(inProcess);
     printCalls(program);
     printIdle(idle);

@@ -36,15 +36,17 @@ int main(int argc, char** argv)
     krp::platform::giveBackFreeMemory();
     const long before = krp::bench::memoryOf(getpid()).rssKiB;
     for (int i = 0; i < 2 * limit; ++i)
-        log.appendLine(QStringLiteral("10.12.2026 19.07.12: Saatiin sovellukselta \"Kairanet\" yhteyspyyntö osoitteesta "
-                                      "127.0.0.1. Protokolla: https %1")
-                           .arg(i));
+        log.appendLine(
+            QStringLiteral("10.12.2026 19.07.12: Saatiin sovellukselta \"Kairanet\" yhteyspyyntö osoitteesta "
+                           "127.0.0.1. Protokolla: https %1")
+                .arg(i));
     const long after = krp::bench::memoryOf(getpid()).rssKiB;
     const long long lineBytes = log.lines().constFirst().toUtf8().size();
-    std::printf("%d lines kept of %d appended, %lld bytes of text each: resident memory %ld -> %ld KiB, "
-                "%.0f bytes per kept line\n",
-                log.lineCount(), 2 * limit, lineBytes, before, after,
-                static_cast<double>(after - before) * 1024.0 / log.lineCount());
+    std::printf(
+        "%d lines kept of %d appended, %lld bytes of text each: resident memory %ld -> %ld KiB, "
+        "%.0f bytes per kept line\n",
+        log.lineCount(), 2 * limit, lineBytes, before, after,
+        static_cast<double>(after - before) * 1024.0 / log.lineCount());
     krp::EventLog::setInstance(nullptr);
     if (limit != krp::EventLog::kDefaultLineLimit)
         return 0;  // the goal holds at the default limit, where the log's fixed part is spread thin

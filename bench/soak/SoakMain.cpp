@@ -51,10 +51,10 @@ struct SoakOptions {
     unsigned clients = 16;
     double callsPerSecond = 174;
     double stallMs = 1000;
-    std::string dumpThreads;  // directory for the server's thread states during stalls; empty: none
+    std::string dumpThreads;            // directory for the server's thread states during stalls; empty: none
     std::string program = KRP_PROGRAM;  // the server
-    std::string settings;     // asetukset.ini lines for the program ("\n" for line breaks)
-    double sampleSeconds = 60;  // resident memory sampled this often
+    std::string settings;               // asetukset.ini lines for the program ("\n" for line breaks)
+    double sampleSeconds = 60;          // resident memory sampled this often
 };
 
 const char* const kUsage =
@@ -79,14 +79,22 @@ SoakOptions parseOptions(int argc, char** argv)
 {
     SoakOptions o;
     forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
-        if (a == "--duration") o.durationSeconds = secondsValue(a, value()).count() / 1000.0;
-        else if (a == "--clients") o.clients = wholeNumber(a, value());
-        else if (a == "--rate") o.callsPerSecond = wholeNumber(a, value());
-        else if (a == "--stall-ms") o.stallMs = wholeNumber(a, value());
-        else if (a == "--dump-threads") o.dumpThreads = value();
-        else if (a == "--program") o.program = value();
-        else if (a == "--settings") o.settings = unescapeNewlines(value());
-        else if (a == "--sample") o.sampleSeconds = secondsValue(a, value()).count() / 1000.0;
+        if (a == "--duration")
+            o.durationSeconds = secondsValue(a, value()).count() / 1000.0;
+        else if (a == "--clients")
+            o.clients = wholeNumber(a, value());
+        else if (a == "--rate")
+            o.callsPerSecond = wholeNumber(a, value());
+        else if (a == "--stall-ms")
+            o.stallMs = wholeNumber(a, value());
+        else if (a == "--dump-threads")
+            o.dumpThreads = value();
+        else if (a == "--program")
+            o.program = value();
+        else if (a == "--settings")
+            o.settings = unescapeNewlines(value());
+        else if (a == "--sample")
+            o.sampleSeconds = secondsValue(a, value()).count() / 1000.0;
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -107,16 +115,28 @@ struct Sample {
 };
 
 const char* const kWhat[] = {
-    "open session",  "TarkistaKayttooikeus", "Ping", "MonivaiheinenTuotehaku", "dspTuotelista",
-    "TuotteenOstotilausrivit", "dspTuotteenOTrivit", "LisaaVarastoontulorivit", "LisaaKerailyrivit",
-    "SovellusSuljetaan", "close session",
+    "open session",           "TarkistaKayttooikeus",    "Ping",
+    "MonivaiheinenTuotehaku", "dspTuotelista",           "TuotteenOstotilausrivit",
+    "dspTuotteenOTrivit",     "LisaaVarastoontulorivit", "LisaaKerailyrivit",
+    "SovellusSuljetaan",      "close session",
 };
 enum What : std::uint8_t {
-    Open, Tarkista, Ping, Haku, Tuotelista, Ostotilaus, OTrivit, Tulo, Kerailu, Suljetaan, Close, WhatCount
+    Open,
+    Tarkista,
+    Ping,
+    Haku,
+    Tuotelista,
+    Ostotilaus,
+    OTrivit,
+    Tulo,
+    Kerailu,
+    Suljetaan,
+    Close,
+    WhatCount
 };
 
-const char* const kCodes[] = {"JP-1001", "6417000100038", "OS-3003", "RE-205", "5W30-5L", "EI-OLE-99", "AKKU-74",
-                              "6417000100106"};
+const char* const kCodes[] = {"JP-1001", "6417000100038", "OS-3003", "RE-205",
+                              "5W30-5L", "EI-OLE-99",     "AKKU-74", "6417000100106"};
 const int kToimittajat[] = {101, 102, 102, 102, 103, 101, 104, 101};
 
 struct Shared {
@@ -152,7 +172,9 @@ public:
     {
         const std::string id = "soak-" + std::to_string(number_);
         while (Clock::now() < shared_.end) {
-            if (!step(Open, [&] { client_->openSession({"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"}); }))
+            if (!step(Open, [&] {
+                    client_->openSession({"Kairanet", "Kx7-Ruoste-Tunturi-2026", "VARASTO", "Hylly42"});
+                }))
                 continue;
             step(Tarkista, [&] { client_->call("TarkistaKayttooikeus", R"(["", "VARASTO", "Hylly42"])"); });
             step(Ping, [&] { client_->call("Ping", R"(["Kairanet", ")" + id + R"("])"); });
@@ -181,7 +203,8 @@ private:
             step(Haku, [&] { client_->call("MonivaiheinenTuotehaku", "[" + supplier + R"(, ")" + code + R"("])"); });
             step(Tuotelista, [&] { client_->provider("dspTuotelista"); });
         } else if (dice < 55) {
-            step(Ostotilaus, [&] { client_->call("TuotteenOstotilausrivit", R"([")" + code + R"(", )" + supplier + "]"); });
+            step(Ostotilaus,
+                 [&] { client_->call("TuotteenOstotilausrivit", R"([")" + code + R"(", )" + supplier + "]"); });
             step(OTrivit, [&] { client_->provider("dspTuotteenOTrivit"); });
         } else if (dice < 70) {
             step(Tulo, [&] { expectEmpty(client_->call("LisaaVarastoontulorivit", tulorivi(id))); });
@@ -196,16 +219,19 @@ private:
     {
         return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,"fields":{)"
                R"("FOwnsObjects":true,"FListHelper":[1],"FItems":[{"type":"UTyypit.TVarastoontulorivi","id":2,"fields":{)"
-               R"("id":")" + id + "-T" + std::to_string(++written_) +
+               R"("id":")" +
+               id + "-T" + std::to_string(++written_) +
                R"(","ostotilausnro":5001,"tilausrivinro":1,"toimittajanro":101,"tuotekoodi":"JP-1001",)"
-               R"("saapuvamaara":2,"kerattymaara":2,"keruupaateid":")" + id + R"("}}]}}])";
+               R"("saapuvamaara":2,"kerattymaara":2,"keruupaateid":")" +
+               id + R"("}}]}}])";
     }
 
     std::string kerailyrivi(const std::string& id)
     {
         return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>","id":1,"fields":{)"
                R"("FOwnsObjects":true,"FListHelper":[1],"FItems":[{"type":"UTyypit.TKerailyrivi","id":2,"fields":{)"
-               R"("id":")" + id + "-K" + std::to_string(++written_) +
+               R"("id":")" +
+               id + "-K" + std::to_string(++written_) +
                R"(","toimittajanro":103,"tuotekoodi":"5W30-5L","maara":2,"keruupaateid":")" + id +
                R"(","asiakasnro":1002}}]}}])";
     }
@@ -238,8 +264,8 @@ private:
         const auto stop = Clock::now();
         inFlightSince_ = -1;
         samples_.push_back({std::chrono::duration<double>(start - shared_.begin).count(),
-                            static_cast<float>(std::chrono::duration<double, std::milli>(stop - start).count()),
-                            what, ok});
+                            static_cast<float>(std::chrono::duration<double, std::milli>(stop - start).count()), what,
+                            ok});
         return ok;
     }
 
@@ -304,8 +330,9 @@ void watchForStalls(const SoakOptions& options, pid_t server, const Shared& shar
         char name[64];
         std::snprintf(name, sizeof name, "/stall-%07.2f.txt", now);
         std::ofstream out(options.dumpThreads + name);
-        out << "waiting:\n" << waiting << "\nserver threads:\n" << threadStates(server) << "\nload: "
-            << firstLine("/proc/loadavg") << "\n";
+        out << "waiting:\n"
+            << waiting << "\nserver threads:\n"
+            << threadStates(server) << "\nload: " << firstLine("/proc/loadavg") << "\n";
         for (const char* kind : {"cpu", "io", "memory"}) {
             std::ifstream pressure(std::string("/proc/pressure/") + kind);
             out << kind << " pressure:\n" << pressure.rdbuf();
@@ -415,8 +442,8 @@ int runSoak(const SoakOptions& options)
 
     Shared shared;
     shared.begin = Clock::now() + std::chrono::milliseconds(200);
-    shared.end = shared.begin + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(options.durationSeconds));
+    shared.end = shared.begin +
+                 std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.durationSeconds));
     std::vector<std::unique_ptr<Terminal>> terminals;
     for (unsigned i = 0; i < options.clients; ++i)
         terminals.push_back(std::make_unique<Terminal>(i, server.port(), options, shared));
@@ -432,7 +459,8 @@ int runSoak(const SoakOptions& options)
         MemoryUse use;
     };
     std::vector<MemorySample> memory;
-    const auto sampleEvery = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.sampleSeconds));
+    const auto sampleEvery =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.sampleSeconds));
     std::thread progress([&] {
         auto nextSample = shared.begin;
         for (;;) {

@@ -98,7 +98,8 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
             pending_.erase(0, nl + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0 || out_ < 0)
             return std::nullopt;
         pollfd p{out_, POLLIN, 0};

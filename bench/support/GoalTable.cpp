@@ -65,8 +65,9 @@ void GoalTable::print(const std::string& title) const
         std::string met = verdict(g.met());
         if (!g.fault.empty())
             met += " (" + g.fault + ")";
-        std::printf("| %s | %s | %s | %s | %s | %s |\n", g.name.c_str(), valueText(g.measured, g.decimals, g.unit).c_str(),
-                    yardstick.c_str(), threshold.c_str(), ratio.c_str(), met.c_str());
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", g.name.c_str(),
+                    valueText(g.measured, g.decimals, g.unit).c_str(), yardstick.c_str(), threshold.c_str(),
+                    ratio.c_str(), met.c_str());
     }
     std::fflush(stdout);
 }

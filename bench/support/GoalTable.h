@@ -11,15 +11,15 @@ namespace krp::bench {
 enum class Comparison { AtLeast, AtMost };
 
 struct Goal {
-    std::string name;                  // "search by EAN code at 16 sessions against Ping"
-    std::string unit;                  // of the measured value and the yardstick: "calls/s", "µs"
+    std::string name;  // "search by EAN code at 16 sessions against Ping"
+    std::string unit;  // of the measured value and the yardstick: "calls/s", "µs"
     double measured = 0;
-    std::optional<double> yardstick;   // none: `threshold` is in `unit` itself
-    std::string yardstickName;         // "Ping at 16 sessions", "nginx"
-    double threshold = 0;              // a share of the yardstick (0.5: half) or a value in `unit`
+    std::optional<double> yardstick;  // none: `threshold` is in `unit` itself
+    std::string yardstickName;        // "Ping at 16 sessions", "nginx"
+    double threshold = 0;             // a share of the yardstick (0.5: half) or a value in `unit`
     Comparison comparison = Comparison::AtLeast;
-    int decimals = 0;                  // of the measured value and the yardstick in the table
-    std::string fault;                 // non-empty: the measure itself failed ("12 errors"); not met
+    int decimals = 0;   // of the measured value and the yardstick in the table
+    std::string fault;  // non-empty: the measure itself failed ("12 errors"); not met
 
     // The measured value, or its share of the yardstick.
     double judged() const;

@@ -59,8 +59,7 @@ std::string base64(std::string_view text)
 {
     std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
+                                  reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     out.resize(static_cast<std::size_t>(n));
     return out;
 }
@@ -92,11 +91,9 @@ std::string httpRequest(std::string_view method, std::string_view path, std::uin
 
 std::string sessionOpenRequest(std::uint16_t port)
 {
-    const std::string credentials = std::string(types::PALVELIMEN_KAYTTAJATUNNUS) + ":" +
-                                    types::PALVELIMEN_SALASANA;
-    const std::string body = std::string("{\"Application\":\"") + BenchAccount::application +
-                             "\",\"Token\":\"" + BenchAccount::accessCode +
-                             "\",\"ApplicationUserName\":\"" + BenchAccount::user +
+    const std::string credentials = std::string(types::PALVELIMEN_KAYTTAJATUNNUS) + ":" + types::PALVELIMEN_SALASANA;
+    const std::string body = std::string("{\"Application\":\"") + BenchAccount::application + "\",\"Token\":\"" +
+                             BenchAccount::accessCode + "\",\"ApplicationUserName\":\"" + BenchAccount::user +
                              "\",\"ApplicationPassword\":\"" + BenchAccount::password + "\"}";
     return httpRequest("POST", "/api/v1/session", port, "Basic " + base64(credentials), body);
 }
@@ -280,10 +277,8 @@ struct LoadGenerator::Impl {
             state->fail("clients not ready in time");
 
         const auto warmupEnd = Clock::now() + limits.warmup;
-        while (Clock::now() < warmupEnd && !state->waitFor(std::chrono::milliseconds(10), [&] {
-            return state->finished == clients;
-        })) {
-        }
+        while (Clock::now() < warmupEnd &&
+               !state->waitFor(std::chrono::milliseconds(10), [&] { return state->finished == clients; })) {}
 
         if (hooks.onStart)
             hooks.onStart();
@@ -323,8 +318,8 @@ struct LoadGenerator::Impl {
 
 namespace {
 
-awaitable<void> callingClient(std::shared_ptr<RunState> state, ssl::context& tls, unsigned client,
-                              Endpoint endpoint, Call call, Limits limits)
+awaitable<void> callingClient(std::shared_ptr<RunState> state, ssl::context& tls, unsigned client, Endpoint endpoint,
+                              Call call, Limits limits)
 {
     bool ready = false;
     try {
@@ -342,7 +337,8 @@ awaitable<void> callingClient(std::shared_ptr<RunState> state, ssl::context& tls
         ready = true;
         for (std::uint64_t n = 0; !state->stopping.load(std::memory_order_relaxed); ++n) {
             if (numbered)
-                request = httpRequest("POST", call.path, endpoint.port, "Bearer " + session, replaceMark(body, "{n}", n));
+                request =
+                    httpRequest("POST", call.path, endpoint.port, "Bearer " + session, replaceMark(body, "{n}", n));
             const auto t0 = Clock::now();
             co_await callOnce(c, request, call.expectedBody);
             state->record(client, Clock::now() - t0);
@@ -443,8 +439,8 @@ awaitable<void> idleSessionOpener(std::shared_ptr<HeldSessions> keep, net::io_co
                                   Endpoint endpoint, bool keepConnections, Limits limits)
 {
     HeldSessions& held = *keep;
-    const std::string check = "[\"avain\",\"" + std::string(BenchAccount::user) + "\",\"" +
-                              BenchAccount::password + "\"]";
+    const std::string check =
+        "[\"avain\",\"" + std::string(BenchAccount::user) + "\",\"" + BenchAccount::password + "\"]";
     const auto executor = co_await net::this_coro::executor;
     std::unique_ptr<Connection> shared;  // without keepConnections: this client's one connection
     for (;;) {
@@ -471,9 +467,8 @@ awaitable<void> idleSessionOpener(std::shared_ptr<HeldSessions> keep, net::io_co
                 const std::string checkRequest =
                     httpRequest("POST", "/api/v1/methods/TarkistaKayttooikeus", endpoint.port, bearer, check);
                 co_await callOnce(c, checkRequest, "{\"result\":true}");
-                const std::string pingRequest =
-                    httpRequest("POST", "/api/v1/methods/Ping", endpoint.port, bearer,
-                                "[\"Kairanet\",\"bench-idle-" + std::to_string(i) + "\"]");
+                const std::string pingRequest = httpRequest("POST", "/api/v1/methods/Ping", endpoint.port, bearer,
+                                                            "[\"Kairanet\",\"bench-idle-" + std::to_string(i) + "\"]");
                 co_await callOnce(c, pingRequest, "{\"result\":null}");
             }
             held.openedCount.fetch_add(1);
@@ -545,7 +540,7 @@ std::pair<int, std::string> LoadGenerator::get(std::uint16_t port, const std::st
 }
 
 std::vector<std::string> LoadGenerator::openSessions(std::uint16_t port, unsigned count,
-                                                    std::chrono::milliseconds timeout)
+                                                     std::chrono::milliseconds timeout)
 {
     using Ids = std::vector<std::string>;
     auto answer = std::make_shared<std::promise<Ids>>();

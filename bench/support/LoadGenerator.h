@@ -43,9 +43,9 @@ struct Limits {
 
 struct PhaseResult {
     unsigned concurrency = 0;
-    double seconds = 0;              // length of the counted part
-    std::uint64_t operations = 0;    // completed within it
-    std::uint64_t errors = 0;        // failed connections, unexpected answers
+    double seconds = 0;            // length of the counted part
+    std::uint64_t operations = 0;  // completed within it
+    std::uint64_t errors = 0;      // failed connections, unexpected answers
     std::string firstError;
     std::vector<float> latencyUs;    // of the counted operations, sorted
     double generatorCpuSeconds = 0;  // this process, during the counted part
@@ -83,8 +83,8 @@ public:
 
     // `concurrency` connections, each with its own session when the endpoint has sessions,
     // repeat `call` as fast as the answers come.
-    PhaseResult runCalls(const Endpoint& endpoint, const Call& call, unsigned concurrency,
-                         const Limits& limits, const PhaseHooks& hooks = {});
+    PhaseResult runCalls(const Endpoint& endpoint, const Call& call, unsigned concurrency, const Limits& limits,
+                         const PhaseHooks& hooks = {});
 
     // What a session-opening client does with the session it opened.
     enum class AfterOpening {

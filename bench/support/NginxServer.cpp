@@ -60,18 +60,28 @@ NginxServer::NginxServer(const std::string& program, const std::filesystem::path
     conf << "daemon off;\n"
             "master_process on;\n"
             "worker_processes auto;\n"
-            "pid " << d << "/nginx.pid;\n"
-            "error_log " << d << "/error.log warn;\n"
+            "pid "
+         << d
+         << "/nginx.pid;\n"
+            "error_log "
+         << d
+         << "/error.log warn;\n"
             "events { worker_connections 4096; }\n"
             "http {\n"
             "  access_log off;\n"
-         << temporaryPaths <<
-            "  keepalive_timeout 65s;\n"
+         << temporaryPaths
+         << "  keepalive_timeout 65s;\n"
             "  keepalive_requests 100000000;\n"
             "  server {\n"
-            "    listen 127.0.0.1:" << port_ << " ssl;\n"
-            "    ssl_certificate " << certificates << "/test.pem;\n"
-            "    ssl_certificate_key " << certificates << "/test.key;\n"
+            "    listen 127.0.0.1:"
+         << port_
+         << " ssl;\n"
+            "    ssl_certificate "
+         << certificates
+         << "/test.pem;\n"
+            "    ssl_certificate_key "
+         << certificates
+         << "/test.key;\n"
             "    ssl_protocols TLSv1.2 TLSv1.3;\n"
             "    location / {\n"
             "      default_type application/json;\n"

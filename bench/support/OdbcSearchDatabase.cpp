@@ -6,7 +6,6 @@
 #include "db/Database.h"
 #include "db/Query.h"
 
-
 namespace krp::bench {
 
 namespace {
@@ -40,10 +39,10 @@ SearchCodes fillOdbcSearchDatabase(const std::string& connectionString)
     settings.limits.statementSeconds = 600;
     db::Database database;
     database.open(settings);
-    for (const char* sql : {"DELETE FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'",
-                            "DELETE FROM TUOTVAIH WHERE TV_TUOTEKOODI LIKE 'BP%'",
-                            "DELETE FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%'",
-                            "DELETE FROM KERUUOSTOTILAUS WHERE KEO_KERUUPAATEID='penkki'"})
+    for (const char* sql :
+         {"DELETE FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'",
+          "DELETE FROM TUOTVAIH WHERE TV_TUOTEKOODI LIKE 'BP%'", "DELETE FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%'",
+          "DELETE FROM KERUUOSTOTILAUS WHERE KEO_KERUUPAATEID='penkki'"})
         execute(database, sql);
     execute(database, std::string("INSERT INTO TUOTPER (TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, TP_EANKOODI, "
                                   "TP_TYYPPIKOODI, TP_HYLLYPAIKKA, TP_YKSIKKO, TP_OSTOHINTA, TP_MYYNTIHINTA, TP_ALV) "

@@ -31,12 +31,12 @@ long long contextSwitchesOf(pid_t pid);
 std::vector<pid_t> childrenOf(pid_t pid);
 
 struct MachineInfo {
-    unsigned cores = 0;      // online CPUs
-    std::string cpuModel;    // /proc/cpuinfo "model name"
-    double memoryGiB = 0;    // MemTotal
-    std::string kernel;      // uname -sr
-    std::string loadAverage; // /proc/loadavg, the three averages
-    std::string date;        // local date and time, ISO form
+    unsigned cores = 0;       // online CPUs
+    std::string cpuModel;     // /proc/cpuinfo "model name"
+    double memoryGiB = 0;     // MemTotal
+    std::string kernel;       // uname -sr
+    std::string loadAverage;  // /proc/loadavg, the three averages
+    std::string date;         // local date and time, ISO form
 };
 MachineInfo machineInfo();
 std::string loadAverage();

@@ -19,8 +19,8 @@ ProgramUnderTest::ProgramUnderTest(Settings settings)
     {
         const auto file = settings_.directory / "asetukset.ini";
         std::ofstream ini(file, std::ios::trunc);
-        ini << "[Tietokanta]\nVerkkonimi=" << settings_.database << "\n" << settings_.databaseSettings
-            << "[Palvelu]\nPortti=" << port_ << "\n";
+        ini << "[Tietokanta]\nVerkkonimi=" << settings_.database << "\n"
+            << settings_.databaseSettings << "[Palvelu]\nPortti=" << port_ << "\n";
         if (settings_.loopbackLimits)
             ini << "Tietokannan_tyyppi=1\nIstuntoja_osoitteesta=100000\n[Rajat]\nYhteyksia_osoitteesta=100000\n";
         ini << settings_.extraSettings;
@@ -31,8 +31,8 @@ ProgramUnderTest::ProgramUnderTest(Settings settings)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     start();
     if (!waitUntilListening(30s))
-        throw std::runtime_error(settings_.program + (process_->exited() ? " ended before it listened"
-                                                                         : " did not listen within 30 s"));
+        throw std::runtime_error(settings_.program +
+                                 (process_->exited() ? " ended before it listened" : " did not listen within 30 s"));
 }
 
 ProgramUnderTest::~ProgramUnderTest()

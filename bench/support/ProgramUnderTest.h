@@ -16,12 +16,12 @@ namespace krp::bench {
 class ProgramUnderTest {
 public:
     struct Settings {
-        std::string program;               // krpalvelin
-        std::filesystem::path directory;   // its settings directory
-        std::string database;              // Verkkonimi: "sqlite:FILE" or "odbc:CONNECTION-STRING"
-        std::uint16_t port = 0;            // 0: a free loopback port
-        std::string databaseSettings;      // more lines of [Tietokanta] ("Lauseen_aikaraja=2\n")
-        std::string extraSettings;         // sections appended as they stand
+        std::string program;              // krpalvelin
+        std::filesystem::path directory;  // its settings directory
+        std::string database;             // Verkkonimi: "sqlite:FILE" or "odbc:CONNECTION-STRING"
+        std::uint16_t port = 0;           // 0: a free loopback port
+        std::string databaseSettings;     // more lines of [Tietokanta] ("Lauseen_aikaraja=2\n")
+        std::string extraSettings;        // sections appended as they stand
         // Every client of a benchmark comes from 127.0.0.1, as many terminals would from their
         // own addresses: one address may hold all the connections and sessions.
         // KRP_BENCH_SERVER_WRAPPER (e.g. "strace -f -o FILE") wraps the program when set.
@@ -29,7 +29,7 @@ public:
         // Headless (event log to standard output, here /dev/null); otherwise the window drawn
         // offscreen, as on a desktop.
         bool headless = true;
-        int deathSignal = SIGTERM;         // what it gets when the benchmark itself dies
+        int deathSignal = SIGTERM;  // what it gets when the benchmark itself dies
     };
 
     // Writes asetukset.ini and starts the program; returns when it listens. Throws when it does

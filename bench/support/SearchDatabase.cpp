@@ -54,9 +54,10 @@ SearchCodes checkedSearchCodes(const std::function<int(const std::string&)>& cou
     SearchCodes codes;
     codes.ean = "8000000012341";  // product BP012341, which has an open line
     codes.typeCode = "BT0421";
-    codes.typeCodeRows = count("SELECT COUNT(DISTINCT TP_TUOTEKOODI) FROM TUOTPER JOIN OSTOTILRIV"
-                               " ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"
-                               " WHERE TP_TYYPPIKOODI='BT0421'");
+    codes.typeCodeRows = count(
+        "SELECT COUNT(DISTINCT TP_TUOTEKOODI) FROM TUOTPER JOIN OSTOTILRIV"
+        " ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"
+        " WHERE TP_TYYPPIKOODI='BT0421'");
     if (count("SELECT COUNT(*) FROM OSTOTILRIV WHERE OTR_TUOTEKOODI LIKE 'BP%'") != 30'000 ||
         count("SELECT COUNT(*) FROM TUOTPER WHERE TP_EANKOODI='" + codes.ean + "'") != 1 || codes.typeCodeRows == 0)
         throw std::runtime_error("the search database did not come out as planned");
@@ -82,26 +83,32 @@ SearchCodes buildDatabase(const std::filesystem::path& file, const std::filesyst
             exec(db, readFile(sqlDirectory / name));
         if (products) {
             // Product n: code BP000001.., supplier 301..320, EAN 8000000000001.., type BT0000..BT0999.
-            exec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                         std::to_string(kProducts) + ")"
-                         " INSERT INTO TUOTPER (TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, TP_EANKOODI, TP_TYYPPIKOODI,"
-                         " TP_HYLLYPAIKKA, TP_YKSIKKO, TP_OSTOHINTA, TP_MYYNTIHINTA, TP_ALV)"
-                         " SELECT printf('BP%06d', i), 301 + i % 20, printf('Varaosa %d, pakkaus %d kpl', i, 1 + i % 12),"
-                         " printf('8%012d', i), printf('BT%04d', i % " + std::to_string(kTypes) + "),"
-                         " printf('H%02d-%03d', i % 40, i % 500), 'KPL', 1.0 + (i % 500) / 7.0, 2.5 + (i % 500) / 5.0, 25.5"
-                         " FROM n;");
-            exec(db, "INSERT INTO TUOTVAIH (TV_TUOTEKOODI, TV_TOIMITTAJANRO, TV_VARASTOSSA, TV_VARATTU, TV_TILATTU)"
-                     " SELECT TP_TUOTEKOODI, TP_TOIMITTAJANRO, CAST(substr(TP_TUOTEKOODI, 3) AS INTEGER) % 37, 0, 0"
-                     " FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%';");
+            exec(db,
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                     std::to_string(kProducts) +
+                     ")"
+                     " INSERT INTO TUOTPER (TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, TP_EANKOODI, TP_TYYPPIKOODI,"
+                     " TP_HYLLYPAIKKA, TP_YKSIKKO, TP_OSTOHINTA, TP_MYYNTIHINTA, TP_ALV)"
+                     " SELECT printf('BP%06d', i), 301 + i % 20, printf('Varaosa %d, pakkaus %d kpl', i, 1 + i % 12),"
+                     " printf('8%012d', i), printf('BT%04d', i % " +
+                     std::to_string(kTypes) +
+                     "),"
+                     " printf('H%02d-%03d', i % 40, i % 500), 'KPL', 1.0 + (i % 500) / 7.0, 2.5 + (i % 500) / 5.0, 25.5"
+                     " FROM n;");
+            exec(db,
+                 "INSERT INTO TUOTVAIH (TV_TUOTEKOODI, TV_TOIMITTAJANRO, TV_VARASTOSSA, TV_VARATTU, TV_TILATTU)"
+                 " SELECT TP_TUOTEKOODI, TP_TOIMITTAJANRO, CAST(substr(TP_TUOTEKOODI, 3) AS INTEGER) % 37, 0, 0"
+                 " FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%';");
             // 30,000 open lines: the products whose number ends in 1, 2 or 3, on orders of 20 lines.
-            exec(db, "INSERT INTO OSTOTILRIV (OTR_NRO, OTR_RIVINRO, OTR_TUOTEKOODI, OTR_TOIMITTAJANRO, OTR_NIMI,"
-                     " OTR_TILATTUMAARA, OTR_TOIMITETTUMAARA, OTR_PERUTETTUMAARA, OTR_OSTOHINTA, OTR_TILAUSPVM)"
-                     " SELECT 900000 + (k / 20), k % 20 + 1, TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, 10, k % 4, 0,"
-                     " TP_OSTOHINTA, '2026-11-20 08:00:00'"
-                     " FROM (SELECT TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, TP_OSTOHINTA,"
-                     "       ROW_NUMBER() OVER (ORDER BY TP_TUOTEKOODI) - 1 AS k"
-                     "       FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%'"
-                     "       AND CAST(substr(TP_TUOTEKOODI, 3) AS INTEGER) % 10 IN (1, 2, 3));");
+            exec(db,
+                 "INSERT INTO OSTOTILRIV (OTR_NRO, OTR_RIVINRO, OTR_TUOTEKOODI, OTR_TOIMITTAJANRO, OTR_NIMI,"
+                 " OTR_TILATTUMAARA, OTR_TOIMITETTUMAARA, OTR_PERUTETTUMAARA, OTR_OSTOHINTA, OTR_TILAUSPVM)"
+                 " SELECT 900000 + (k / 20), k % 20 + 1, TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, 10, k % 4, 0,"
+                 " TP_OSTOHINTA, '2026-11-20 08:00:00'"
+                 " FROM (SELECT TP_TUOTEKOODI, TP_TOIMITTAJANRO, TP_NIMI, TP_OSTOHINTA,"
+                 "       ROW_NUMBER() OVER (ORDER BY TP_TUOTEKOODI) - 1 AS k"
+                 "       FROM TUOTPER WHERE TP_TUOTEKOODI LIKE 'BP%'"
+                 "       AND CAST(substr(TP_TUOTEKOODI, 3) AS INTEGER) % 10 IN (1, 2, 3));");
         }
         exec(db, std::string("UPDATE ASETUS SET ARVO = '") + BenchAccount::accessCode +
                      "' WHERE ASETUS = 'Mobiilisovellusten pääsykoodi';"

@@ -86,11 +86,21 @@ WrkResult runWrk(const WrkRun& run, const std::string& scratchDirectory)
         sessions += (i ? "," : "") + (run.sessions.empty() ? std::string(32, 'x') : run.sessions[i]);
     const unsigned threads = std::max(1u, std::min(run.threads, run.connections));
     const std::vector<std::string> argv{
-        "/usr/bin/env", "KRP_WRK_SESSIONS=" + sessions, "KRP_WRK_THREADS=" + std::to_string(threads),
-        "KRP_WRK_PATH=" + run.path, "KRP_WRK_BODY=" + run.body, run.program, "--latency",
-        "-t" + std::to_string(threads), "-c" + std::to_string(run.connections),
-        "-d" + std::to_string(std::max<long long>(1, run.duration.count() / 1000)) + "s", "--timeout", "10s", "-s",
-        script, "https://127.0.0.1:" + std::to_string(run.port) + run.path};
+        "/usr/bin/env",
+        "KRP_WRK_SESSIONS=" + sessions,
+        "KRP_WRK_THREADS=" + std::to_string(threads),
+        "KRP_WRK_PATH=" + run.path,
+        "KRP_WRK_BODY=" + run.body,
+        run.program,
+        "--latency",
+        "-t" + std::to_string(threads),
+        "-c" + std::to_string(run.connections),
+        "-d" + std::to_string(std::max<long long>(1, run.duration.count() / 1000)) + "s",
+        "--timeout",
+        "10s",
+        "-s",
+        script,
+        "https://127.0.0.1:" + std::to_string(run.port) + run.path};
 
     const double cpuBefore = cpuOfReapedChildren();
     std::string output;
@@ -124,7 +134,8 @@ WrkResult runWrk(const WrkRun& run, const std::string& scratchDirectory)
         r.p50Ms = milliseconds(m[1], m[2]);
     if (std::regex_search(output, m, std::regex(R"(\n\s+99%\s+([0-9.]+)(us|ms|s|m))")))
         r.p99Ms = milliseconds(m[1], m[2]);
-    if (std::regex_search(output, m, std::regex(R"(Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+))"))) {
+    if (std::regex_search(output, m,
+                          std::regex(R"(Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+))"))) {
         r.errors += std::stoull(m[1]) + std::stoull(m[2]) + std::stoull(m[3]) + std::stoull(m[4]);
         r.errorText = m[0];
     }

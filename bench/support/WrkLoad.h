@@ -23,7 +23,7 @@ struct WrkRun {
 };
 
 struct WrkResult {
-    double rate = 0;           // requests per second
+    double rate = 0;  // requests per second
     double p50Ms = 0, p99Ms = 0;
     std::uint64_t requests = 0;
     std::uint64_t errors = 0;  // socket errors and answers other than 2xx/3xx

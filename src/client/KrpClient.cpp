@@ -64,10 +64,8 @@ Answer parseAnswer(const HttpsClientResponse& r, const char* member)
 }  // namespace
 
 KrpError::KrpError(int status, std::string error, bool outcomeUnknown)
-    : std::runtime_error(status ? "HTTP " + std::to_string(status) + ": " + error : error),
-      status_(status),
-      error_(std::move(error)),
-      outcomeUnknown_(outcomeUnknown)
+    : std::runtime_error(status ? "HTTP " + std::to_string(status) + ": " + error : error), status_(status),
+      error_(std::move(error)), outcomeUnknown_(outcomeUnknown)
 {
 }
 
@@ -149,8 +147,8 @@ static const HttpsClientOptions& checkedTransport(const HttpsClientOptions& o)
     return o;
 }
 
-KrpClient::KrpClient(KrpClientOptions options) try
-    : options_(std::move(options)), http_(checkedTransport(options_.transport)) {
+KrpClient::KrpClient(KrpClientOptions options)
+try : options_(std::move(options)), http_(checkedTransport(options_.transport)) {
 } catch (const KrpError&) {
     throw;
 } catch (const std::exception& e) {

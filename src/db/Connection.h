@@ -11,7 +11,7 @@
 namespace krp::db {
 
 struct StatementOutcome {
-    ResultSet rows;             // columns empty for a statement without a result
+    ResultSet rows;               // columns empty for a statement without a result
     long long rowsAffected = -1;  // for statements without a result, else -1
 };
 

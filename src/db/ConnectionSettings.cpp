@@ -54,12 +54,9 @@ QString buildOdbcConnectString(const QString& driver, const QString& user, const
 QString ConnectionSettings::odbcConnectString() const
 {
     switch (kind) {
-    case Kind::SolidOdbc:
-        return buildOdbcConnectString(odbcDriver, userName, password, odbcAdvanced);
-    case Kind::Odbc:
-        return odbcConnectionString;
-    case Kind::Sqlite:
-        break;
+    case Kind::SolidOdbc: return buildOdbcConnectString(odbcDriver, userName, password, odbcAdvanced);
+    case Kind::Odbc: return odbcConnectionString;
+    case Kind::Sqlite: break;
     }
     return {};
 }
@@ -67,26 +64,21 @@ QString ConnectionSettings::odbcConnectString() const
 QString ConnectionSettings::describe() const
 {
     switch (kind) {
-    case Kind::SolidOdbc:
-        return odbcDriver + QStringLiteral(", ") + odbcAdvanced;
-    case Kind::Odbc:
-        return QStringLiteral("ODBC ") + withoutPassword(odbcConnectionString);
-    case Kind::Sqlite:
-        return QStringLiteral("SQLite ") + sqlitePath;
+    case Kind::SolidOdbc: return odbcDriver + QStringLiteral(", ") + odbcAdvanced;
+    case Kind::Odbc: return QStringLiteral("ODBC ") + withoutPassword(odbcConnectionString);
+    case Kind::Sqlite: return QStringLiteral("SQLite ") + sqlitePath;
     }
     return {};
 }
 
-ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName,
-                                      const QString& programDir)
+ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName, const QString& programDir)
 {
     ConnectionSettings s;
     const QString trimmed = fieldText.trimmed();
     if (trimmed.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
         s.kind = ConnectionSettings::Kind::Sqlite;
         const QString path = trimmed.mid(7);
-        s.sqlitePath = path.isEmpty() ? QString()
-                                      : QDir::cleanPath(QDir(programDir).absoluteFilePath(path));
+        s.sqlitePath = path.isEmpty() ? QString() : QDir::cleanPath(QDir(programDir).absoluteFilePath(path));
         return s;
     }
     if (trimmed.startsWith(QLatin1String("odbc:"), Qt::CaseInsensitive)) {

@@ -22,10 +22,10 @@ struct ConnectionSettings {
     // SolidOdbc: driver name and the advanced part ("DSN = tcp " + field text).
     QString odbcDriver = QStringLiteral("IBM solidDB 7.0 32-bit - (ANSI)");
     QString odbcAdvanced;
-    QString userName;   // fixed database account of the installation
+    QString userName;  // fixed database account of the installation
     QString password;
 
-    QString sqlitePath;          // Sqlite: absolute path of the database file
+    QString sqlitePath;            // Sqlite: absolute path of the database file
     QString odbcConnectionString;  // Odbc: as typed after "odbc:"
 
     Limits limits;
@@ -45,8 +45,7 @@ inline constexpr const char* kSolidDb100Driver = "solidDB 100.0 32-bit - (ANSI)"
 // Turns the database field's text into settings. `driverName` is the driver chosen by the
 // database type; `programDir` resolves a relative sqlite path. The account comes from
 // KRP_DB_USER / KRP_DB_PASSWORD when set, else the installation's compiled-in default.
-ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName,
-                                      const QString& programDir);
+ConnectionSettings parseDatabaseField(const QString& fieldText, const QString& driverName, const QString& programDir);
 
 // The connection string an ODBC access layer builds from its parameters:
 // "DRIVER={driver};UID=user;PWD=password;" followed by the advanced part as given. Values that

@@ -18,7 +18,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string text(const QString& s) { return s.toStdString(); }
+std::string text(const QString& s)
+{
+    return s.toStdString();
+}
 
 // A failure that ran into a limit comes this close to it (the driver's own timer may end a
 // moment early).
@@ -40,9 +43,9 @@ auto withinConnectLimit(const ConnectionSettings& s, F connecting)
     } catch (const Error& e) {
         Error failure = e.connectFailed();
         if (reachedLimit(start, s.limits.connectSeconds))
-            failure = failure.explained(text(QStringLiteral(
-                "Tietokantaan ei saatu yhteyttä aikarajassa (Yhteyden_aikaraja = %1 s). Syy: ")
-                                                 .arg(s.limits.connectSeconds)));
+            failure = failure.explained(
+                text(QStringLiteral("Tietokantaan ei saatu yhteyttä aikarajassa (Yhteyden_aikaraja = %1 s). Syy: ")
+                         .arg(s.limits.connectSeconds)));
         throw failure;
     }
 }
@@ -170,8 +173,7 @@ class Lease {
 public:
     explicit Lease(Database::Impl& db)
     {
-        auto it = std::find_if(t_leases.begin(), t_leases.end(),
-                               [&](LeaseRecord* r) { return r->db == &db; });
+        auto it = std::find_if(t_leases.begin(), t_leases.end(), [&](LeaseRecord* r) { return r->db == &db; });
         if (it != t_leases.end()) {
             record_ = *it;
         } else {

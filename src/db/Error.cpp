@@ -20,8 +20,7 @@ bool Error::isDuplicateKey() const
         10005,  // solidDB: unique constraint violation
         10033,  // solidDB: primary key unique constraint violation
     };
-    return std::find(duplicateKeyCodes.begin(), duplicateKeyCodes.end(), nativeCode_) !=
-           duplicateKeyCodes.end();
+    return std::find(duplicateKeyCodes.begin(), duplicateKeyCodes.end(), nativeCode_) != duplicateKeyCodes.end();
 }
 
 bool Error::isLinkLost() const

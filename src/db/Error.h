@@ -10,7 +10,9 @@ namespace krp::db {
 class Error : public std::runtime_error {
 public:
     explicit Error(const std::string& message, std::string sqlState = {}, long nativeCode = 0)
-        : std::runtime_error(message), sqlState_(std::move(sqlState)), nativeCode_(nativeCode) {}
+        : std::runtime_error(message), sqlState_(std::move(sqlState)), nativeCode_(nativeCode)
+    {
+    }
     // ODBC SQLSTATE when known ("23000" integrity constraint, "08S01" link lost), else empty.
     // SQLite failures carry the ODBC state of the same meaning.
     const std::string& sqlState() const { return sqlState_; }

@@ -15,8 +15,7 @@ QDateTime fromDays(double days)
     const double whole = std::trunc(days);
     const double fraction = std::fabs(days - whole);
     const auto ms = static_cast<qint64>(std::llround(fraction * kMillisecondsPerDay));
-    return QDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(whole)), QTime(0, 0))
-        .addMSecs(ms);
+    return QDateTime(QDate(1899, 12, 30).addDays(static_cast<qint64>(whole)), QTime(0, 0)).addMSecs(ms);
 }
 
 double toDays(const QDateTime& t)

@@ -75,30 +75,23 @@ ColumnType columnType(SQLSMALLINT sqlType, SQLSMALLINT decimalDigits)
     case SQL_TINYINT:
     case SQL_SMALLINT:
     case SQL_INTEGER:
-    case SQL_BIGINT:
-        return ColumnType::Integer;
+    case SQL_BIGINT: return ColumnType::Integer;
     case SQL_DECIMAL:
-    case SQL_NUMERIC:
-        return decimalDigits == 0 ? ColumnType::Integer : ColumnType::Float;
+    case SQL_NUMERIC: return decimalDigits == 0 ? ColumnType::Integer : ColumnType::Float;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE:
-        return ColumnType::Float;
-    case SQL_BIT:
-        return ColumnType::Boolean;
+    case SQL_DOUBLE: return ColumnType::Float;
+    case SQL_BIT: return ColumnType::Boolean;
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIME:
     case SQL_TYPE_TIMESTAMP:
     case SQL_DATE:
     case SQL_TIME:
-    case SQL_TIMESTAMP:
-        return ColumnType::DateTime;
+    case SQL_TIMESTAMP: return ColumnType::DateTime;
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY:
-        return ColumnType::Binary;
-    default:
-        return ColumnType::Text;
+    case SQL_LONGVARBINARY: return ColumnType::Binary;
+    default: return ColumnType::Text;
     }
 }
 
@@ -187,9 +180,13 @@ private:
         } else if (const auto* t = std::get_if<QDateTime>(&value); t && t->isValid()) {
             const QDate date = t->date();
             const QTime time = t->time();
-            b.timestamp = {static_cast<SQLSMALLINT>(date.year()), static_cast<SQLUSMALLINT>(date.month()),
-                           static_cast<SQLUSMALLINT>(date.day()), static_cast<SQLUSMALLINT>(time.hour()),
-                           static_cast<SQLUSMALLINT>(time.minute()), static_cast<SQLUSMALLINT>(time.second()), 0};
+            b.timestamp = {static_cast<SQLSMALLINT>(date.year()),
+                           static_cast<SQLUSMALLINT>(date.month()),
+                           static_cast<SQLUSMALLINT>(date.day()),
+                           static_cast<SQLUSMALLINT>(time.hour()),
+                           static_cast<SQLUSMALLINT>(time.minute()),
+                           static_cast<SQLUSMALLINT>(time.second()),
+                           0};
             cType = SQL_C_TYPE_TIMESTAMP, sqlType = SQL_TYPE_TIMESTAMP, columnSize = 19, data = &b.timestamp;
         } else if (const auto* blob = std::get_if<QByteArray>(&value)) {
             b.bytes = *blob;
@@ -200,8 +197,8 @@ private:
         } else {
             b.indicator = SQL_NULL_DATA;  // null, or an invalid date-time
         }
-        check(SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, cType, sqlType, columnSize, 0, data,
-                               bufferLength, &b.indicator),
+        check(SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, cType, sqlType, columnSize, 0, data, bufferLength,
+                               &b.indicator),
               "Binding a parameter failed");
     }
 
@@ -298,8 +295,7 @@ private:
             auto bytes = readBytes(c, SQL_C_BINARY);
             return bytes ? Value{*bytes} : Value{Null{}};
         }
-        case ColumnType::Text:
-            break;
+        case ColumnType::Text: break;
         }
         auto bytes = readBytes(c, SQL_C_CHAR);
         if (!bytes)
@@ -487,9 +483,18 @@ public:
         }
     }
 
-    void begin() override { guarded([this] { session_->begin(); }); }
-    void commit() override { guarded([this] { session_->commit(); }); }
-    void rollback() override { guarded([this] { session_->rollback(); }); }
+    void begin() override
+    {
+        guarded([this] { session_->begin(); });
+    }
+    void commit() override
+    {
+        guarded([this] { session_->commit(); });
+    }
+    void rollback() override
+    {
+        guarded([this] { session_->rollback(); });
+    }
 
     bool alive() override
     {
@@ -598,7 +603,8 @@ private:
             return -1;
         try {
             Statement st(hdbc(), codec_, settings_.limits.statementSeconds);
-            st.prepare(QStringLiteral("SELECT HOST, @@port FROM information_schema.PROCESSLIST WHERE ID=CONNECTION_ID()"));
+            st.prepare(
+                QStringLiteral("SELECT HOST, @@port FROM information_schema.PROCESSLIST WHERE ID=CONNECTION_ID()"));
             bool sent = false;
             const StatementOutcome out = st.run({}, sent);
             if (out.rows.rows.size() != 1)
@@ -670,8 +676,7 @@ std::unique_ptr<Connection> connectOdbc(const ConnectionSettings& settings)
 
 std::unique_ptr<Connection> connect(const ConnectionSettings& settings)
 {
-    return settings.kind == ConnectionSettings::Kind::Sqlite ? connectSqlite(settings)
-                                                             : connectOdbc(settings);
+    return settings.kind == ConnectionSettings::Kind::Sqlite ? connectSqlite(settings) : connectOdbc(settings);
 }
 
 }  // namespace krp::db

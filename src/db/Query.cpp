@@ -80,9 +80,8 @@ void Query::parseParams() const
     statement_ = parsedOnce(sqlText());
     std::vector<std::pair<QString, Param>> params;
     for (const QString& name : statement_.names) {
-        auto old = std::find_if(params_.begin(), params_.end(), [&](const auto& p) {
-            return p.first.compare(name, Qt::CaseInsensitive) == 0;
-        });
+        auto old = std::find_if(params_.begin(), params_.end(),
+                                [&](const auto& p) { return p.first.compare(name, Qt::CaseInsensitive) == 0; });
         params.emplace_back(name, old != params_.end() ? old->second : Param{});
     }
     params_ = std::move(params);

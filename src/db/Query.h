@@ -68,9 +68,9 @@ public:
     Query& operator=(const Query&) = delete;
 
     // Statement text. Parameters that the new text still names keep their values.
-    void clearSql();                       // also closes the query and forgets parameters
-    void addLine(const QString& line);     // also closes the query
-    void setSql(const QStringList& lines); // clearSql + addLine for each
+    void clearSql();                        // also closes the query and forgets parameters
+    void addLine(const QString& line);      // also closes the query
+    void setSql(const QStringList& lines);  // clearSql + addLine for each
     const QStringList& sql() const { return lines_; }
     QString sqlText() const { return lines_.join(QLatin1Char('\n')); }
 
@@ -83,7 +83,7 @@ public:
     // without a result opens with no columns and no rows.
     void open();
     long long execute();  // runs a statement without rows; returns rows affected
-    void close();    // forgets the rows; SQL and parameter values stay
+    void close();         // forgets the rows; SQL and parameter values stay
     bool isOpen() const { return open_; }
 
     // Cursor over the rows read by open.
@@ -91,10 +91,14 @@ public:
     int recordCount() const { return static_cast<int>(result_.rows.size()); }
     bool eof() const { return !open_ || current_ >= result_.rows.size(); }
     void first() { current_ = 0; }
-    void next() { if (current_ < result_.rows.size()) ++current_; }
+    void next()
+    {
+        if (current_ < result_.rows.size())
+            ++current_;
+    }
     // Of the current row. Throws Error when the query is not open or has no such column.
     Field fieldByName(const QString& name) const;
-    Field field(int index) const;                  // by column position
+    Field field(int index) const;  // by column position
 
     const ResultSet& result() const { return result_; }
 

@@ -5,7 +5,9 @@
 #include <string>
 
 struct sqlite3;
-namespace soci { class session; }
+namespace soci {
+class session;
+}
 
 namespace krp::db {
 

@@ -3,8 +3,14 @@
 namespace krp::db {
 namespace {
 
-bool isNameStart(QChar c) { return c.isLetter() || c == QLatin1Char('_'); }
-bool isNameChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+bool isNameStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_');
+}
+bool isNameChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
 
 // Length of the literal or comment starting at `i`, or 0 when `i` starts code.
 qsizetype quotedLength(const QString& s, qsizetype i)
@@ -38,8 +44,7 @@ qsizetype quotedLength(const QString& s, qsizetype i)
 
 }  // namespace
 
-void forEachCodeRun(const QString& sql,
-                    const std::function<void(qsizetype, qsizetype, bool)>& visit)
+void forEachCodeRun(const QString& sql, const std::function<void(qsizetype, qsizetype, bool)>& visit)
 {
     qsizetype codeStart = 0;
     qsizetype i = 0;

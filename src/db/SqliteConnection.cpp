@@ -27,14 +27,11 @@ using Clock = std::chrono::steady_clock;
 std::string sqlStateOf(int extendedCode)
 {
     switch (extendedCode & 0xff) {
-    case SQLITE_CONSTRAINT:
-        return "23000";
+    case SQLITE_CONSTRAINT: return "23000";
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-    case SQLITE_INTERRUPT:
-        return "HYT00";  // waited or ran until the statement's deadline
-    default:
-        return "HY000";
+    case SQLITE_INTERRUPT: return "HYT00";  // waited or ran until the statement's deadline
+    default: return "HY000";
     }
 }
 
@@ -51,8 +48,7 @@ std::optional<ColumnType> declaredType(const char* decl)
         return ColumnType::Boolean;
     if (t.contains(QLatin1String("INT")))
         return ColumnType::Integer;
-    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) ||
-        t.contains(QLatin1String("TEXT")))
+    if (t.contains(QLatin1String("CHAR")) || t.contains(QLatin1String("CLOB")) || t.contains(QLatin1String("TEXT")))
         return ColumnType::Text;
     if (t.contains(QLatin1String("BLOB")) || t.isEmpty())
         return ColumnType::Binary;
@@ -85,10 +81,8 @@ ColumnType typeOfValues(const std::vector<std::vector<Value>>& rows, std::size_t
 Value readValue(sqlite3_stmt* st, int i)
 {
     switch (sqlite3_column_type(st, i)) {
-    case SQLITE_INTEGER:
-        return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(st, i);
+    case SQLITE_INTEGER: return static_cast<std::int64_t>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT: return sqlite3_column_double(st, i);
     case SQLITE_TEXT: {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
         return QString::fromUtf8(p, sqlite3_column_bytes(st, i));
@@ -97,8 +91,7 @@ Value readValue(sqlite3_stmt* st, int i)
         const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
         return QByteArray(p, sqlite3_column_bytes(st, i));
     }
-    default:
-        return Null{};
+    default: return Null{};
     }
 }
 
@@ -109,8 +102,8 @@ Value asDateTime(const Value& v)
     const auto* text = std::get_if<QString>(&v);
     if (!text)
         return v;
-    for (const char* format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss",
-                               "yyyy-MM-dd HH:mm", "yyyy-MM-dd"}) {
+    for (const char* format :
+         {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd"}) {
         const QDateTime dt = QDateTime::fromString(*text, QLatin1String(format));
         if (dt.isValid())
             return dt;
@@ -363,8 +356,7 @@ private:
                                      SQLITE_TRANSIENT, SQLITE_UTF8);
         } else if (const auto* t = std::get_if<QDateTime>(&value); t && t->isValid()) {
             const QByteArray text = t->toString(QLatin1String(sqlite::kDateTimeFormat)).toUtf8();
-            rc = sqlite3_bind_text(st, index, text.constData(), static_cast<int>(text.size()),
-                                   SQLITE_TRANSIENT);
+            rc = sqlite3_bind_text(st, index, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
         } else if (const auto* b = std::get_if<QByteArray>(&value)) {
             rc = sqlite3_bind_blob64(st, index, b->constData(), static_cast<sqlite3_uint64>(b->size()),
                                      SQLITE_TRANSIENT);

@@ -13,14 +13,13 @@ namespace {
 // 'Y-M-D' or 'Y-M-D H:M[:S]' -> zero-padded; anything else unchanged.
 QString normaliseDateLiteral(const QString& literal)
 {
-    static const QRegularExpression date(QStringLiteral(
-        "^'(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?)?'$"));
+    static const QRegularExpression date(
+        QStringLiteral("^'(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](\\d{1,2}):(\\d{1,2})(?::(\\d{1,2}))?)?'$"));
     const QRegularExpressionMatch m = date.match(literal);
     if (!m.hasMatch())
         return literal;
     auto two = [&](int i) { return m.captured(i).rightJustified(2, QLatin1Char('0')); };
-    QString out = QLatin1Char('\'') + m.captured(1) + QLatin1Char('-') + two(2) +
-                  QLatin1Char('-') + two(3);
+    QString out = QLatin1Char('\'') + m.captured(1) + QLatin1Char('-') + two(2) + QLatin1Char('-') + two(3);
     if (m.capturedLength(4) > 0) {
         out += QLatin1Char(' ') + two(4) + QLatin1Char(':') + two(5) + QLatin1Char(':') +
                (m.capturedLength(6) > 0 ? two(6) : QStringLiteral("00"));
@@ -37,8 +36,7 @@ struct RowLimit {
 // Finds "ROWNUM<n" / "ROWNUM<=n" in the code runs of `sql`.
 QString rewriteRownum(const QString& sql)
 {
-    static const QRegularExpression rownum(QStringLiteral("\\bROWNUM\\b"),
-                                           QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression rownum(QStringLiteral("\\bROWNUM\\b"), QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression condition(QStringLiteral("ROWNUM\\s*(<=|<)\\s*(\\d+)"),
                                               QRegularExpression::CaseInsensitiveOption);
     QList<RowLimit> found;
@@ -57,15 +55,15 @@ QString rewriteRownum(const QString& sql)
                 else if (run.at(pos) == QLatin1Char(')'))
                     --depth;
             }
-            const QRegularExpressionMatch c = condition.match(
-                run, m.capturedStart(), QRegularExpression::NormalMatch,
-                QRegularExpression::AnchorAtOffsetMatchOption);
+            const QRegularExpressionMatch c = condition.match(run, m.capturedStart(), QRegularExpression::NormalMatch,
+                                                              QRegularExpression::AnchorAtOffsetMatchOption);
             if (!c.hasMatch() || depth != 0)
-                throw Error("ROWNUM is supported on SQLite only as a condition ROWNUM<n of the "
-                            "outermost statement");
+                throw Error(
+                    "ROWNUM is supported on SQLite only as a condition ROWNUM<n of the "
+                    "outermost statement");
             const long long n = c.captured(2).toLongLong();
-            found.append({start + c.capturedStart(), c.capturedLength(),
-                          c.captured(1) == QLatin1String("<") ? n - 1 : n});
+            found.append(
+                {start + c.capturedStart(), c.capturedLength(), c.captured(1) == QLatin1String("<") ? n - 1 : n});
         }
         for (; pos < run.size(); ++pos) {
             if (run.at(pos) == QLatin1Char('('))
@@ -134,14 +132,13 @@ QString translate(const QString& sql)
 void registerFunctions(sqlite3* db)
 {
     const int deterministic = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    int rc = sqlite3_create_function_v2(db, "now", 0, SQLITE_UTF8, nullptr, nowFunction, nullptr,
-                                        nullptr, nullptr);
+    int rc = sqlite3_create_function_v2(db, "now", 0, SQLITE_UTF8, nullptr, nowFunction, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_create_function_v2(db, "upper", 1, deterministic, nullptr, upperFunction,
-                                        nullptr, nullptr, nullptr);
+        rc = sqlite3_create_function_v2(db, "upper", 1, deterministic, nullptr, upperFunction, nullptr, nullptr,
+                                        nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_create_function_v2(db, "lower", 1, deterministic, nullptr, lowerFunction,
-                                        nullptr, nullptr, nullptr);
+        rc = sqlite3_create_function_v2(db, "lower", 1, deterministic, nullptr, lowerFunction, nullptr, nullptr,
+                                        nullptr);
     if (rc != SQLITE_OK)
         throw Error(std::string("Registering SQL functions failed: ") + sqlite3_errmsg(db));
 }

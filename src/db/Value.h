@@ -19,6 +19,9 @@ using Value = std::variant<Null, std::int64_t, double, QString, QDateTime, QByte
 // Column types of a result, as the table object of the wire protocol names them.
 enum class ColumnType { Text, Integer, Float, DateTime, Boolean, Binary };
 
-inline bool isNull(const Value& v) { return std::holds_alternative<Null>(v); }
+inline bool isNull(const Value& v)
+{
+    return std::holds_alternative<Null>(v);
+}
 
 }  // namespace krp::db

@@ -18,7 +18,10 @@ int seconds(const IniFile& ini, const QString& key, int defaultValue)
 }
 const QString kLoki = QStringLiteral("Loki");
 
-int positiveOr(int value, int defaultValue) { return value >= 1 ? value : defaultValue; }
+int positiveOr(int value, int defaultValue)
+{
+    return value >= 1 ? value : defaultValue;
+}
 
 // The window's fields, the database's limits and the event log.
 void lueIkkunanAsetukset(const IniFile& ini, Asetukset& a)
@@ -36,9 +39,9 @@ void lueIkkunanAsetukset(const IniFile& ini, Asetukset& a)
     a.lokinRivimaara = positiveOr(ini.readInteger(kLoki, QStringLiteral("Rivimaara"), defaults.lokinRivimaara),
                                   defaults.lokinRivimaara);
     a.lokihakemisto = ini.readString(kLoki, QStringLiteral("Hakemisto"), QString());
-    a.lokinSailytyspaivat = positiveOr(
-        ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
-        defaults.lokinSailytyspaivat);
+    a.lokinSailytyspaivat =
+        positiveOr(ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
+                   defaults.lokinSailytyspaivat);
 }
 
 PalvelunRajat luePalvelunRajat(const IniFile& ini)

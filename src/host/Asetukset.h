@@ -22,12 +22,12 @@ struct PalvelunRajat {
 // [Rajat]: limits against hostile and careless clients. A missing key, or one below 1, gives
 // the default.
 struct Rajat {
-    int yhteyksiaOsoitteesta = 64;      // Yhteyksia_osoitteesta: open connections per client address
-    int yhteyksiaEnintaan = 4096;       // Yhteyksia_enintaan: open connections in all
-    int katteluaikaS = 5;               // TLS_katteluaika_s: time to finish the TLS handshake
-    int runkojenMuistiMt = 256;         // Runkojen_muisti_Mt: request bodies held at once, MiB
-    int kirjautumisvirheita = 10;       // Kirjautumisvirheita_minuutissa: failures before a lock-out
-    int estoEnintaanS = 900;            // Kirjautumisen_esto_enintaan_s: longest lock-out
+    int yhteyksiaOsoitteesta = 64;  // Yhteyksia_osoitteesta: open connections per client address
+    int yhteyksiaEnintaan = 4096;   // Yhteyksia_enintaan: open connections in all
+    int katteluaikaS = 5;           // TLS_katteluaika_s: time to finish the TLS handshake
+    int runkojenMuistiMt = 256;     // Runkojen_muisti_Mt: request bodies held at once, MiB
+    int kirjautumisvirheita = 10;   // Kirjautumisvirheita_minuutissa: failures before a lock-out
+    int estoEnintaanS = 900;        // Kirjautumisen_esto_enintaan_s: longest lock-out
 };
 
 // [Toistot]: the journal of keyed calls that write, which makes a repeated call safe across
@@ -46,18 +46,18 @@ struct Asetukset {
     // program's directory); a relative "sqlite:" path of the database field is taken from here.
     QString hakemisto;
 
-    QString verkkonimi;           // [Tietokanta] Verkkonimi: "host port" (or sqlite:/odbc: form)
-    QString portti;               // [Palvelu] Portti, the text of the port field
-    int tietokannanTyyppi = 1;    // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
+    QString verkkonimi;         // [Tietokanta] Verkkonimi: "host port" (or sqlite:/odbc: form)
+    QString portti;             // [Palvelu] Portti, the text of the port field
+    int tietokannanTyyppi = 1;  // [Palvelu] Tietokannan_tyyppi: 0 solidDB 7, 1 solidDB 100, -1 none
     bool sisaisenSelvityksenErikoiskasittely = false;  // [Palvelu] Sisaisen_selvityksen_erikoiskasittely
     // [Tietokanta] Yhteyden_aikaraja, Lauseen_aikaraja, Yhteysjonon_aikaraja: seconds, each
     // at least 1 (a missing, unreadable or smaller value gives the default).
     db::Limits aikarajat;
 
     // The event log. Read only; an operator sets them by editing the file.
-    int lokinRivimaara = 100000;       // [Loki] Rivimaara: lines kept in the window and in memory (below 1: the default)
-    QString lokihakemisto;             // [Loki] Hakemisto: directory of the daily log files; empty: no file
-    int lokinSailytyspaivat = 14;      // [Loki] Sailytettavat_paivat: days of log files kept (below 1: the default)
+    int lokinRivimaara = 100000;   // [Loki] Rivimaara: lines kept in the window and in memory (below 1: the default)
+    QString lokihakemisto;         // [Loki] Hakemisto: directory of the daily log files; empty: no file
+    int lokinSailytyspaivat = 14;  // [Loki] Sailytettavat_paivat: days of log files kept (below 1: the default)
 
     // The service. Read only.
     PalvelunRajat palvelunRajat;

@@ -74,8 +74,7 @@ Yhteysnakyma buildYhteysnakyma(const TYhteydet& yhteydet)
     return view;
 }
 
-ClientRegistry::ClientRegistry(ViewSink sink, QObject* parent)
-    : QObject(parent), sink_(std::move(sink))
+ClientRegistry::ClientRegistry(ViewSink sink, QObject* parent) : QObject(parent), sink_(std::move(sink))
 {
     drainTimer_.setSingleShot(true);
     drainTimer_.setInterval(kHandOverMs);
@@ -107,7 +106,8 @@ void ClientRegistry::post(Work work)
     // The main thread gathers what is handed over for kHandOverMs and then runs it all: a
     // stream of pings wakes it a few dozen times a second, not once or twice per ping.
     if (wake)
-        QMetaObject::invokeMethod(this, [this] { drainTimer_.start(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { drainTimer_.start(); }, Qt::QueuedConnection);
 }
 
 void ClientRegistry::drain()

@@ -5,8 +5,7 @@
 namespace krp {
 
 DatabaseConnection::DatabaseConnection(QString programDir)
-    : programDir_(std::move(programDir)),
-      database_(std::make_unique<db::Database>()),
+    : programDir_(std::move(programDir)), database_(std::make_unique<db::Database>()),
       kysely_(std::make_unique<db::Query>(*database_))
 {
 }
@@ -60,6 +59,9 @@ void DatabaseConnection::close()
         onAfterDisconnect();
 }
 
-bool DatabaseConnection::isOpen() const { return database_->isOpen(); }
+bool DatabaseConnection::isOpen() const
+{
+    return database_->isOpen();
+}
 
 }  // namespace krp

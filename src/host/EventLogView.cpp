@@ -11,9 +11,15 @@
 
 namespace krp {
 
-EventLogModel::EventLogModel(EventLog& log, QObject* parent) : QAbstractListModel(parent), log_(log) { sync(); }
+EventLogModel::EventLogModel(EventLog& log, QObject* parent) : QAbstractListModel(parent), log_(log)
+{
+    sync();
+}
 
-int EventLogModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count_; }
+int EventLogModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count_;
+}
 
 QVariant EventLogModel::data(const QModelIndex& index, int role) const
 {
@@ -49,8 +55,7 @@ void EventLogModel::sync()
     }
 }
 
-EventLogView::EventLogView(EventLog& log, QWidget* parent)
-    : QListView(parent), model_(new EventLogModel(log, this))
+EventLogView::EventLogView(EventLog& log, QWidget* parent) : QListView(parent), model_(new EventLogModel(log, this))
 {
     setModel(model_);
     setUniformItemSizes(true);  // no row is measured: the rows' height is the font's
@@ -84,7 +89,8 @@ QString EventLogView::toPlainText() const
 void EventLogView::copySelection() const
 {
     QModelIndexList selected = selectionModel()->selectedRows();
-    std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     QStringList rows;
     for (const QModelIndex& index : selected)
         rows += model_->lineOfRow(index.row());

@@ -61,13 +61,13 @@ void placeLabel(QLabel* label, int left, int top)
 }  // namespace
 
 TfrmKRPalvelin::TfrmKRPalvelin(const Asetukset& asetukset, QWidget* parent)
-    : QWidget(parent),
-      asetukset_(asetukset),
-      database_(withSeparator(asetukset.hakemisto)),
-      controller_(database_),
-      startRetry_([this] { controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(),
-                                               edPortti->text(), StartBy::Automatic); },
-                  [this] { guarded([this] { startRetry_.tryNow(); }); })
+    : QWidget(parent), asetukset_(asetukset), database_(withSeparator(asetukset.hakemisto)), controller_(database_),
+      startRetry_(
+          [this] {
+              controller_.start(cbxTietokanta->currentText(), rbgTietokannanTyyppi->itemIndex(), edPortti->text(),
+                                StartBy::Automatic);
+          },
+          [this] { guarded([this] { startRetry_.tryNow(); }); })
 {
     setObjectName(QStringLiteral("frmKRPalvelin"));
     setWindowTitle(kAlkuotsikko);
@@ -99,8 +99,8 @@ TfrmKRPalvelin::TfrmKRPalvelin(const Asetukset& asetukset, QWidget* parent)
 
     // ApplicationEvents1: the idle notification is the moment the event loop runs out of work.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
-        idleConnection_ = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                                  &TfrmKRPalvelin::ApplicationEvents1Idle);
+        idleConnection_ =
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmKRPalvelin::ApplicationEvents1Idle);
 
     frmKRPalvelin = this;
     Ini_ = std::make_unique<IniFile>(asetustiedosto(asetukset.hakemisto));
@@ -267,7 +267,10 @@ void TfrmKRPalvelin::FormShow()
         startRetry_.begin();
 }
 
-void TfrmKRPalvelin::FormClose() { TallennaAsetukset(); }
+void TfrmKRPalvelin::FormClose()
+{
+    TallennaAsetukset();
+}
 
 void TfrmKRPalvelin::butKaynnistaClick()
 {
@@ -277,8 +280,8 @@ void TfrmKRPalvelin::butKaynnistaClick()
     } catch (const DatabaseConnectError& e) {
         showMessageBox(windowTitle(),
                        QStringLiteral("Valittuun tietokantaan ei saatu yhdistettyä. Palvelua ei voida\r\n"
-                                      "käynnistää. Virhe:\r\n")
-                           + QString::fromUtf8(e.what()),
+                                      "käynnistää. Virhe:\r\n") +
+                           QString::fromUtf8(e.what()),
                        MessageBoxIcon::Error);
     }
     ApplicationEvents1Idle();
@@ -291,7 +294,10 @@ void TfrmKRPalvelin::butPysaytaClick()
     ApplicationEvents1Idle();
 }
 
-void TfrmKRPalvelin::butTallennaAsetuksetClick() { TallennaAsetukset(); }
+void TfrmKRPalvelin::butTallennaAsetuksetClick()
+{
+    TallennaAsetukset();
+}
 
 void TfrmKRPalvelin::ApplicationEvents1Idle()
 {

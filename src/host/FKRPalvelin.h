@@ -83,8 +83,8 @@ public:
 
     // Handlers, as the operator's actions and the window's events run them. Errors that escape
     // an action are shown in a message box by the action's caller (see guarded()).
-    void FormShow();           // automatic start: retried while the database does not open
-    void FormClose();          // saves the settings
+    void FormShow();   // automatic start: retried while the database does not open
+    void FormClose();  // saves the settings
     void butKaynnistaClick();
     void butPysaytaClick();
     void butTallennaAsetuksetClick();

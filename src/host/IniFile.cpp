@@ -43,9 +43,15 @@ bool keyOf(const QString& line, QString* key, QString* value = nullptr)
     return true;
 }
 
-bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
-QString displayName(const QString& fileName) { return QDir::toNativeSeparators(fileName); }
+QString displayName(const QString& fileName)
+{
+    return QDir::toNativeSeparators(fileName);
+}
 
 }  // namespace
 
@@ -187,9 +193,10 @@ bool IniFile::readBool(const QString& section, const QString& key, bool defaultV
 void IniFile::writeString(const QString& section, const QString& key, const QString& value)
 {
     if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
-        throw IniFileError(QStringLiteral("Asetustiedostoon \"%1\" ei voitu kirjoittaa: avaimen %2 arvossa on rivinvaihto.")
-                               .arg(displayName(fileName_), key)
-                               .toStdString());
+        throw IniFileError(
+            QStringLiteral("Asetustiedostoon \"%1\" ei voitu kirjoittaa: avaimen %2 arvossa on rivinvaihto.")
+                .arg(displayName(fileName_), key)
+                .toStdString());
     Content content = load();
     QStringList& lines = content.lines;
 

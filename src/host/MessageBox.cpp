@@ -60,6 +60,9 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler h)
     return previous;
 }
 
-void useConsoleMessageBoxes() { setMessageBoxHandler(consoleBox); }
+void useConsoleMessageBoxes()
+{
+    setMessageBoxHandler(consoleBox);
+}
 
 }  // namespace krp

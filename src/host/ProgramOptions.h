@@ -5,10 +5,10 @@
 namespace krp {
 
 struct ProgramOptions {
-    QString configDir;  // --config-dir DIR: asetukset.ini and the certificate files; empty: program's directory
+    QString configDir;      // --config-dir DIR: asetukset.ini and the certificate files; empty: program's directory
     bool headless = false;  // --headless: no window on screen even where a display exists
     bool help = false;
-    QString error;      // not empty when the command line cannot be used
+    QString error;  // not empty when the command line cannot be used
 };
 
 ProgramOptions parseProgramOptions(int argc, char* argv[]);

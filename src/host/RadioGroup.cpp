@@ -15,7 +15,10 @@ RadioGroup::RadioGroup(const QString& caption, const QStringList& items, QWidget
     layoutButtons();
 }
 
-int RadioGroup::itemIndex() const { return group_->checkedId(); }
+int RadioGroup::itemIndex() const
+{
+    return group_->checkedId();
+}
 
 void RadioGroup::setItemIndex(int index)
 {
@@ -43,7 +46,10 @@ QRadioButton* RadioGroup::button(int index) const
     return qobject_cast<QRadioButton*>(group_->button(index));
 }
 
-int RadioGroup::count() const { return static_cast<int>(group_->buttons().size()); }
+int RadioGroup::count() const
+{
+    return static_cast<int>(group_->buttons().size());
+}
 
 void RadioGroup::resizeEvent(QResizeEvent* event)
 {

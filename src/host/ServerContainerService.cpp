@@ -30,7 +30,9 @@ ServerContainerService::ServerContainerService(const Asetukset& asetukset, db::D
 {
     context_.database = &database;
     context_.sisaiseenSelvitykseenTuoterivienNimet = asetukset.sisaisenSelvityksenErikoiskasittely;
-    context_.ping = [this](const QString& sovellus, const QString& clientid) { registry_.postPing(sovellus, clientid); };
+    context_.ping = [this](const QString& sovellus, const QString& clientid) {
+        registry_.postPing(sovellus, clientid);
+    };
     context_.sovellusSuljetaan = [this](const QString& sovellus, const QString& clientid) {
         registry_.postSovellusSuljetaan(sovellus, clientid);
     };
@@ -40,7 +42,10 @@ ServerContainerService::ServerContainerService(const Asetukset& asetukset, db::D
     registry_.startStaleTimer();
 }
 
-ServerContainerService::~ServerContainerService() { container_->stop(); }
+ServerContainerService::~ServerContainerService()
+{
+    container_->stop();
+}
 
 void ServerContainerService::start(int port)
 {

@@ -76,7 +76,8 @@ int ServiceController::porttinumero(const QString& portti)
     if (!decimalInteger(portti, &port))
         throw PortError(QStringLiteral("'%1' is not a valid integer value").arg(portti).toStdString());
     if (port < 1 || port > 65535)
-        throw PortError(QStringLiteral("Portti %1 ei kelpaa: portin on oltava välillä 1–65535.").arg(port).toStdString());
+        throw PortError(
+            QStringLiteral("Portti %1 ei kelpaa: portin on oltava välillä 1–65535.").arg(port).toStdString());
     return port;
 }
 

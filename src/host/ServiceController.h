@@ -52,8 +52,7 @@ public:
     // next Start serves on it without repeating that work. The automatic start closes it
     // again, so that each retry runs the whole start on a fresh connection and serves only
     // when the after-connect work has passed.
-    bool start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti,
-               StartBy by = StartBy::Operator);
+    bool start(const QString& tietokanta, int tietokannanTyyppi, const QString& portti, StartBy by = StartBy::Operator);
 
     // Stop: stops the service, closes the database connection, then `onStopped` (which empties
     // the client registry and its view).

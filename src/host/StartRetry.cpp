@@ -40,16 +40,17 @@ void StartRetry::tryNow()
         // The first failure, and a failure of the other kind than the last one logged, are
         // said at once; repeats at most once per log interval.
         if (++failures_ == 1 || opened != lastOpened_) {
-            TekstiLokiin(opened ? QStringLiteral("Tietokantayhteys avautui, mutta sen tarkistukset epäonnistuivat, joten "
-                                                 "palvelua ei käynnistetty. Yritetään uudelleen %1 s välein; palvelu "
-                                                 "käynnistyy, kun tarkistukset menevät läpi. Virhe: %2")
-                                      .arg(sekunnit)
-                                      .arg(syy)
-                                : QStringLiteral("Tietokantaan ei saatu yhteyttä, joten palvelua ei voitu käynnistää. "
-                                                 "Yritetään uudelleen %1 s välein; palvelu käynnistyy, kun tietokanta "
-                                                 "avautuu. Virhe: %2")
-                                      .arg(sekunnit)
-                                      .arg(syy));
+            TekstiLokiin(opened
+                             ? QStringLiteral("Tietokantayhteys avautui, mutta sen tarkistukset epäonnistuivat, joten "
+                                              "palvelua ei käynnistetty. Yritetään uudelleen %1 s välein; palvelu "
+                                              "käynnistyy, kun tarkistukset menevät läpi. Virhe: %2")
+                                   .arg(sekunnit)
+                                   .arg(syy)
+                             : QStringLiteral("Tietokantaan ei saatu yhteyttä, joten palvelua ei voitu käynnistää. "
+                                              "Yritetään uudelleen %1 s välein; palvelu käynnistyy, kun tietokanta "
+                                              "avautuu. Virhe: %2")
+                                   .arg(sekunnit)
+                                   .arg(syy));
             lastLogged_ = now;
         } else if (now - lastLogged_ >= logInterval_) {
             TekstiLokiin(opened ? QStringLiteral("Tietokannan tarkistukset epäonnistuvat yhä (%1 yritystä). Virhe: %2")

@@ -4,7 +4,9 @@
 #include <QString>
 #include <optional>
 
-namespace krp::db { class Query; }
+namespace krp::db {
+class Query;
+}
 
 namespace krp {
 

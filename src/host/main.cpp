@@ -55,8 +55,9 @@ int main(int argc, char* argv[])
         // The server container, created right after the window so showing the window (which
         // may start the service) always finds it in place.
         auto container = std::make_unique<krp::ServerContainerService>(
-            asetukset, window.FDYhteysPaaruutu().database(),
-            [&window](const krp::Yhteysnakyma& view) { window.PaivitaYhteysnakyma(view.lines, view.kairanetYhteyksia); });
+            asetukset, window.FDYhteysPaaruutu().database(), [&window](const krp::Yhteysnakyma& view) {
+                window.PaivitaYhteysnakyma(view.lines, view.kairanetYhteyksia);
+            });
         window.setOnRegistryReset([&container] { container->registry().clear(); });
         window.setRemoteService(container.get());
 

@@ -51,7 +51,8 @@ QString DailyLogFile::write(const QStringList& lines)
     if (failing_)
         return {};
     failing_ = true;
-    return QStringLiteral("Lokitiedostoon ei voitu kirjoittaa: %1: %2").arg(QDir::toNativeSeparators(fileNameFor(today)), reason);
+    return QStringLiteral("Lokitiedostoon ei voitu kirjoittaa: %1: %2")
+        .arg(QDir::toNativeSeparators(fileNameFor(today)), reason);
 }
 
 bool DailyLogFile::openFor(const QDate& day, QString* reason)

@@ -12,7 +12,10 @@ namespace krp {
 
 namespace {
 
-bool isSpace(QChar c) { return c == QLatin1Char(' ') || c == QChar(0x00A0) || c == QChar(0x202F); }
+bool isSpace(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QChar(0x00A0) || c == QChar(0x202F);
+}
 
 }  // namespace
 
@@ -63,7 +66,10 @@ QString dateTimeText(const QDateTime& localTime, const QLocale& locale)
     return text;
 }
 
-QString dateTimeText(const QDateTime& localTime) { return dateTimeText(localTime, QLocale::system()); }
+QString dateTimeText(const QDateTime& localTime)
+{
+    return dateTimeText(localTime, QLocale::system());
+}
 
 // The text changes once a second: each thread keeps the text of the last second it wrote, so a
 // busy server does not read the time zone and format a date for every log line.
@@ -127,7 +133,10 @@ QString generalFloatText(double value, const QLocale& locale)
     return text;
 }
 
-QString generalFloatText(double value) { return generalFloatText(value, QLocale::system()); }
+QString generalFloatText(double value)
+{
+    return generalFloatText(value, QLocale::system());
+}
 
 QString twoDecimalsText(double value, const QLocale& locale)
 {
@@ -163,6 +172,9 @@ QString twoDecimalsText(double value, const QLocale& locale)
     return out;
 }
 
-QString twoDecimalsText(double value) { return twoDecimalsText(value, QLocale::system()); }
+QString twoDecimalsText(double value)
+{
+    return twoDecimalsText(value, QLocale::system());
+}
 
 }  // namespace krp

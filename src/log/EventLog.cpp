@@ -20,7 +20,10 @@ std::atomic<EventLog*> g_instance{nullptr};
 QMutex g_instanceMutex;
 EventLog* g_ownedInstance = nullptr;  // created on demand, lives to the end of the process
 
-QString stamped(const QString& timeText, const QString& message) { return timeText + QStringLiteral(": ") + message; }
+QString stamped(const QString& timeText, const QString& message)
+{
+    return timeText + QStringLiteral(": ") + message;
+}
 
 void echo(const QStringList& lines)
 {
@@ -163,7 +166,10 @@ void EventLog::setLineLimit(int limit)
     trimToLimit();
 }
 
-void EventLog::setLogFile(std::unique_ptr<DailyLogFile> file) { file_ = std::move(file); }
+void EventLog::setLogFile(std::unique_ptr<DailyLogFile> file)
+{
+    file_ = std::move(file);
+}
 
 QStringList EventLog::lines() const
 {
@@ -247,9 +253,15 @@ QRecursiveMutex& windowLock()
     return lock;
 }
 
-void TekstiLokiin(const QString& teksti) { EventLog::instance()->appendStamped(teksti); }
+void TekstiLokiin(const QString& teksti)
+{
+    EventLog::instance()->appendStamped(teksti);
+}
 
-void appendLogLine(const QString& line) { EventLog::instance()->appendLine(line); }
+void appendLogLine(const QString& line)
+{
+    EventLog::instance()->appendLine(line);
+}
 
 void appendStampedLineLocked(const QString& message)
 {

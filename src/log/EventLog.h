@@ -35,8 +35,8 @@ public:
     void appendStamped(const QString& message);
 
     // A message holding line breaks (CR LF, LF or CR) occupies several lines.
-    QStringList lines() const;   // any thread; a copy of the lines kept
-    int lineCount() const;       // any thread; lines kept
+    QStringList lines() const;     // any thread; a copy of the lines kept
+    int lineCount() const;         // any thread; lines kept
     qint64 appendedCount() const;  // any thread; every line appended since the start (the newest line's number)
 
     // Any thread: the number of the oldest kept line (appendedCount() + 1 when none is kept).
@@ -90,7 +90,7 @@ private:
     void appendOnMainThread(QStringList lines);
     void trimToLimit();  // mutex_ held
 
-    mutable QMutex mutex_;  // lines_, appended_
+    mutable QMutex mutex_;           // lines_, appended_
     std::deque<std::string> lines_;  // UTF-8; the newest is number appended_
     qint64 appended_ = 0;
     int limit_ = kDefaultLineLimit;

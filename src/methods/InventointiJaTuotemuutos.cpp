@@ -34,9 +34,10 @@ QString TServerMethods1::LisaaInventointirivi(const std::optional<types::TInvent
         if (!Rivi)
             throw MethodError(riviaEiAnnettu);
         const types::TInventointirivi& rivi = *Rivi;
-        appendLogLine(nowText() + QStringLiteral(" Lisätään toimittajan ") + QString::number(rivi.toimittajanro)
-                      + QStringLiteral(" tuotteelle ") + logSafe(rivi.tuotekoodi) + QStringLiteral(" inventointirivi määrällä ")
-                      + generalFloatText(rivi.uusi_varastosaldo) + QStringLiteral("."));
+        appendLogLine(nowText() + QStringLiteral(" Lisätään toimittajan ") + QString::number(rivi.toimittajanro) +
+                      QStringLiteral(" tuotteelle ") + logSafe(rivi.tuotekoodi) +
+                      QStringLiteral(" inventointirivi määrällä ") + generalFloatText(rivi.uusi_varastosaldo) +
+                      QStringLiteral("."));
         db::Query& lisays = sqlInventointirivinLisays;
         lisays.param(QStringLiteral("id")).setText(rivi.id);
         lisays.param(QStringLiteral("toimittajanro")).setInteger(rivi.toimittajanro);

@@ -12,6 +12,9 @@ public:
 };
 
 // The message of any error as Unicode text (what() is UTF-8).
-inline QString messageOf(const std::exception& e) { return QString::fromUtf8(e.what()); }
+inline QString messageOf(const std::exception& e)
+{
+    return QString::fromUtf8(e.what());
+}
 
 }  // namespace krp

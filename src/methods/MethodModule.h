@@ -10,7 +10,9 @@
 #include <string_view>
 #include <vector>
 
-namespace krp::db { class Query; }
+namespace krp::db {
+class Query;
+}
 
 namespace krp {
 

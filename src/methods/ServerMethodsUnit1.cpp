@@ -7,7 +7,8 @@ namespace {
 const QStringList& tuotteenOTrivitSql()
 {
     static const QStringList sql = {
-        QStringLiteral("SELECT (IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0)) "),
+        QStringLiteral(
+            "SELECT (IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0)) "),
         QStringLiteral("-(SELECT IFNULL(SUM(KEO_KERATTYMAARA),0) FROM KERUUOSTOTILAUS"),
         QStringLiteral("WHERE KEO_OSTOTILAUSNRO=OTR_NRO "),
         QStringLiteral("AND KEO_TUOTEKOODI=:tk AND KEO_TOIMITTAJANRO=:tn"),
@@ -37,9 +38,12 @@ const QStringList& varastoontulorivinLisaysSql()
 {
     static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUOSTOTILAUS"),
-        QStringLiteral("(KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA)"),
+        QStringLiteral(
+            "(KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, "
+            "KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA)"),
         QStringLiteral("VALUES "),
-        QStringLiteral("(:id,:ostotilausnro ,:tilausrivinro ,:toimittajanro ,:tuotekoodi,:saapuvamaara ,:kerattymaara ,null ,null ,:keruupaateid, :tila)"),
+        QStringLiteral("(:id,:ostotilausnro ,:tilausrivinro ,:toimittajanro ,:tuotekoodi,:saapuvamaara ,:kerattymaara "
+                       ",null ,null ,:keruupaateid, :tila)"),
     };
     return sql;
 }
@@ -71,9 +75,11 @@ const QStringList& inventointirivinLisaysSql()
 {
     static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUINVENTOINTI"),
-        QStringLiteral("(KEI_ID, KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, KEI_UUSIMAARA, KEI_LUOTU, KEI_KASITELTY, KEI_JATKOKASITELTY, KEI_KERUUPAATEID, KEI_TILA)"),
+        QStringLiteral("(KEI_ID, KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, KEI_UUSIMAARA, KEI_LUOTU, "
+                       "KEI_KASITELTY, KEI_JATKOKASITELTY, KEI_KERUUPAATEID, KEI_TILA)"),
         QStringLiteral("VALUES "),
-        QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:vanha_varastosaldo , :uusi_varastosaldo, Now(), Now(), null, :keruupaateid, null)"),
+        QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:vanha_varastosaldo , :uusi_varastosaldo, Now(), Now(), "
+                       "null, :keruupaateid, null)"),
     };
     return sql;
 }
@@ -82,9 +88,11 @@ const QStringList& tuotemuutosrivinLisaysSql()
 {
     static const QStringList sql = {
         QStringLiteral("INSERT INTO KERUUTUOTEMUUTOS"),
-        QStringLiteral("(KTM_ID, KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, KTM_UUSIHYLLY, KTM_UUSIHALY, KTM_UUSIOPTIMI,  KTM_JATKOKASITELTY, KTM_UUSINIMI)"),
+        QStringLiteral("(KTM_ID, KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, KTM_UUSIHYLLY, KTM_UUSIHALY, "
+                       "KTM_UUSIOPTIMI,  KTM_JATKOKASITELTY, KTM_UUSINIMI)"),
         QStringLiteral("VALUES "),
-        QStringLiteral("(:id,:toimittajanro ,:tuotekoodi ,:eankoodi ,:hyllypaikka,:halytysraja ,:optimivarasto ,null, :nimi)"),
+        QStringLiteral(
+            "(:id,:toimittajanro ,:tuotekoodi ,:eankoodi ,:hyllypaikka,:halytysraja ,:optimivarasto ,null, :nimi)"),
     };
     return sql;
 }
@@ -92,7 +100,9 @@ const QStringList& tuotemuutosrivinLisaysSql()
 const QStringList& asiakashakuSql()
 {
     static const QStringList sql = {
-        QStringLiteral("SELECT AP_ASIAKASNRO,AP_NIMI,AP_GSM,AP_GSMSUUNTA,AP_LISATIEDOT,AP_YRITYS,AP_KATUOSOITE,AP_POSTINUMERO,AP_POSTITOIMIPAIKKA,AP_POSTIOSOITE"),
+        QStringLiteral("SELECT "
+                       "AP_ASIAKASNRO,AP_NIMI,AP_GSM,AP_GSMSUUNTA,AP_LISATIEDOT,AP_YRITYS,AP_KATUOSOITE,AP_POSTINUMERO,"
+                       "AP_POSTITOIMIPAIKKA,AP_POSTIOSOITE"),
         QStringLiteral("FROM ASIAKPER"),
         QStringLiteral("WHERE UPPER(AP_NIMI) LIKE :nimihaku AND ROWNUM<100"),
     };
@@ -102,23 +112,10 @@ const QStringList& asiakashakuSql()
 }  // namespace
 
 TServerMethods1::TServerMethods1(ServiceContext& context)
-    : context_(context),
-      db_(*context.database),
-      FDKysely(db_),
-      FDKysely2(db_),
-      sqlTuotetiedot(db_),
-      sqlTuotetyypinTuotteet(db_),
-      sqlTuotelista(db_),
-      sqlTuotteenOTrivit(db_),
-      sqlVarastoontulorivinLisays(db_),
-      sqlTuotemuutosrivinLisays(db_),
-      sqlKerailyrivinLisays(db_),
-      sqlTuotettaVarastoonkirjausjonossa(db_),
-      sqlInventointirivinLisays(db_),
-      sqlAsiakashaku(db_),
-      sqlTyomaarayshaku(db_),
-      sqlYleinen(db_),
-      sqlTyovaihehaku(db_)
+    : context_(context), db_(*context.database), FDKysely(db_), FDKysely2(db_), sqlTuotetiedot(db_),
+      sqlTuotetyypinTuotteet(db_), sqlTuotelista(db_), sqlTuotteenOTrivit(db_), sqlVarastoontulorivinLisays(db_),
+      sqlTuotemuutosrivinLisays(db_), sqlKerailyrivinLisays(db_), sqlTuotettaVarastoonkirjausjonossa(db_),
+      sqlInventointirivinLisays(db_), sqlAsiakashaku(db_), sqlTyomaarayshaku(db_), sqlYleinen(db_), sqlTyovaihehaku(db_)
 {
     // Statements fixed for the module's whole life; methods only bind and run them. Every
     // session's module shares their text and its parsed form.

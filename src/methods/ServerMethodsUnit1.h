@@ -21,8 +21,7 @@ public:
     TServerMethods1& operator=(const TServerMethods1&) = delete;
 
     // --- published methods, in declaration order -------------------------------------------
-    bool TarkistaKayttooikeus(const QString& sovellusavain, const QString& kayttajatunnus,
-                              const QString& salasana);
+    bool TarkistaKayttooikeus(const QString& sovellusavain, const QString& kayttajatunnus, const QString& salasana);
     QString MonivaiheinenTuotehaku(std::int32_t toimittajanro, const QString& hakukoodi);
     QString Tuotetiedot(const QString& tuotekoodi, std::int32_t toimittajanro, const QString& kentat);
     QString TuotetyypinTuotteet(const QString& tyyppikoodi);
@@ -49,7 +48,8 @@ public:
     bool KuittaaValmiiksi(std::int32_t tyomaaraysnro);
     std::optional<TObjectList<types::TTyo>> HaeTyomaarayksenTyot(std::int32_t tyomaaraysnro);
     void Tyovaihehaku(const QString& tyokoodi, const QString& tyonimi);
-    std::int32_t LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaaraysnro, const std::optional<types::TTyorivi>& Tyorivi);
+    std::int32_t LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaaraysnro,
+                                              const std::optional<types::TTyorivi>& Tyorivi);
     QString HaeSisainenSelvitys(std::int32_t tyomaaraysnro);
     void Ping(const QString& sovellus, const QString& clientid);
     void SovellusSuljetaan(const QString& sovellus, const QString& clientid);

@@ -4,7 +4,9 @@
 #include <QString>
 #include <functional>
 
-namespace krp::db { class Database; }
+namespace krp::db {
+class Database;
+}
 
 namespace krp {
 

@@ -15,11 +15,12 @@ namespace {
 // a new identifier, this many times in all.
 constexpr int ketIdYrityksia = 5;
 
-void lisaaTarrapyynto(db::Query& kysely, const QString& tuotekoodi, std::int32_t toimittajanro,
-                      std::int32_t maara, types::TTarratyyppi tyyppi)
+void lisaaTarrapyynto(db::Query& kysely, const QString& tuotekoodi, std::int32_t toimittajanro, std::int32_t maara,
+                      types::TTarratyyppi tyyppi)
 {
     kysely.clearSql();
-    kysely.addLine(QStringLiteral("INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)"));
+    kysely.addLine(QStringLiteral(
+        "INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)"));
     kysely.addLine(QStringLiteral("VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"));
     kysely.param(QStringLiteral("p1")).setInteger(drawKetId());
     kysely.param(QStringLiteral("p2")).setInteger(toimittajanro);
@@ -52,7 +53,8 @@ QString TServerMethods1::LisaaTarratulostus(const QString& tuotekoodi, std::int3
     }
 }
 
-QString TServerMethods1::LisaaHintalappuTulostus(const QString& tuotekoodi, std::int32_t toimittajanro, std::int32_t maara)
+QString TServerMethods1::LisaaHintalappuTulostus(const QString& tuotekoodi, std::int32_t toimittajanro,
+                                                 std::int32_t maara)
 {
     try {
         lisaaTarrapyynto(FDKysely, tuotekoodi, toimittajanro, maara, types::TTarratyyppi::ttHintalappu);

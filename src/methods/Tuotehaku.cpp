@@ -23,8 +23,7 @@ const Hakutekstit& avoimetTekstit()
 {
     static const Hakutekstit t{
         QStringLiteral("Monivaiheinen tuotehaku: toimittajanro="),
-        {QStringLiteral("Monivaiheinen tuotehaku: eankoodi"),
-         QStringLiteral("Monivaiheinen tuotehaku: tuotekoodi"),
+        {QStringLiteral("Monivaiheinen tuotehaku: eankoodi"), QStringLiteral("Monivaiheinen tuotehaku: tuotekoodi"),
          QStringLiteral("Monivaiheinen tuotehaku: tyyppikoodi")},
         QStringLiteral("Monivaiheinen tuotteita löytyi: "),
         QStringLiteral("Tuotehaku epäonnistui. Syy: "),
@@ -63,20 +62,24 @@ const QString& vaiheenEhto(int vaihe)
 void avaaVaihe(db::Query& kysely, int vaihe, bool vainAvoimet, std::int32_t toimittajanro, const QString& koodi)
 {
     kysely.clearSql();
-    kysely.addLine(QStringLiteral("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER LEFT JOIN TUOTVAIH"));
+    kysely.addLine(
+        QStringLiteral("SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA "
+                       "FROM TUOTPER LEFT JOIN TUOTVAIH"));
     kysely.addLine(QStringLiteral("ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
     if (vainAvoimet)
-        kysely.addLine(QStringLiteral("JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"));
+        kysely.addLine(
+            QStringLiteral("JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO"));
     kysely.addLine(vaiheenEhto(vaihe));
     if (vainAvoimet)
-        kysely.addLine(QStringLiteral("AND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)"));
+        kysely.addLine(QStringLiteral(
+            "AND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)"));
     kysely.param(QStringLiteral("tn")).setInteger(toimittajanro);
     kysely.param(QStringLiteral("koodi")).setText(koodi);
     kysely.open();
 }
 
-QString monivaiheinenHaku(db::Query& kysely, const Hakutekstit& tekstit, bool vainAvoimet,
-                          std::int32_t toimittajanro, const QString& hakukoodi)
+QString monivaiheinenHaku(db::Query& kysely, const Hakutekstit& tekstit, bool vainAvoimet, std::int32_t toimittajanro,
+                          const QString& hakukoodi)
 {
     try {
         logProgress(tekstit.alku + QString::number(toimittajanro) + QStringLiteral(" hakukoodi=") + logSafe(hakukoodi));

@@ -20,18 +20,19 @@ namespace krp {
 QString TServerMethods1::Tuotetiedot(const QString& tuotekoodi, std::int32_t toimittajanro, const QString& kentat)
 {
     try {
-        appendLogLine(nowText() + QStringLiteral(" Tuotetiedot haetaan toimittajan ") + QString::number(toimittajanro)
-                      + QStringLiteral(" tuotteelle ") + logSafe(tuotekoodi));
+        appendLogLine(nowText() + QStringLiteral(" Tuotetiedot haetaan toimittajan ") + QString::number(toimittajanro) +
+                      QStringLiteral(" tuotteelle ") + logSafe(tuotekoodi));
         sqlTuotetiedot.clearSql();
         // The column list goes into the statement text itself; nothing but column references
         // may reach it. A refused list leaves the query without rows, as a failed one does.
         if (!isColumnList(kentat))
-            throw MethodError(QStringLiteral(
-                "kenttäluettelo ei kelpaa. Anna sarakkeiden nimet pilkuin eroteltuina, esimerkiksi "
-                "TP_NIMI,TUOTVAIH.TV_VARASTOSSA (myös * ja TAULU.* käyvät)."));
+            throw MethodError(
+                QStringLiteral("kenttäluettelo ei kelpaa. Anna sarakkeiden nimet pilkuin eroteltuina, esimerkiksi "
+                               "TP_NIMI,TUOTVAIH.TV_VARASTOSSA (myös * ja TAULU.* käyvät)."));
         sqlTuotetiedot.addLine(QStringLiteral("SELECT ") + kentat + QStringLiteral(" FROM TUOTPER3"));
         sqlTuotetiedot.addLine(QStringLiteral("LEFT JOIN TUOTETYYPIT ON TP_TYYPPIKOODI=TTP_TYYPPIKOODI"));
-        sqlTuotetiedot.addLine(QStringLiteral("LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
+        sqlTuotetiedot.addLine(
+            QStringLiteral("LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
         sqlTuotetiedot.addLine(QStringLiteral("WHERE TP_TUOTEKOODI=:tk AND TP_TOIMITTAJANRO=:tn"));
         sqlTuotetiedot.param(QStringLiteral("tk")).setText(trimUpper(tuotekoodi));
         sqlTuotetiedot.param(QStringLiteral("tn")).setInteger(toimittajanro);
@@ -48,7 +49,8 @@ QString TServerMethods1::TuotetyypinTuotteet(const QString& tyyppikoodi)
     try {
         sqlTuotetyypinTuotteet.clearSql();
         sqlTuotetyypinTuotteet.addLine(QStringLiteral("SELECT TUOTPER.*,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER"));
-        sqlTuotetyypinTuotteet.addLine(QStringLiteral("LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
+        sqlTuotetyypinTuotteet.addLine(
+            QStringLiteral("LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO"));
         sqlTuotetyypinTuotteet.addLine(QStringLiteral("WHERE TP_TYYPPIKOODI=:tk"));
         sqlTuotetyypinTuotteet.param(QStringLiteral("tk")).setText(trimUpper(tyyppikoodi));
         sqlTuotetyypinTuotteet.open();
@@ -82,17 +84,17 @@ std::int32_t kokonaisluvuksi(const db::Field& summa)
     if (summa.isNull())
         return 0;
     const double pyoristetty = std::nearbyint(summa.asFloat());  // default mode: half to even
-    if (!(pyoristetty >= std::numeric_limits<std::int32_t>::min()
-          && pyoristetty <= std::numeric_limits<std::int32_t>::max()))
-        throw MethodError(QStringLiteral("jonossa oleva määrä %1 ei mahdu kokonaislukuun.")
-                              .arg(summa.asFloat(), 0, 'g', 15));
+    if (!(pyoristetty >= std::numeric_limits<std::int32_t>::min() &&
+          pyoristetty <= std::numeric_limits<std::int32_t>::max()))
+        throw MethodError(
+            QStringLiteral("jonossa oleva määrä %1 ei mahdu kokonaislukuun.").arg(summa.asFloat(), 0, 'g', 15));
     return static_cast<std::int32_t>(pyoristetty);
 }
 
 }  // namespace
 
 QString TServerMethods1::TuotettaVarastoonkirjausjonossa(const QString& tuotekoodi, std::int32_t toimittajanro,
-                                                        std::int32_t ostotilausnro, std::int32_t& maara)
+                                                         std::int32_t ostotilausnro, std::int32_t& maara)
 {
     try {
         db::Query& kysely = sqlTuotettaVarastoonkirjausjonossa;
@@ -105,8 +107,9 @@ QString TServerMethods1::TuotettaVarastoonkirjausjonossa(const QString& tuotekoo
         kysely.close();
         return QString();
     } catch (const std::exception& e) {
-        return reportTextFailure(QStringLiteral("Tuotteen varastoonvarastoonkirjausjonon tilan selvitys epäonnistui. Syy: "),
-                                 QStringLiteral(" TuotettaVarastoonkirjausjonossa: "), e);
+        return reportTextFailure(
+            QStringLiteral("Tuotteen varastoonvarastoonkirjausjonon tilan selvitys epäonnistui. Syy: "),
+            QStringLiteral(" TuotettaVarastoonkirjausjonossa: "), e);
     }
 }
 
@@ -159,8 +162,8 @@ QString TServerMethods1::InventointiIlmoitus(const QString& tuotekoodi, std::int
 
     QString tulos;
     if (!(viimeisin.date() < QDate::currentDate().addDays(-static_cast<qint64>(rajaPaivina))))
-        tulos = QStringLiteral("Tuote ") + tuotekoodi + QStringLiteral(" on jo inventoitu ") + dateTimeText(viimeisin)
-                + QStringLiteral(".");
+        tulos = QStringLiteral("Tuote ") + tuotekoodi + QStringLiteral(" on jo inventoitu ") + dateTimeText(viimeisin) +
+                QStringLiteral(".");
     FDKysely.close();
     return tulos;
 }

@@ -57,8 +57,8 @@ types::TTyoaikakirjaus TServerMethods1::HaeTyoaikakirjaus(std::int32_t tyokirjau
     q.param(QStringLiteral("tyokirjausnro")).setInteger(tyokirjausnro);
     q.open();
     if (q.isEmpty()) {
-        throw MethodError(QStringLiteral("HaeTyoaikakirjaus: Työkirjausnumerolla %1 ei löyty työaikakirjausta.")
-                              .arg(tyokirjausnro));
+        throw MethodError(
+            QStringLiteral("HaeTyoaikakirjaus: Työkirjausnumerolla %1 ei löyty työaikakirjausta.").arg(tyokirjausnro));
     }
 
     types::TTyoaikakirjaus kirjaus;
@@ -119,8 +119,8 @@ types::TTyoaikakirjaus TServerMethods1::KirjaaTyonLopetus(std::int32_t tyokirjau
     try {
         kirjaus = HaeTyoaikakirjaus(tyokirjausnro);
     } catch (const std::exception& e) {
-        throw MethodError(QStringLiteral("KirjaaTyonLopetus: Työaikakirjauksen hakeminen epäonnistui. Virhe: ")
-                          + messageOf(e));
+        throw MethodError(QStringLiteral("KirjaaTyonLopetus: Työaikakirjauksen hakeminen epäonnistui. Virhe: ") +
+                          messageOf(e));
     }
 
     if (!isStarted(kirjaus))
@@ -143,13 +143,15 @@ types::TTyoaikakirjaus TServerMethods1::KirjaaTyonLopetus(std::int32_t tyokirjau
     return kirjaus;
 }
 
-std::optional<TObjectList<types::TTyoaikakirjaus>>
-TServerMethods1::HaeAvoimetTyoaikakirjaukset(std::int32_t tyomaaraysnro)
+std::optional<TObjectList<types::TTyoaikakirjaus>> TServerMethods1::HaeAvoimetTyoaikakirjaukset(
+    std::int32_t tyomaaraysnro)
 {
     // A query of its own: every entry is read through sqlYleinen while these rows are walked.
     db::Query avoimet(db_);
     avoimet.addLine(QStringLiteral("SELECT TYA_NRO FROM TYOAIKA"));
-    avoimet.addLine(QStringLiteral("WHERE TYA_TYONRO=:tyomaaraysnro AND (TYA_LOPPUKLO IS NULL OR TYA_LOPPUKLO<'1900-1-1') AND TYA_TEKIJA=:kayttajatunnus"));
+    avoimet.addLine(
+        QStringLiteral("WHERE TYA_TYONRO=:tyomaaraysnro AND (TYA_LOPPUKLO IS NULL OR TYA_LOPPUKLO<'1900-1-1') AND "
+                       "TYA_TEKIJA=:kayttajatunnus"));
     avoimet.param(QStringLiteral("tyomaaraysnro")).setInteger(tyomaaraysnro);
     avoimet.param(QStringLiteral("kayttajatunnus")).setText(FKayttajatunnus);
     avoimet.open();

@@ -19,11 +19,10 @@ QString withDash(const QString& trimmedReknro)
 
 }  // namespace
 
-db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t tyomaaraysnro,
-                                           bool nayta_myos_valmiit)
+db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t tyomaaraysnro, bool nayta_myos_valmiit)
 {
-    logProgress(QStringLiteral("Työmääräyshaku: rekisterinro=") + logSafe(reknro)
-                + QStringLiteral(" työmääräysnro=") + QString::number(tyomaaraysnro));
+    logProgress(QStringLiteral("Työmääräyshaku: rekisterinro=") + logSafe(reknro) + QStringLiteral(" työmääräysnro=") +
+                QString::number(tyomaaraysnro));
     try {
         db::Query& q = sqlTyomaarayshaku;
         const QString trimmedReknro = trimControl(reknro);
@@ -34,7 +33,8 @@ db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t t
         q.addLine(QStringLiteral("SELECT MAARPER.*,AP_NIMI,AP_ASIAKASNRO,AJN_MERKKI,AJN_MALLI FROM MAARPER"));
         q.addLine(QStringLiteral("LEFT JOIN ASIAKPER ON TYO_ASIAKASNRO=AP_ASIAKASNRO"));
         q.addLine(QStringLiteral("LEFT JOIN AJONEUVO ON TYO_REKNRO=AJN_REKNRO"));
-        q.addLine(QStringLiteral("WHERE TYO_NRO>0 AND TYO_TILA<>'LASKUTETTU' AND TYO_TILA<>'KUSTANNUSARVIO' AND TYO_TILA<>'PERUTTU'"));
+        q.addLine(QStringLiteral(
+            "WHERE TYO_NRO>0 AND TYO_TILA<>'LASKUTETTU' AND TYO_TILA<>'KUSTANNUSARVIO' AND TYO_TILA<>'PERUTTU'"));
         if (!nayta_myos_valmiit)
             q.addLine(QStringLiteral("AND TYO_TILA<>'TYÖT OK'AND TYO_TILA<>'VALMIS'"));
         if (byReknro)
@@ -66,7 +66,8 @@ db::Query* TServerMethods1::Tyomaarayshaku(const QString& reknro, std::int32_t t
 
 void TServerMethods1::Tyovaihehaku(const QString& tyokoodi, const QString& tyonimi)
 {
-    logProgress(QStringLiteral("Työvaihehaku: työkoodi=") + logSafe(tyokoodi) + QStringLiteral(" työnimi=") + logSafe(tyonimi));
+    logProgress(QStringLiteral("Työvaihehaku: työkoodi=") + logSafe(tyokoodi) + QStringLiteral(" työnimi=") +
+                logSafe(tyonimi));
     try {
         db::Query& q = sqlTyovaihehaku;
         const QString koodi = trimUpper(tyokoodi);
@@ -87,8 +88,7 @@ void TServerMethods1::Tyovaihehaku(const QString& tyokoodi, const QString& tyoni
             q.param(QStringLiteral("nimi")).setText(QLatin1Char('%') + tyonimi.toUpper() + QLatin1Char('%'));
         q.open();
     } catch (const std::exception& e) {
-        logFailure(QStringLiteral(" Työvaihehaku: "),
-                   QStringLiteral("Työvaihehaku epäonnistui. Syy: ") + messageOf(e));
+        logFailure(QStringLiteral(" Työvaihehaku: "), QStringLiteral("Työvaihehaku epäonnistui. Syy: ") + messageOf(e));
     }
 }
 

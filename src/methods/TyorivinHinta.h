@@ -30,8 +30,8 @@ inline TyorivinHinta hinnoitteleTyorivi(const types::TTyorivi& rivi, double alep
 
     const auto perushinta = static_cast<double>(pyoristaSenteiksi(hinta * maara));
     TyorivinHinta tulos;
-    tulos.rivisumma = static_cast<double>(
-        pyoristaSenteiksi((100.0L - alepros) / 100.0L * static_cast<long double>(perushinta)));
+    tulos.rivisumma =
+        static_cast<double>(pyoristaSenteiksi((100.0L - alepros) / 100.0L * static_cast<long double>(perushinta)));
     tulos.kate = static_cast<double>((hinta - static_cast<long double>(rivi.ostohinta)) * maara);
     return tulos;
 }

@@ -47,7 +47,8 @@ void lisaaTyorivi(db::Query& q, std::int32_t tyomaaraysnro, const types::TTyoriv
     q.addLine(QStringLiteral("INSERT INTO MAARTYO("));
     q.addLine(QStringLiteral("MTR_NRO, MTR_RIVINRO, MTR_SUORITTAJA, MTR_ASIAKASNRO, MTR_TYOKOODI"));
     q.addLine(QStringLiteral(", MTR_AJONEUVOKOODI, MTR_TYOLUOKKA, MTR_TEHTAVA, MTR_LISATEKSTI, MTR_SELVITYS"));
-    q.addLine(QStringLiteral(", MTR_ALOITETTUPVM, MTR_VALMISPVM, MTR_ARVIOAIKA, MTR_SUORITETTUAIKA, MTR_LASKUTETTUAIKA"));
+    q.addLine(
+        QStringLiteral(", MTR_ALOITETTUPVM, MTR_VALMISPVM, MTR_ARVIOAIKA, MTR_SUORITETTUAIKA, MTR_LASKUTETTUAIKA"));
     q.addLine(QStringLiteral(", MTR_TUNTIVELOITUS, MTR_KIINTEAHINTA, MTR_ALEPROS, MTR_ALE, MTR_RIVISUMMA"));
     q.addLine(QStringLiteral(", MTR_VEROKANTA, JNRO, MTR_KPL, MTR_TYYPPI, MTR_PAKETTITUNNUS"));
     q.addLine(QStringLiteral(", MTR_OSTOHINTA, MTR_KATE, MTR_DEBET, MTR_VAURIONRO, MTR_TYOPAKKOODI"));
@@ -56,9 +57,12 @@ void lisaaTyorivi(db::Query& q, std::int32_t tyomaaraysnro, const types::TTyoriv
     q.addLine(QStringLiteral("VALUES("));
     q.addLine(QStringLiteral(":mtr_nro, :mtr_rivinro, :mtr_suorittaja, :mtr_asiakasnro, :mtr_tyokoodi"));
     q.addLine(QStringLiteral(", :mtr_ajoneuvokoodi, :mtr_tyoluokka, :mtr_tehtava, :mtr_lisateksti, :mtr_selvitys"));
-    q.addLine(QStringLiteral(", :mtr_aloitettupvm, :mtr_valmispvm, :mtr_arvioaika, :mtr_suoritettuaika, :mtr_laskutettuaika"));
+    q.addLine(QStringLiteral(
+        ", :mtr_aloitettupvm, :mtr_valmispvm, :mtr_arvioaika, :mtr_suoritettuaika, :mtr_laskutettuaika"));
     q.addLine(QStringLiteral(", :mtr_tuntiveloitus, :mtr_kiinteahinta, :mtr_alepros, :mtr_ale, :mtr_rivisumma"));
-    q.addLine(QStringLiteral(", :mtr_verokanta, (SELECT IFNULL(MAX(JNRO),0)+1000 FROM MAARTYO WHERE MTR_NRO=:mtr_nro), :mtr_kpl, :mtr_tyyppi, :mtr_pakettitunnus"));
+    q.addLine(
+        QStringLiteral(", :mtr_verokanta, (SELECT IFNULL(MAX(JNRO),0)+1000 FROM MAARTYO WHERE MTR_NRO=:mtr_nro), "
+                       ":mtr_kpl, :mtr_tyyppi, :mtr_pakettitunnus"));
     q.addLine(QStringLiteral(", :mtr_ostohinta, :mtr_kate, :mtr_debet, :mtr_vaurionro, :mtr_tyopakkoodi"));
     q.addLine(QStringLiteral(", :mtr_viite, :mtr_cabaskoodi, :mtr_tyopakhakunro, :mtr_rivityyppi"));
     q.addLine(QStringLiteral(")"));
@@ -112,8 +116,8 @@ void kasvataLoppusummia(db::Query& q, std::int32_t tyomaaraysnro, QChar paikka, 
     q.addLine(QStringLiteral("UPDATE MAARPER SET"));
     q.addLine(QStringLiteral("TYO_YHTEENSA=TYO_YHTEENSA+:muutos,"));
     q.addLine(QStringLiteral("TYO_YHTEENSA_TYO=TYO_YHTEENSA_TYO+:muutos,"));
-    q.addLine(QStringLiteral("TYO_YHTEENSA_TYO") + paikka + QStringLiteral("=TYO_YHTEENSA_TYO") + paikka
-              + QStringLiteral("+ :muutos,"));
+    q.addLine(QStringLiteral("TYO_YHTEENSA_TYO") + paikka + QStringLiteral("=TYO_YHTEENSA_TYO") + paikka +
+              QStringLiteral("+ :muutos,"));
     q.addLine(QStringLiteral("TYO_MUUTETTU=NOW()"));
     q.addLine(QStringLiteral("WHERE TYO_NRO=:nro"));
     q.param(QStringLiteral("nro")).setInteger(tyomaaraysnro);
@@ -124,11 +128,11 @@ void kasvataLoppusummia(db::Query& q, std::int32_t tyomaaraysnro, QChar paikka, 
 }  // namespace
 
 std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaaraysnro,
-                                                          const std::optional<types::TTyorivi>& Tyorivi)
+                                                           const std::optional<types::TTyorivi>& Tyorivi)
 {
-    logProgress(kTag + QStringLiteral("tyomaaraysnro=") + QString::number(tyomaaraysnro)
-                + QStringLiteral(" tyokoodi=") + (Tyorivi ? logSafe(Tyorivi->tyokoodi) : QString())
-                + QStringLiteral(" tehtava=") + (Tyorivi ? logSafe(Tyorivi->tehtava) : QString()));
+    logProgress(kTag + QStringLiteral("tyomaaraysnro=") + QString::number(tyomaaraysnro) +
+                QStringLiteral(" tyokoodi=") + (Tyorivi ? logSafe(Tyorivi->tyokoodi) : QString()) +
+                QStringLiteral(" tehtava=") + (Tyorivi ? logSafe(Tyorivi->tehtava) : QString()));
     try {
         if (!Tyorivi)
             throw MethodError(QStringLiteral("Työriviä ei annettu."));
@@ -144,8 +148,7 @@ std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaara
         if (q.isEmpty())
             throw MethodError(QStringLiteral("Työmääräystä %1 ei löydy.").arg(tyomaaraysnro));
         const Asiakaspaikka asiakas = valitseAsiakaspaikka(
-            rivi.asiakasnro,
-            static_cast<std::int32_t>(q.fieldByName(QStringLiteral("TYO_ASIAKASNRO")).asInteger()),
+            rivi.asiakasnro, static_cast<std::int32_t>(q.fieldByName(QStringLiteral("TYO_ASIAKASNRO")).asInteger()),
             static_cast<std::int32_t>(q.fieldByName(QStringLiteral("TYO_ASIAKASNRO2")).asInteger()),
             static_cast<std::int32_t>(q.fieldByName(QStringLiteral("TYO_ASIAKASNRO3")).asInteger()));
         rivi.asiakasnro = asiakas.asiakasnro;
@@ -188,9 +191,9 @@ std::int32_t TServerMethods1::LisaaTyovaiheTyomaaraykselle(std::int32_t tyomaara
             return uusi.rivinro;
         });
 
-        logProgress(kTag + QStringLiteral("Työrivi lisätty työmääräykselle: ") + QString::number(tyomaaraysnro)
-                    + QStringLiteral(" rivinro: ") + QString::number(rivi.rivinro) + QStringLiteral(" JNRO: ")
-                    + QString::number(rivi.jro) + QStringLiteral(" työkoodi: ") + logSafe(rivi.tyokoodi));
+        logProgress(kTag + QStringLiteral("Työrivi lisätty työmääräykselle: ") + QString::number(tyomaaraysnro) +
+                    QStringLiteral(" rivinro: ") + QString::number(rivi.rivinro) + QStringLiteral(" JNRO: ") +
+                    QString::number(rivi.jro) + QStringLiteral(" työkoodi: ") + logSafe(rivi.tyokoodi));
         logProgress(kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu ") + twoDecimalsText(rivi.rivisumma));
         return rivi.rivinro;
     } catch (const std::exception& e) {

@@ -62,11 +62,14 @@ CallOutcome callOutcome(int httpStatus)
 {
     switch (httpStatus) {
     case 200: return CallOutcome::Ok;
-    case 400: case 413: case 422: return CallOutcome::BadArguments;
+    case 400:
+    case 413:
+    case 422: return CallOutcome::BadArguments;
     case 401: return CallOutcome::Unauthorized;
     case 404: return CallOutcome::UnknownMethod;
     case 500: return CallOutcome::Failed;
-    case 429: case 503: return CallOutcome::Refused;
+    case 429:
+    case 503: return CallOutcome::Refused;
     default: return CallOutcome::Other;
     }
 }
@@ -195,8 +198,7 @@ std::string Counters::writeExposition(const ScrapeGauges& gauges) const
     std::string out;
     out.reserve(4096 + called.size() * 2048);
 
-    header(out, "krpalvelin_method_calls_total", "counter",
-           "Calls of published methods by method and outcome.");
+    header(out, "krpalvelin_method_calls_total", "counter", "Calls of published methods by method and outcome.");
     for (const auto& [name, slot] : called) {
         for (std::size_t o = 0; o < kOutcomes; ++o) {
             sample(out, "krpalvelin_method_calls_total",
@@ -255,7 +257,8 @@ std::string Counters::writeExposition(const ScrapeGauges& gauges) const
     sample(out, "krpalvelin_database_pool_connections", {}, std::to_string(gauges.poolConnections));
     header(out, "krpalvelin_database_pool_in_use", "gauge", "Pooled database connections in use now.");
     sample(out, "krpalvelin_database_pool_in_use", {}, std::to_string(gauges.poolLeased));
-    header(out, "krpalvelin_database_pool_max", "gauge", "Pooled database connections allowed open at once (the configured limit).");
+    header(out, "krpalvelin_database_pool_max", "gauge",
+           "Pooled database connections allowed open at once (the configured limit).");
     sample(out, "krpalvelin_database_pool_max", {}, std::to_string(gauges.poolMax));
 
     header(out, "krpalvelin_event_log_lines_total", "counter", "Lines appended to the event log.");

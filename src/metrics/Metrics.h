@@ -20,12 +20,12 @@ namespace krp::metrics {
 
 // How a method call ended, from its HTTP status.
 enum class CallOutcome : std::size_t {
-    Ok,            // 200
-    BadArguments,  // 400, 413, 422: the method was not called
-    Unauthorized,  // 401: no such session
-    UnknownMethod, // 404
-    Failed,        // 500: the method raised an error
-    Refused,       // 429, 503: try again later
+    Ok,             // 200
+    BadArguments,   // 400, 413, 422: the method was not called
+    Unauthorized,   // 401: no such session
+    UnknownMethod,  // 404
+    Failed,         // 500: the method raised an error
+    Refused,        // 429, 503: try again later
     Other,
     Count
 };

@@ -34,8 +34,12 @@ struct TextMarshal : ByValue<QString> {
     static QString read(const rapidjson::Value& v) { return readText(v); }
     static std::string typeName() { return "text"; }
 };
-template <> struct Marshal<QString> : TextMarshal {};
-template <> struct Marshal<const QString&> : TextMarshal {};
+template <>
+struct Marshal<QString> : TextMarshal {
+};
+template <>
+struct Marshal<const QString&> : TextMarshal {
+};
 
 template <>
 struct Marshal<std::int32_t> : ByValue<std::int32_t> {

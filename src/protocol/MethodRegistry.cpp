@@ -6,7 +6,6 @@
 
 namespace krp::protocol {
 
-
 CallResult errorResult(int status, std::string_view message)
 {
     return CallResult{status, transport::errorBody(message), {}};
@@ -60,17 +59,19 @@ const rapidjson::Value* argumentsOf(rapidjson::Document& document, std::string_v
         return nullptr;
     }
     if (!document.IsArray()) {
-        refusal = errorResult(kStatusBadRequest, method.name + ": the request body must be a JSON array of the "
-                                                               "arguments, got " + jsonKindOf(document));
+        refusal = errorResult(kStatusBadRequest, method.name +
+                                                     ": the request body must be a JSON array of the "
+                                                     "arguments, got " +
+                                                     jsonKindOf(document));
         return nullptr;
     }
     if (document.Size() != method.parameters.size()) {
         std::string names;
         for (const auto& p : method.parameters)
             names += (names.empty() ? "" : ", ") + p.name;
-        refusal = errorResult(kStatusBadRequest, method.name + " takes " + std::to_string(method.parameters.size()) +
-                                                     " argument(s) (" + names + "), got " +
-                                                     std::to_string(document.Size()));
+        refusal =
+            errorResult(kStatusBadRequest, method.name + " takes " + std::to_string(method.parameters.size()) +
+                                               " argument(s) (" + names + "), got " + std::to_string(document.Size()));
         return nullptr;
     }
     return &document;

@@ -111,8 +111,8 @@ typename Marshal<P>::Storage readArgument(const rapidjson::Value& args, std::siz
     try {
         return Marshal<P>::read(args[static_cast<rapidjson::SizeType>(index)]);
     } catch (const types::RecordJsonError& e) {
-        throw ArgumentError("argument " + std::to_string(index + 1) + " \"" + method.parameters[index].name +
-                            "\" (" + method.parameters[index].type + "): " + e.what());
+        throw ArgumentError("argument " + std::to_string(index + 1) + " \"" + method.parameters[index].name + "\" (" +
+                            method.parameters[index].type + "): " + e.what());
     }
 }
 
@@ -146,8 +146,7 @@ public:
         index_.emplace(info.name, entries_.size());
         entries_.push_back(Entry{info, [method](Module& module, rapidjson::Document& args, const MethodInfo& m,
                                                 const MethodErrorHandler& onError) {
-                                     return invoke(module, method, args, m, onError,
-                                                   std::index_sequence_for<A...>{});
+                                     return invoke(module, method, args, m, onError, std::index_sequence_for<A...>{});
                                  }});
         infos_.push_back(std::move(info));
         return *this;
@@ -178,8 +177,8 @@ public:
     }
 
 private:
-    using Invoker = std::function<CallResult(Module&, rapidjson::Document&, const MethodInfo&,
-                                             const MethodErrorHandler&)>;
+    using Invoker =
+        std::function<CallResult(Module&, rapidjson::Document&, const MethodInfo&, const MethodErrorHandler&)>;
     struct Entry {
         MethodInfo info;
         Invoker invoke;

@@ -60,9 +60,9 @@ bool DSAuthenticationManager1UserAuthenticate(const QString& user, const QString
 
 void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db::Database& database)
 {
-    TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + logSafe(p.sovellus)
-                 + QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress
-                 + QStringLiteral(". Protokolla: ") + logSafe(channel.protocol));
+    TekstiLokiin(QStringLiteral("Saatiin sovellukselta \"") + logSafe(p.sovellus) +
+                 QStringLiteral("\" yhteyspyyntö osoitteesta ") + channel.clientAddress +
+                 QStringLiteral(". Protokolla: ") + logSafe(channel.protocol));
     try {
         // A query of this opening's own: its statements lease a pooled connection, so openings
         // run side by side and none waits for another's database statement.
@@ -72,8 +72,8 @@ void DSServer1Connect(const ConnectProperties& p, const ChannelInfo& channel, db
     } catch (const db::Error& e) {
         if (!e.isUnavailable())
             throw;
-        appendStampedLineLocked(QStringLiteral("Yhteyspyyntöä ei voitu tarkistaa, koska tietokanta ei vastaa: ")
-                                + QString::fromUtf8(e.what()));
+        appendStampedLineLocked(QStringLiteral("Yhteyspyyntöä ei voitu tarkistaa, koska tietokanta ei vastaa: ") +
+                                QString::fromUtf8(e.what()));
         throw DatabaseUnavailable(e.what());
     }
 }
@@ -82,10 +82,11 @@ void TarkistaPaasykoodi(db::Query& kysely, const QString& saatu_paasykoodi)
 {
     const QString paasykoodi = readSetting(kysely, QStringLiteral("Mobiilisovellusten pääsykoodi"));
     if (paasykoodi.isEmpty())
-        throw ServerMisconfigured(QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
+        throw ServerMisconfigured(
+            QStringLiteral("Mobiilisovellusten pääsykoodi on asettamatta normaalin ohjelman puolella."));
     if (paasykoodi.size() < 20)
-        throw ServerMisconfigured(QStringLiteral(
-            "Mobiilisovellusten pääsykoodi on liian lyhyt. Korjaa se normaalin ohjelman puolella."));
+        throw ServerMisconfigured(
+            QStringLiteral("Mobiilisovellusten pääsykoodi on liian lyhyt. Korjaa se normaalin ohjelman puolella."));
     QHash<QChar, int> Merkit;
     bool muoto_ei_kelpaa = false;
     for (QChar c : paasykoodi) {
@@ -107,8 +108,8 @@ void TarkistaOhjelmanKirjautumistiedot(db::Query& kysely, const QString& saatu_k
     kysely.addLine(QStringLiteral("WHERE MP_KAYTTAJATUNNUS=:kt"));
     kysely.param(QStringLiteral("kt")).setText(saatu_kayttajatunnus);
     kysely.open();
-    const bool ok = !kysely.eof()
-                    && constantTimeEquals(kysely.fieldByName(QStringLiteral("MP_SALASANA")).asText(), saatu_salasana);
+    const bool ok =
+        !kysely.eof() && constantTimeEquals(kysely.fieldByName(QStringLiteral("MP_SALASANA")).asText(), saatu_salasana);
     kysely.close();
     if (ok) {
         appendStampedLineLocked(QStringLiteral("Kirjautuminen ohjelman tunnuksella onnistui."));

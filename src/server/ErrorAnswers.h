@@ -41,13 +41,13 @@ inline constexpr std::string_view kSessionBusy =
 inline constexpr std::string_view kTryAgainShortly = " Yritä hetken kuluttua uudelleen.";
 
 // Retry-After, in seconds.
-inline constexpr int kRetryStopping = 10;      // the service is stopping
-inline constexpr int kRetryDatabase = 10;      // the database did not answer
-inline constexpr int kRetrySessionCap = 30;    // the most sessions are open
-inline constexpr int kRetrySessionBusy = 1;    // the session's most calls wait
-inline constexpr int kRetryInProgress = 5;     // a keyed write still runs in another session
-inline constexpr int kRetryJournal = 10;       // the journal of keyed calls could not be written
-inline constexpr int kRetryHealth = 5;         // the health answer "unavailable"
+inline constexpr int kRetryStopping = 10;    // the service is stopping
+inline constexpr int kRetryDatabase = 10;    // the database did not answer
+inline constexpr int kRetrySessionCap = 30;  // the most sessions are open
+inline constexpr int kRetrySessionBusy = 1;  // the session's most calls wait
+inline constexpr int kRetryInProgress = 5;   // a keyed write still runs in another session
+inline constexpr int kRetryJournal = 10;     // the journal of keyed calls could not be written
+inline constexpr int kRetryHealth = 5;       // the health answer "unavailable"
 
 void addRetryAfter(transport::HttpResponse& response, int seconds);
 // {"error": message} with Retry-After.

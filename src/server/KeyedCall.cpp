@@ -38,7 +38,8 @@ HttpResponse outcomeUnknown(const std::string& method, const std::string& key)
 HttpResponse stillRunning(const std::string& key)
 {
     HttpResponse r = HttpResponse::error(
-        409, "Kutsu avaimella " + key + " on yhä kesken toisessa istunnossa; toista se hetken kuluttua samalla avaimella.");
+        409,
+        "Kutsu avaimella " + key + " on yhä kesken toisessa istunnossa; toista se hetken kuluttua samalla avaimella.");
     r.headers.emplace_back("Idempotent-Outcome", "in-progress");
     answers::addRetryAfter(r, answers::kRetryInProgress);
     return r;
@@ -81,8 +82,7 @@ HttpResponse inSession(session::Session& session, const std::string& key, const 
 }  // namespace
 
 HttpResponse runKeyedCall(const KeyedCalls& keyed, session::Session& session, const std::string& key,
-                          const std::string& method, const std::string& body,
-                          const std::function<HttpResponse()>& run)
+                          const std::string& method, const std::string& body, const std::function<HttpResponse()>& run)
 {
     if (!keyed.journal || !keyed.writes || !keyed.writes(method))
         return inSession(session, key, method, body, run);
@@ -98,19 +98,16 @@ HttpResponse runKeyedCall(const KeyedCalls& keyed, session::Session& session, co
         return journalUnavailable(e.what());
     }
     switch (claim.outcome) {
-    case Outcome::Answered:
-        return replayed(claim.answer);
-    case Outcome::Other:
-        return otherCall();
-    case Outcome::InProgress:
-        return stillRunning(key);
+    case Outcome::Answered: return replayed(claim.answer);
+    case Outcome::Other: return otherCall();
+    case Outcome::InProgress: return stillRunning(key);
     case Outcome::Unknown:
         TekstiLokiin(QStringLiteral("Toistettu kutsu, jonka tulos on epävarma (palvelin pysähtyi sen aikana): %1, "
                                     "käyttäjä \"%2\", avain %3. Kutsua ei ajettu uudelleen.")
-                         .arg(QString::fromStdString(method), logSafe(QString::fromStdString(user)), QString::fromStdString(key)));
+                         .arg(QString::fromStdString(method), logSafe(QString::fromStdString(user)),
+                              QString::fromStdString(key)));
         return outcomeUnknown(method, key);
-    case Outcome::Run:
-        break;
+    case Outcome::Run: break;
     }
     HttpResponse r = answerOf(run);
     keyed.journal->finish(user, key, {r.status, r.body});

@@ -23,7 +23,7 @@ std::chrono::seconds LoginThrottle::retryAfter(const std::string& address, Clock
 }
 
 std::chrono::seconds LoginThrottle::failed(const std::string& address, const std::optional<std::string>& user,
-                                          Clock::time_point now)
+                                           Clock::time_point now)
 {
     std::lock_guard lock(mutex_);
     if (entries_.size() >= kAddressMemory)

@@ -71,15 +71,14 @@ void RemoteCall::start(const std::string& bearer)
 
     auto self = shared_from_this();
     using Turn = session::SessionManager::Turn;
-    switch (services_.sessions.requestTurn(*session_, [self] { self->onTurn(); }, [self] { self->onDropped(); })) {
+    switch (services_.sessions.requestTurn(
+        *session_, [self] { self->onTurn(); }, [self] { self->onDropped(); })) {
     case Turn::Started:
-    case Turn::Queued:
-        return;
-    case Turn::Closed:
-        return respond_(answers::unauthorized(answers::kNoSession));
+    case Turn::Queued: return;
+    case Turn::Closed: return respond_(answers::unauthorized(answers::kNoSession));
     case Turn::Busy:
-        services_.busyLog.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ")
-                               + QString::fromStdString(label()));
+        services_.busyLog.note(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): ") +
+                               QString::fromStdString(label()));
         return respond_(answers::retryLater(429, answers::kSessionBusy, answers::kRetrySessionBusy));
     }
 }

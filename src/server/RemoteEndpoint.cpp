@@ -28,17 +28,11 @@ std::optional<std::string> idempotencyKey(const HttpRequest& request)
 
 }  // namespace
 
-RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service,
-                               BlockingExecutor blocking, const MethodModule* module,
-                               LoginThrottleOptions throttle)
-    : sessions_(sessions),
-      module_(module ? *module : publishedModule()),
-      blocking_(std::move(blocking)),
-      busyLog_(&TekstiLokiin),
-      calls_{sessions_, blocking_, stopping_, running_, keyed_, busyLog_},
-      gates_(sessions, service, blocking_, throttle),
-      operations_(sessions, service),
-      console_(sessions, service)
+RemoteEndpoint::RemoteEndpoint(session::SessionManager& sessions, ServiceContext& service, BlockingExecutor blocking,
+                               const MethodModule* module, LoginThrottleOptions throttle)
+    : sessions_(sessions), module_(module ? *module : publishedModule()), blocking_(std::move(blocking)),
+      busyLog_(&TekstiLokiin), calls_{sessions_, blocking_, stopping_, running_, keyed_, busyLog_},
+      gates_(sessions, service, blocking_, throttle), operations_(sessions, service), console_(sessions, service)
 {
     keyed_.writes = [this](std::string_view method) {
         const protocol::MethodInfo* info = module_.find(method);
@@ -101,9 +95,9 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
     if (route.isOperator()) {
         // Health may wait up to its deadline for the database: on a worker.
         auto operatorRequest = std::make_shared<HttpRequest>(std::move(request));
-        return onWorker(route.path,
-                        [this, operatorRequest, route] { return operations_.handle(*operatorRequest, route); },
-                        std::move(respond));
+        return onWorker(
+            route.path, [this, operatorRequest, route] { return operations_.handle(*operatorRequest, route); },
+            std::move(respond));
     }
     respond = OperationsEndpoint::counting(route, request.method, std::move(respond));
     switch (route.kind) {
@@ -111,8 +105,8 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         if (request.method == "POST") {
             std::string label = "istunnon avaus (" + request.remoteAddress + ")";
             auto opening = std::make_shared<HttpRequest>(std::move(request));
-            return onWorker(std::move(label), [this, opening] { return gates_.open(*opening, stopping_); },
-                            std::move(respond));
+            return onWorker(
+                std::move(label), [this, opening] { return gates_.open(*opening, stopping_); }, std::move(respond));
         }
         if (request.method == "DELETE")
             return closeSession(request, respond);
@@ -122,7 +116,8 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
             return respond(HttpResponse::error(405, "Methods are called with POST."));
         auto key = idempotencyKey(request);
         if (key && !session::IdempotencyStore::validKey(*key))
-            return respond(HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :"));
+            return respond(
+                HttpResponse::error(400, "Idempotency-Key must be 1 to 64 characters from A-Z a-z 0-9 - _ . :"));
         return RemoteCall::method(calls_, bearerToken(request), route.name, module_.find(route.name), std::move(key),
                                   std::move(request.body), std::move(respond));
     }
@@ -130,8 +125,7 @@ void RemoteEndpoint::handle(HttpRequest&& request, transport::Respond respond)
         if (request.method != "GET")
             return respond(HttpResponse::error(405, "Providers are read with GET."));
         return RemoteCall::provider(calls_, bearerToken(request), route.name, std::move(respond));
-    default:
-        return respond(HttpResponse::error(404, answers::kNoSuchPath));
+    default: return respond(HttpResponse::error(404, answers::kNoSuchPath));
     }
 }
 

@@ -41,15 +41,13 @@ QString journalStateText(const session::KeyedCallJournal& journal)
     const QString file = QString::fromStdString(journal.file());
     const QString problem = QString::fromStdString(journal.problem());
     switch (journal.state()) {
-    case State::Opened:
-        return {};
-    case State::Created:
-        return QStringLiteral("Toistojen kirjanpitoa ei löytynyt, aloitettiin uusi: ") + file;
+    case State::Opened: return {};
+    case State::Created: return QStringLiteral("Toistojen kirjanpitoa ei löytynyt, aloitettiin uusi: ") + file;
     case State::Replaced:
-        return problem + QStringLiteral(". Palvelu jatkaa uudella kirjanpidolla; sitä ennen lähetettyjen kutsujen "
-                                        "toistot ajetaan kuin uudet kutsut.");
-    case State::InMemory:
-        return problem.isEmpty() ? QString() : problem + QLatin1Char('.');
+        return problem + QStringLiteral(
+                             ". Palvelu jatkaa uudella kirjanpidolla; sitä ennen lähetettyjen kutsujen "
+                             "toistot ajetaan kuin uudet kutsut.");
+    case State::InMemory: return problem.isEmpty() ? QString() : problem + QLatin1Char('.');
     }
     return {};
 }
@@ -58,15 +56,13 @@ QString journalStateText(const session::KeyedCallJournal& journal)
 
 TServerContainer1::TServerContainer1(ServiceContext& service, const QString& certificateDir,
                                      ServerContainerOptions options)
-    : options_(options),
-      sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
+    : options_(options), sessions_(std::make_unique<session::SessionManager>(sessionOptions(options))),
       journal_(std::make_unique<session::KeyedCallJournal>(
           session::KeyedCallJournalOptions{options.keyedCallJournal, options.keyedCallsKeptFor})),
       workers_(options.workerThreads == 0 ? 1 : options.workerThreads),
       endpoint_(
-          *sessions_, service,
-          [this](std::function<void()> work) { workers_.post(std::move(work)); },
-          options.methods, options.loginThrottle),
+          *sessions_, service, [this](std::function<void()> work) { workers_.post(std::move(work)); }, options.methods,
+          options.loginThrottle),
       DSHTTPService1([this](transport::HttpRequest&& r, transport::Respond respond) {
           endpoint_.handle(std::move(r), std::move(respond));
       })
@@ -98,11 +94,12 @@ void TServerContainer1::DataModuleCreate()
     sessions_->addListener([delay](session::SessionEvent type, session::Session& s) {
         if (type == session::SessionEvent::Created) {
             s.scheduleOnce(delay, [](session::Session& created) {
-                appendStampedLineLocked(QStringLiteral("Yhteys muodostettu: ")
-                                        + QString::fromStdString(created.data("RemoteHost")));
+                appendStampedLineLocked(QStringLiteral("Yhteys muodostettu: ") +
+                                        QString::fromStdString(created.data("RemoteHost")));
             });
         } else if (type == session::SessionEvent::Closed) {
-            appendStampedLineLocked(QStringLiteral("Yhteys katkaistu: ") + QString::fromStdString(s.data("RemoteHost")));
+            appendStampedLineLocked(QStringLiteral("Yhteys katkaistu: ") +
+                                    QString::fromStdString(s.data("RemoteHost")));
         }
     });
 }
@@ -125,17 +122,19 @@ void TServerContainer1::start()
     o.checkHead = [this](const transport::HttpRequest& r) { return endpoint_.checkHead(r); };
     o.onRefusedConnection = [](const std::string& address, bool addressFull) {
         // Reported at most once a minute per address; handed to the main thread, no lock.
-        TekstiLokiin(QStringLiteral("Yhteys torjuttu osoitteesta ") + QString::fromStdString(address)
-                     + (addressFull ? QStringLiteral(": osoitteesta on jo enimmäismäärä yhteyksiä auki.")
-                                    : QStringLiteral(": palvelimella on jo enimmäismäärä yhteyksiä auki.")));
+        TekstiLokiin(QStringLiteral("Yhteys torjuttu osoitteesta ") + QString::fromStdString(address) +
+                     (addressFull ? QStringLiteral(": osoitteesta on jo enimmäismäärä yhteyksiä auki.")
+                                  : QStringLiteral(": palvelimella on jo enimmäismäärä yhteyksiä auki.")));
     };
     o.onBodyMemoryFull = [this](const std::string& address, bool addressFull) {
-        bodyMemoryLog_.note(QStringLiteral("Pyyntö torjuttu osoitteesta ") + QString::fromStdString(address)
-                            + (addressFull ? QStringLiteral(" (503): osoitteen pyyntöjen rungot täyttävät jo sen osuuden muistista.")
-                                           : QStringLiteral(" (503): pyyntöjen rungot täyttävät jo niille varatun muistin.")));
+        bodyMemoryLog_.note(
+            QStringLiteral("Pyyntö torjuttu osoitteesta ") + QString::fromStdString(address) +
+            (addressFull ? QStringLiteral(" (503): osoitteen pyyntöjen rungot täyttävät jo sen osuuden muistista.")
+                         : QStringLiteral(" (503): pyyntöjen rungot täyttävät jo niille varatun muistin.")));
     };
     o.onConnectionFault = [this](const std::string& what) {
-        connectionFaultLog_.note(QStringLiteral("Yhteys katkaistiin virheen vuoksi: ") + logSafe(QString::fromStdString(what)));
+        connectionFaultLog_.note(QStringLiteral("Yhteys katkaistiin virheen vuoksi: ") +
+                                 logSafe(QString::fromStdString(what)));
     };
     endpoint_.resume();
     DSHTTPService1.start(o);
@@ -174,8 +173,8 @@ void TServerContainer1::stop()
     }
     beginStop();
     const auto deadline = std::chrono::steady_clock::now() + options_.stopDeadline;
-    const bool mainThread = QCoreApplication::instance() != nullptr
-                            && QThread::currentThread() == QCoreApplication::instance()->thread();
+    const bool mainThread =
+        QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
     while (!isDrained() && std::chrono::steady_clock::now() < deadline) {
         if (mainThread)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

@@ -28,9 +28,9 @@ struct ServerContainerOptions {
     // Threads for what may wait on the database (method calls, session openings): at most
     // this many calls are inside the database at once; further ones wait without a thread.
     unsigned workerThreads = 16;
-    std::size_t maxSessions = 10'000;       // open sessions; an opening past it gets 503
-    std::size_t maxSessionsPerAddress = 1'000;  // of them opened from one client address
-    std::size_t maxWaitingCalls = 8;        // calls of one session waiting; the next gets 429
+    std::size_t maxSessions = 10'000;                // open sessions; an opening past it gets 503
+    std::size_t maxSessionsPerAddress = 1'000;       // of them opened from one client address
+    std::size_t maxWaitingCalls = 8;                 // calls of one session waiting; the next gets 429
     std::chrono::milliseconds stopDeadline{30'000};  // how long a stop lets calls in flight finish
     // The method module of the sessions (who answers POST /api/v1/methods/{Method}); nullptr:
     // the published methods of TServerMethods1. Tests put methods of their own in front of those.
@@ -73,8 +73,9 @@ public:
     // The stop: no new connections or sessions; calls not started are answered 503
     // "Palvelu pysäytetään"; calls in flight finish and their answers are written, up to
     // stopDeadline (the calls cut by it are named in the log); only then are the connections
-    // and sessions closed, at once, whatever the cut calls still wait for. Called on the Qt main thread, stop keeps that thread's events
-    // running while it waits (user input excepted, so that nothing starts or stops meanwhile).
+    // and sessions closed, at once, whatever the cut calls still wait for. Called on the Qt main
+    // thread, stop keeps that thread's events running while it waits (user input excepted, so
+    // that nothing starts or stops meanwhile).
     void start();
     void stop();
     // The stop in its steps, for callers that wait in their own way.

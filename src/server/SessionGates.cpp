@@ -18,10 +18,7 @@ using transport::HttpResponse;
 
 SessionGates::SessionGates(session::SessionManager& sessions, ServiceContext& service, BlockingExecutor blocking,
                            LoginThrottleOptions throttle)
-    : sessions_(sessions),
-      service_(service),
-      blocking_(std::move(blocking)),
-      sessionCapLog_(&TekstiLokiin),
+    : sessions_(sessions), service_(service), blocking_(std::move(blocking)), sessionCapLog_(&TekstiLokiin),
       throttle_(throttle)
 {
 }
@@ -58,13 +55,14 @@ std::optional<HttpResponse> SessionGates::lockedOut(const std::string& address)
 void SessionGates::openingFailed(const std::string& address, const QString& user, bool erpUser)
 {
     const QString from = QString::fromStdString(address);
-    TekstiLokiin(QStringLiteral("Istunnon avaus hylätty: osoite ") + from + QStringLiteral(", käyttäjätunnus \"")
-                 + logSafe(user) + QStringLiteral("\"."));
+    TekstiLokiin(QStringLiteral("Istunnon avaus hylätty: osoite ") + from + QStringLiteral(", käyttäjätunnus \"") +
+                 logSafe(user) + QStringLiteral("\"."));
     // A wrong application credential names no ERP user: no user's success clears it.
-    const auto lock = throttle_.failed(address, erpUser ? std::optional<std::string>(user.toStdString()) : std::nullopt);
+    const auto lock =
+        throttle_.failed(address, erpUser ? std::optional<std::string>(user.toStdString()) : std::nullopt);
     if (lock.count() > 0)
-        TekstiLokiin(QStringLiteral("Liian monta epäonnistunutta kirjautumista osoitteesta ") + from
-                     + QStringLiteral("; sen kirjautumisyritykset torjutaan %1 sekunnin ajan.").arg(lock.count()));
+        TekstiLokiin(QStringLiteral("Liian monta epäonnistunutta kirjautumista osoitteesta ") + from +
+                     QStringLiteral("; sen kirjautumisyritykset torjutaan %1 sekunnin ajan.").arg(lock.count()));
 }
 
 HttpResponse SessionGates::open(const HttpRequest& request, const std::atomic<bool>& stopping)

@@ -32,8 +32,7 @@ std::optional<double> qualityOf(std::string_view parameters)
     while (!parameters.empty()) {
         const auto semicolon = parameters.find(';');
         const auto parameter = trim(parameters.substr(0, semicolon));
-        parameters = semicolon == std::string_view::npos ? std::string_view{}
-                                                         : parameters.substr(semicolon + 1);
+        parameters = semicolon == std::string_view::npos ? std::string_view{} : parameters.substr(semicolon + 1);
         const auto equals = parameter.find('=');
         if (equals == std::string_view::npos)
             continue;
@@ -69,12 +68,9 @@ std::optional<ContentCoding> parseContentEncoding(std::string_view headerValue)
 std::string_view contentCodingName(ContentCoding coding)
 {
     switch (coding) {
-    case ContentCoding::Deflate:
-        return "deflate";
-    case ContentCoding::Gzip:
-        return "gzip";
-    case ContentCoding::Identity:
-        break;
+    case ContentCoding::Deflate: return "deflate";
+    case ContentCoding::Gzip: return "gzip";
+    case ContentCoding::Identity: break;
     }
     return {};
 }
@@ -85,12 +81,11 @@ ContentCoding chooseResponseCoding(std::string_view acceptEncoding)
     while (!acceptEncoding.empty()) {
         const auto comma = acceptEncoding.find(',');
         const auto element = acceptEncoding.substr(0, comma);
-        acceptEncoding = comma == std::string_view::npos ? std::string_view{}
-                                                         : acceptEncoding.substr(comma + 1);
+        acceptEncoding = comma == std::string_view::npos ? std::string_view{} : acceptEncoding.substr(comma + 1);
         const auto semicolon = element.find(';');
         const auto name = trim(element.substr(0, semicolon));
-        const auto q = qualityOf(semicolon == std::string_view::npos ? std::string_view{}
-                                                                     : element.substr(semicolon + 1));
+        const auto q =
+            qualityOf(semicolon == std::string_view::npos ? std::string_view{} : element.substr(semicolon + 1));
         if (name.empty() || !q)
             continue;  // a malformed element says nothing
         if (equalsNoCase(name, "deflate"))
@@ -118,8 +113,7 @@ std::string compress(std::string_view data, ContentCoding coding)
         throw std::length_error("compress: body too large for one zlib call");
 
     z_stream z{};
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBitsOf(coding), 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBitsOf(coding), 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("zlib: deflateInit2 failed");
     std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));

@@ -20,8 +20,7 @@ TDateTime toTDateTime(const QDateTime& localTime)
         return 0;
     const qint64 days = kEpoch.daysTo(localTime.date());
     const double timeOfDay = localTime.time().msecsSinceStartOfDay() / kMsecsPerDay;
-    return days >= 0 ? static_cast<double>(days) + timeOfDay
-                     : static_cast<double>(days) - timeOfDay;
+    return days >= 0 ? static_cast<double>(days) + timeOfDay : static_cast<double>(days) - timeOfDay;
 }
 
 QDateTime fromTDateTime(TDateTime value)

@@ -31,16 +31,15 @@ bool isKnownTypeName(std::string_view name)
 {
     static const std::set<std::string, std::less<>> known = [] {
         std::set<std::string, std::less<>> names;
-#define KRP_ADD_NAMES(C)                                   \
-        names.insert(std::string(kModulePrefix) + #C);     \
-        names.insert(std::string(kListPrefix) + #C + ">");
+#define KRP_ADD_NAMES(C)                           \
+    names.insert(std::string(kModulePrefix) + #C); \
+    names.insert(std::string(kListPrefix) + #C + ">");
         KRP_FOR_EACH_RECORD_CLASS(KRP_ADD_NAMES)
 #undef KRP_ADD_NAMES
         return names;
     }();
     return known.find(name) != known.end();
 }
-
 
 std::string_view stringOf(const rapidjson::Value& v)
 {
@@ -60,7 +59,8 @@ void writeFieldValue(JsonWriter& w, const R& record, const FieldDef<R>& field)
                 const QByteArray utf8 = value.toUtf8();
                 w.String(utf8.constData(), static_cast<rapidjson::SizeType>(utf8.size()));
             } else if constexpr (std::is_same_v<M, double>) {
-                writeNumber(w, value, std::string(kModulePrefix) + RecordClass<R>::name + " field \"" + field.name + "\"");
+                writeNumber(w, value,
+                            std::string(kModulePrefix) + RecordClass<R>::name + " field \"" + field.name + "\"");
             } else {
                 w.Int(value);
             }
@@ -123,8 +123,8 @@ const rapidjson::Value& checkObject(const rapidjson::Value& v, const std::string
     if (typeName != expectedType) {
         if (isKnownTypeName(typeName))
             throw RecordJsonError("\"type\" is " + std::string(typeName) + ", expected " + expectedType);
-        throw RecordJsonError("\"type\" " + std::string(typeName) + " names no known class (expected " +
-                              expectedType + ")");
+        throw RecordJsonError("\"type\" " + std::string(typeName) + " names no known class (expected " + expectedType +
+                              ")");
     }
     const auto id = v.FindMember("id");
     if (id == v.MemberEnd())
@@ -151,8 +151,8 @@ R readRecordObject(const rapidjson::Value& v)
     for (auto m = fields.MemberBegin(); m != fields.MemberEnd(); ++m) {
         const std::string_view name = stringOf(m->name);
         const auto& table = RecordClass<R>::fields;
-        const auto field = std::find_if(std::begin(table), std::end(table),
-                                        [&](const FieldDef<R>& f) { return name == f.name; });
+        const auto field =
+            std::find_if(std::begin(table), std::end(table), [&](const FieldDef<R>& f) { return name == f.name; });
         if (field == std::end(table))
             throw RecordJsonError(typeName + ": \"" + std::string(name) + "\" is no field of the class");
         if (!seen.insert(name).second)
@@ -199,8 +199,8 @@ TObjectList<R> readListObject(const rapidjson::Value& v)
                                   ", not an integer");
         count = n.GetInt64();
         if (count < 0)
-            throw RecordJsonError(typeName + ": the count in \"FListHelper\" is negative (" +
-                                  std::to_string(count) + ")");
+            throw RecordJsonError(typeName + ": the count in \"FListHelper\" is negative (" + std::to_string(count) +
+                                  ")");
     }
     if (items && !items->IsArray())
         throw RecordJsonError(typeName + ": \"FItems\" is " + std::string(jsonKind(*items)) + ", not an array");
@@ -399,7 +399,8 @@ std::string scanProblem(std::string_view json)
                 if (unit >= 0xD800 && unit <= 0xDBFF) {
                     const long low = escapedUnit(json, i + 6);
                     if (low < 0xDC00 || low > 0xDFFF)
-                        return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
+                        return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) +
+                               ")";
                     i += 11;
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     return "a string holds half of a surrogate pair (\\u" + std::string(json.substr(i + 2, 4)) + ")";
@@ -454,8 +455,8 @@ long long decimalMagnitude(std::string_view number)
     const std::size_t first = mantissa.find_first_of("123456789");
     if (first == std::string_view::npos)
         return 0;
-    const long long position = first < point ? static_cast<long long>(point - first)
-                                             : -static_cast<long long>(first - point - 1);
+    const long long position =
+        first < point ? static_cast<long long>(point - first) : -static_cast<long long>(first - point - 1);
     return position + exponent;
 }
 
@@ -564,17 +565,17 @@ std::optional<TObjectList<T>> listFromJson(std::string_view json)
     return readList<T>(document);
 }
 
-#define KRP_INSTANTIATE(C)                                                                  \
-    template const char* className<C>();                                                    \
-    template std::string recordTypeName<C>();                                               \
-    template std::string listTypeName<C>();                                                 \
-    template void writeRecord<C>(JsonWriter&, const C&, int&);                              \
-    template void writeList<C>(JsonWriter&, const TObjectList<C>&, int&);                   \
-    template std::optional<C> readRecord<C>(const rapidjson::Value&);                       \
-    template std::optional<TObjectList<C>> readList<C>(const rapidjson::Value&);            \
-    template std::string recordToJson<C>(const C&);                                         \
-    template std::string listToJson<C>(const TObjectList<C>&);                              \
-    template std::optional<C> recordFromJson<C>(std::string_view);                          \
+#define KRP_INSTANTIATE(C)                                                       \
+    template const char* className<C>();                                         \
+    template std::string recordTypeName<C>();                                    \
+    template std::string listTypeName<C>();                                      \
+    template void writeRecord<C>(JsonWriter&, const C&, int&);                   \
+    template void writeList<C>(JsonWriter&, const TObjectList<C>&, int&);        \
+    template std::optional<C> readRecord<C>(const rapidjson::Value&);            \
+    template std::optional<TObjectList<C>> readList<C>(const rapidjson::Value&); \
+    template std::string recordToJson<C>(const C&);                              \
+    template std::string listToJson<C>(const TObjectList<C>&);                   \
+    template std::optional<C> recordFromJson<C>(std::string_view);               \
     template std::optional<TObjectList<C>> listFromJson<C>(std::string_view);
 KRP_FOR_EACH_RECORD_CLASS(KRP_INSTANTIATE)
 #undef KRP_INSTANTIATE

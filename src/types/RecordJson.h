@@ -26,10 +26,9 @@ using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // The seven record classes that cross the wire.
 template <class T>
-concept TransferRecord =
-    std::same_as<T, TVarastoontulorivi> || std::same_as<T, TKerailyrivi> || std::same_as<T, TInventointirivi> ||
-    std::same_as<T, TTuotemuutosrivi> || std::same_as<T, TTyoaikakirjaus> || std::same_as<T, TTyo> ||
-    std::same_as<T, TTyorivi>;
+concept TransferRecord = std::same_as<T, TVarastoontulorivi> || std::same_as<T, TKerailyrivi> ||
+    std::same_as<T, TInventointirivi> || std::same_as<T, TTuotemuutosrivi> || std::same_as<T, TTyoaikakirjaus> ||
+    std::same_as<T, TTyo> || std::same_as<T, TTyorivi>;
 
 // A record or list object that the reader refuses, or a value that the writer cannot write
 // (a double that is NaN or infinite). The message names the problem and where it lies.
@@ -39,14 +38,19 @@ public:
 };
 
 // Names on the wire, for T one of the seven record classes.
-template <class T> std::string recordTypeName();  // "UTyypit.TKerailyrivi"
-template <class T> std::string listTypeName();    // "System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>"
-template <class T> const char* className();       // "TKerailyrivi"
+template <class T>
+std::string recordTypeName();  // "UTyypit.TKerailyrivi"
+template <class T>
+std::string listTypeName();  // "System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>"
+template <class T>
+const char* className();  // "TKerailyrivi"
 
 // Writing into an open writer. `nextId` is the number the next object takes; start it at 1
 // for each parameter or result. Throws RecordJsonError for a NaN or infinite double.
-template <class T> void writeRecord(JsonWriter& writer, const T& record, int& nextId);
-template <class T> void writeList(JsonWriter& writer, const TObjectList<T>& list, int& nextId);
+template <class T>
+void writeRecord(JsonWriter& writer, const T& record, int& nextId);
+template <class T>
+void writeList(JsonWriter& writer, const TObjectList<T>& list, int& nextId);
 
 // Reading. JSON null gives no object. Refused (RecordJsonError): a value that is not an
 // object; "type", "id" or "fields" missing; a "type" that is unknown or names another class
@@ -55,15 +59,21 @@ template <class T> void writeList(JsonWriter& writer, const TObjectList<T>& list
 // for an integer field. A member missing from "fields" leaves its field 0 or empty.
 // A list takes its count N from "FListHelper" ([N]) and reads the first N entries of
 // "FItems" (which must be record objects); later entries are ignored.
-template <class T> std::optional<T> readRecord(const rapidjson::Value& value);
-template <class T> std::optional<TObjectList<T>> readList(const rapidjson::Value& value);
+template <class T>
+std::optional<T> readRecord(const rapidjson::Value& value);
+template <class T>
+std::optional<TObjectList<T>> readList(const rapidjson::Value& value);
 
 // Whole texts, the value being the outermost object ("id" 1).
-template <class T> std::string recordToJson(const T& record);
-template <class T> std::string listToJson(const TObjectList<T>& list);
+template <class T>
+std::string recordToJson(const T& record);
+template <class T>
+std::string listToJson(const TObjectList<T>& list);
 // Parses `json` first (refusing text that is not JSON) and then reads it as above.
-template <class T> std::optional<T> recordFromJson(std::string_view json);
-template <class T> std::optional<TObjectList<T>> listFromJson(std::string_view json);
+template <class T>
+std::optional<T> recordFromJson(std::string_view json);
+template <class T>
+std::optional<TObjectList<T>> listFromJson(std::string_view json);
 
 // Parses a JSON text as every reader of this system does: correctly rounded numbers,
 // UTF-8 validation, no recursion on deep nesting. Throws RecordJsonError with the parser's

@@ -32,9 +32,15 @@ TEST(CliOptionsTest, OptionsBeatTheEnvironmentWhichBeatsTheDefaults)
     EXPECT_FALSE(none.client.user.has_value()) << "the compiled-in credentials";
     EXPECT_EQ(none.connect.application, "Kairanet");
 
-    const auto env = environment({{"KRP_HOST", "palvelin"}, {"KRP_PORT", "15000"}, {"KRP_USER", "u"},
-                                  {"KRP_PASSWORD", "p"}, {"KRP_TOKEN", "t"}, {"KRP_APP_USER", "MATTI"},
-                                  {"KRP_APP_PASSWORD", "s"}, {"KRP_SESSION", "abc"}, {"KRP_INSECURE", "1"}});
+    const auto env = environment({{"KRP_HOST", "palvelin"},
+                                  {"KRP_PORT", "15000"},
+                                  {"KRP_USER", "u"},
+                                  {"KRP_PASSWORD", "p"},
+                                  {"KRP_TOKEN", "t"},
+                                  {"KRP_APP_USER", "MATTI"},
+                                  {"KRP_APP_PASSWORD", "s"},
+                                  {"KRP_SESSION", "abc"},
+                                  {"KRP_INSECURE", "1"}});
     const auto fromEnv = cli::parseCommandLine({"call", "Ping", R"(["Kairanet","x"])"}, env);
     EXPECT_EQ(fromEnv.client.transport.host, "palvelin");
     EXPECT_EQ(fromEnv.client.transport.port, 15000);
@@ -89,12 +95,13 @@ TEST(CliOptionsTest, UnusableCommandLinesAreUsageErrors)
 
 TEST(CliOptionsTest, ScriptLines)
 {
-    const auto steps = cli::parseScript("# a comment\n"
-                                        "\n"
-                                        "call TarkistaKayttooikeus [\"\", \"MATTI\", \"x y\"]\r\n"
-                                        "  call Ping\n"
-                                        "provider dspTuotelista\n"
-                                        "close\n");
+    const auto steps = cli::parseScript(
+        "# a comment\n"
+        "\n"
+        "call TarkistaKayttooikeus [\"\", \"MATTI\", \"x y\"]\r\n"
+        "  call Ping\n"
+        "provider dspTuotelista\n"
+        "close\n");
     ASSERT_EQ(steps.size(), 4u);
     EXPECT_EQ(steps[0].kind, Step::Kind::Call);
     EXPECT_EQ(steps[0].name, "TarkistaKayttooikeus");
@@ -133,15 +140,17 @@ protected:
 
 TEST_F(CliRunTest, ScriptRunsCallAndProviderInOneSessionAndClosesIt)
 {
-    const auto r = run({"script", "-"}, "call TarkistaKayttooikeus [\"\", \"MATTI\", \"Salainen1\"]\n"
-                                        "call AvaaTuotelista [2]\n"
-                                        "provider dspTuotelista\n");
+    const auto r = run({"script", "-"},
+                       "call TarkistaKayttooikeus [\"\", \"MATTI\", \"Salainen1\"]\n"
+                       "call AvaaTuotelista [2]\n"
+                       "provider dspTuotelista\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"result\":true}\n"
-                     "{\"result\":null}\n"
-                     "{\"columns\":[{\"name\":\"NRO\",\"type\":\"integer\"},{\"name\":\"NIMI\",\"type\":\"text\"},"
-                     "{\"name\":\"HINTA\",\"type\":\"float\"}],"
-                     "\"rows\":[[1,\"Tuote nro 1 äö\",1.25],[2,\"Tuote nro 2 äö\",2.5]]}\n");
+    EXPECT_EQ(r.out,
+              "{\"result\":true}\n"
+              "{\"result\":null}\n"
+              "{\"columns\":[{\"name\":\"NRO\",\"type\":\"integer\"},{\"name\":\"NIMI\",\"type\":\"text\"},"
+              "{\"name\":\"HINTA\",\"type\":\"float\"}],"
+              "\"rows\":[[1,\"Tuote nro 1 äö\",1.25],[2,\"Tuote nro 2 äö\",2.5]]}\n");
     EXPECT_TRUE(pumpUntil([&] { return container->sessions().size() == 0; })) << "the script's own session is closed";
 }
 
@@ -178,14 +187,16 @@ TEST_F(CliRunTest, ErrorAnswersAndFailuresGiveTheirExitStatus)
     };
     const TestCertificate stranger;  // a certificate the server does not use
     const Case cases[] = {
-        {"refused by the connect event", {"session"}, {{"KRP_TOKEN", "väärä"}}, 1,
-         "HTTP 403: Virheellinen pääsykoodi"},
+        {"refused by the connect event", {"session"}, {{"KRP_TOKEN", "väärä"}}, 1, "HTTP 403: Virheellinen pääsykoodi"},
         {"wrong fixed credentials", {"session", "--password", "x"}, {}, 1, "HTTP 401"},
         {"raised in the method", {"call", "Virhe", R"(["Ei onnistu"])"}, {}, 1, "HTTP 500: Ei onnistu"},
         {"bad arguments", {"call", "Ping", "[1]"}, {}, 1, "HTTP 400"},
         {"no such method", {"call", "EiOle"}, {}, 1, "HTTP 404"},
         {"certificate not trusted", {"session"}, {{"KRP_CA", stranger.certificateFile()}}, 3, "--insecure"},
-        {"certificate file missing", {"session"}, {{"KRP_CA", stranger.certificateFile() + ".puuttuu"}}, 3,
+        {"certificate file missing",
+         {"session"},
+         {{"KRP_CA", stranger.certificateFile() + ".puuttuu"}},
+         3,
          "certificate file"},
         {"nobody listening", {"session", "--port", "1"}, {}, 3, "connect"},
         {"usage", {"call"}, {}, 2, "Usage"},
@@ -213,8 +224,8 @@ TEST_F(CliRunTest, HelpNamesEveryCommandAndVariable)
     const auto r = run({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char* word : {"session", "call METHOD", "provider NAME", "close", "script FILE", "--insecure", "--ca",
-                             "KRP_USER", "KRP_PASSWORD", "KRP_TOKEN", "KRP_APP_USER", "KRP_APP_PASSWORD",
-                             "KRP_SESSION", "KRP_HOST", "KRP_PORT", "Exit status"})
+                             "KRP_USER", "KRP_PASSWORD", "KRP_TOKEN", "KRP_APP_USER", "KRP_APP_PASSWORD", "KRP_SESSION",
+                             "KRP_HOST", "KRP_PORT", "Exit status"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 

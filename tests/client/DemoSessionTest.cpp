@@ -18,10 +18,10 @@ TEST_P(DemoSessionTest, TheDemoUsersPassBothGates)
         const char* password;
         bool passes;
     };
-    for (const Case& c : {Case{"MATTI", "kissa123", true}, Case{"PEKKA", "Jarru-2026", true},
-                          Case{"VARASTO", "Hylly42", true}, Case{"ÅSA", "Sjö-2026", true},
-                          Case{"åsa", "Sjö-2026", false}, Case{"ÅSA", "Sjo-2026", false},
-                          Case{"VARASTO", "hylly42", false}}) {
+    for (const Case& c :
+         {Case{"MATTI", "kissa123", true}, Case{"PEKKA", "Jarru-2026", true}, Case{"VARASTO", "Hylly42", true},
+          Case{"ÅSA", "Sjö-2026", true}, Case{"åsa", "Sjö-2026", false}, Case{"ÅSA", "Sjo-2026", false},
+          Case{"VARASTO", "hylly42", false}}) {
         client::KrpClient client(clientOptions());
         try {
             client.openSession(demoClient(c.user, c.password));
@@ -37,10 +37,11 @@ TEST_P(DemoSessionTest, TheDemoUsersPassBothGates)
 
 TEST_P(DemoSessionTest, TheReadmeScriptRunsInOneSession)
 {
-    std::istringstream in("call TarkistaKayttooikeus [\"\", \"VARASTO\", \"Hylly42\"]\n"
-                          "call Ping [\"Kairanet\", \"pda-7\"]\n"
-                          "provider dspTuotelista\n"
-                          "call SovellusSuljetaan [\"Kairanet\", \"pda-7\"]\n");
+    std::istringstream in(
+        "call TarkistaKayttooikeus [\"\", \"VARASTO\", \"Hylly42\"]\n"
+        "call Ping [\"Kairanet\", \"pda-7\"]\n"
+        "provider dspTuotelista\n"
+        "call SovellusSuljetaan [\"Kairanet\", \"pda-7\"]\n");
     std::ostringstream out, err;
     const std::map<std::string, std::string> env = {
         {"KRP_PORT", std::to_string(container->listeningPort())},
@@ -49,10 +50,13 @@ TEST_P(DemoSessionTest, TheReadmeScriptRunsInOneSession)
         {"KRP_APP_USER", "VARASTO"},
         {"KRP_APP_PASSWORD", "Hylly42"},
     };
-    const int status = cli::runCli({"script", "-"}, [&](const char* name) -> std::optional<std::string> {
-        const auto it = env.find(name);
-        return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }, in, out, err);
+    const int status = cli::runCli(
+        {"script", "-"},
+        [&](const char* name) -> std::optional<std::string> {
+            const auto it = env.find(name);
+            return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+        },
+        in, out, err);
     EXPECT_EQ(status, 0) << err.str();
     EXPECT_EQ(out.str(), "{\"result\":true}\n{\"result\":null}\n{\"columns\":[],\"rows\":[]}\n{\"result\":null}\n");
     EXPECT_TRUE(pumpUntil([&] { return viewUpdates > 0 && view.lines.isEmpty(); }));

@@ -31,8 +31,9 @@ protected:
     void insertLabel(int id, int supplier)
     {
         Query q(db());
-        q.setSql({"INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)",
-                  "VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"});
+        q.setSql(
+            {"INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)",
+             "VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"});
         q.param("p1").setInteger(id);
         q.param("p2").setInteger(supplier);
         q.param("p3").setText(QStringLiteral("TUOTE-%1").arg(id));
@@ -61,7 +62,8 @@ TEST_P(ConnectionPoolTest, ConcurrentThreadsEachSeeTheirOwnStatements)
                     q.setSql({"SELECT COUNT(*) AS N, MAX(KET_ID) AS M FROM KERUUTARRA", "WHERE KET_TOIMITTAJANRO=:s"});
                     q.param("s").setInteger(supplier);
                     q.open();
-                    if (q.fieldByName("N").asInteger() != i + 1 || q.fieldByName("M").asInteger() != supplier * 1000 + i)
+                    if (q.fieldByName("N").asInteger() != i + 1 ||
+                        q.fieldByName("M").asInteger() != supplier * 1000 + i)
                         failures[t] = "thread " + std::to_string(t) + " read another thread's rows";
                 }
             } catch (const Error& e) {
@@ -136,7 +138,7 @@ TEST_P(ConnectionPoolTest, TransactionCommitsOrRollsBackItsStatements)
         std::int64_t seenOutside = -1;
         std::thread([&] { seenOutside = count(countIds); }).join();
         EXPECT_EQ(seenOutside, 0);  // not yet for other threads
-    }  // rolled back
+    }                               // rolled back
     EXPECT_EQ(count(countIds), 0);
     {
         Transaction t(db());
@@ -281,15 +283,14 @@ TEST(DatabaseOpenTest, FailureCarriesTheDriversMessage)
     noDriver.kind = ConnectionSettings::Kind::Odbc;
     noDriver.odbcConnectionString = QStringLiteral("DRIVER={No Such Driver};SERVER=127.0.0.1");
 
-    const ConnectionSettings solid =
-        parseDatabaseField(QStringLiteral("127.0.0.1 1"), kSolidDb100Driver, dir.path());
+    const ConnectionSettings solid = parseDatabaseField(QStringLiteral("127.0.0.1 1"), kSolidDb100Driver, dir.path());
 
     struct Case {
         ConnectionSettings settings;
         const char* expected;
     };
-    for (const Case& c : {Case{missing, "ei-ole.db"}, Case{noDriver, "No Such Driver"},
-                          Case{solid, "solidDB 100.0 32-bit - (ANSI)"}}) {
+    for (const Case& c :
+         {Case{missing, "ei-ole.db"}, Case{noDriver, "No Such Driver"}, Case{solid, "solidDB 100.0 32-bit - (ANSI)"}}) {
         Database database;
         try {
             database.open(c.settings);

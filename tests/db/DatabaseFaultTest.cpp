@@ -29,7 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 double secondsSince(Clock::time_point start)
 {
@@ -71,8 +74,9 @@ TEST(SqliteFaultTest, RefusedCommitRollsBackAndTheConnectionServesTheNextUser)
     Database& db = tdb.database();
     db.setMaxConnections(1);  // the next user gets the very same connection
     tdb.execute(QStringLiteral("CREATE TABLE EMO (ID INTEGER PRIMARY KEY)"));
-    tdb.execute(QStringLiteral("CREATE TABLE LAPSI (ID INTEGER PRIMARY KEY, EMO_ID INTEGER "
-                               "REFERENCES EMO(ID) DEFERRABLE INITIALLY DEFERRED)"));
+    tdb.execute(
+        QStringLiteral("CREATE TABLE LAPSI (ID INTEGER PRIMARY KEY, EMO_ID INTEGER "
+                       "REFERENCES EMO(ID) DEFERRABLE INITIALLY DEFERRED)"));
     tdb.execute(QStringLiteral("PRAGMA foreign_keys=ON"));
     {
         Transaction t(db);

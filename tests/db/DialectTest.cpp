@@ -66,7 +66,8 @@ TEST_P(DialectTest, ShortDateLiteralsCompareWithStoredDateTimes)
         ids << q.field(0).asText();
     EXPECT_EQ(ids, (QStringList{"OLD", "PAATE1-0001"}));
 
-    EXPECT_EQ(testDb().integer("SELECT COUNT(*) FROM TYOAIKA WHERE TYA_LOPPUKLO IS NULL OR TYA_LOPPUKLO<'1900-1-1'"), 2);
+    EXPECT_EQ(testDb().integer("SELECT COUNT(*) FROM TYOAIKA WHERE TYA_LOPPUKLO IS NULL OR TYA_LOPPUKLO<'1900-1-1'"),
+              2);
 }
 
 TEST_P(DialectTest, TablesCatalogueListsTheSettingsTables)

@@ -79,10 +79,10 @@ TEST_P(ErpStatementsTest, MultiPhaseProductSearch)
 {
     auto phase = [](const char* where) {
         return QStringList{
-            "SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER LEFT JOIN TUOTVAIH",
+            "SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER "
+            "LEFT JOIN TUOTVAIH",
             "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO",
-            "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO",
-            where,
+            "JOIN OSTOTILRIV ON TP_TUOTEKOODI=OTR_TUOTEKOODI AND TP_TOIMITTAJANRO=OTR_TOIMITTAJANRO", where,
             "AND ((IFNULL(OTR_TILATTUMAARA,0)-IFNULL(OTR_TOIMITETTUMAARA,0)-IFNULL(OTR_PERUTETTUMAARA,0))>0)"};
     };
     const char* ean = "WHERE ((:tn=0) OR (TP_TOIMITTAJANRO=:tn)) AND TP_EANKOODI=:koodi";
@@ -99,7 +99,8 @@ TEST_P(ErpStatementsTest, MultiPhaseProductSearch)
     EXPECT_EQ(open(phase(type), {{"tn", integer(0)}, {"koodi", text("SÄHKÖ")}}), QStringList{});  // cancelled
 
     const QStringList normal{
-        "SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER LEFT JOIN TUOTVAIH",
+        "SELECT DISTINCT TP_TUOTEKOODI,TP_TOIMITTAJANRO,TP_NIMI,TP_TYYPPIKOODI,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER "
+        "LEFT JOIN TUOTVAIH",
         "ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO", type};
     EXPECT_EQ(open(normal, {{"tn", integer(0)}, {"koodi", text("SÄHKÖ")}}).size(), 2);
     EXPECT_EQ(open(q, normal, {{"tn", integer(0)}, {"koodi", text("ÖLJY")}}).size(), 2);
@@ -128,9 +129,10 @@ TEST_P(ErpStatementsTest, ProductDetailsAndTypeProducts)
     EXPECT_EQ(q.result().columns[static_cast<std::size_t>(q.result().indexOf("TP_MUUTETTU"))].type,
               ColumnType::DateTime);
 
-    open(q, {"SELECT TUOTPER.*,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER",
-             "LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO",
-             "WHERE TP_TYYPPIKOODI=:tk"},
+    open(q,
+         {"SELECT TUOTPER.*,TUOTVAIH.TV_VARASTOSSA FROM TUOTPER",
+          "LEFT JOIN TUOTVAIH ON TP_TUOTEKOODI=TV_TUOTEKOODI AND TP_TOIMITTAJANRO=TV_TOIMITTAJANRO",
+          "WHERE TP_TYYPPIKOODI=:tk"},
          {{"tk", text("ÖLJY")}});
     EXPECT_EQ(q.recordCount(), 2);
     EXPECT_GE(q.result().indexOf("TP_HYLLYPAIKKA"), 0);
@@ -186,8 +188,7 @@ TEST_P(ErpStatementsTest, OpenPurchaseOrderLinesDeductTheReceiptQueue)
         "KEO_JATKOKASITELTY) VALUES ('X2', 5001, 'JP-1001', 101, 3, NULL)"));
     EXPECT_EQ(open(q, lines, jp), QStringList{});
 
-    const QStringList queue{"SELECT SUM(KEO_KERATTYMAARA) FROM KERUUOSTOTILAUS",
-                            "WHERE KEO_OSTOTILAUSNRO=:otnro ",
+    const QStringList queue{"SELECT SUM(KEO_KERATTYMAARA) FROM KERUUOSTOTILAUS", "WHERE KEO_OSTOTILAUSNRO=:otnro ",
                             "AND KEO_TUOTEKOODI=:tk AND KEO_TOIMITTAJANRO=:tn",
                             "AND (KEO_JATKOKASITELTY<'2000-1-1' OR KEO_JATKOKASITELTY IS NULL)"};
     open(q, queue, {{"otnro", integer(5001)}, {"tk", text("JP-1001")}, {"tn", integer(101)}});
@@ -199,58 +200,91 @@ TEST_P(ErpStatementsTest, OpenPurchaseOrderLinesDeductTheReceiptQueue)
 
 TEST_P(ErpStatementsTest, StagingTableInserts)
 {
-    EXPECT_EQ(execute({"INSERT INTO KERUUOSTOTILAUS",
-                       "(KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA)",
-                       "VALUES ",
-                       "(:id,:ostotilausnro ,:tilausrivinro ,:toimittajanro ,:tuotekoodi,:saapuvamaara ,:kerattymaara ,null ,null ,:keruupaateid, :tila)"},
-                      {{"id", text("P2-1")}, {"ostotilausnro", integer(5002)}, {"tilausrivinro", integer(1)},
-                       {"toimittajanro", integer(102)}, {"tuotekoodi", text(" os-3003 ")}, {"saapuvamaara", 12.0},
-                       {"kerattymaara", 11.5}, {"keruupaateid", text("PAATE2")}, {"tila", text("KESKEN")}}),
-              1);
+    EXPECT_EQ(
+        execute({"INSERT INTO KERUUOSTOTILAUS",
+                 "(KEO_ID, KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, "
+                 "KEO_KERATTYMAARA, KEO_KASITELTY, KEO_JATKOKASITELTY, KEO_KERUUPAATEID, KEO_TILA)",
+                 "VALUES ",
+                 "(:id,:ostotilausnro ,:tilausrivinro ,:toimittajanro ,:tuotekoodi,:saapuvamaara ,:kerattymaara ,null "
+                 ",null ,:keruupaateid, :tila)"},
+                {{"id", text("P2-1")},
+                 {"ostotilausnro", integer(5002)},
+                 {"tilausrivinro", integer(1)},
+                 {"toimittajanro", integer(102)},
+                 {"tuotekoodi", text(" os-3003 ")},
+                 {"saapuvamaara", 12.0},
+                 {"kerattymaara", 11.5},
+                 {"keruupaateid", text("PAATE2")},
+                 {"tila", text("KESKEN")}}),
+        1);
     EXPECT_EQ(testDb().text("SELECT KEO_TUOTEKOODI FROM KERUUOSTOTILAUS WHERE KEO_ID='P2-1'"), " os-3003 ");
 
-    EXPECT_EQ(execute({"INSERT INTO KERUUTUOTTEET",
-                       "(KTU_ID, KTU_TOIMITTAJANRO, KTU_TUOTEKOODI, KTU_MAARA,",
-                       " KTU_KASITELTY, KTU_JATKOKASITELTY, KTU_KERUUPAATEID,  KTU_SARJANRO, KTU_ASIAKASNRO)",
-                       "VALUES ",
-                       "(:id,:toimittajanro ,:tuotekoodi ,:maara , Now(), null , :keruupaateid, null, :asiakasnro)"},
-                      {{"id", text("K-1")}, {"toimittajanro", integer(101)}, {"tuotekoodi", text("JP-1001")},
-                       {"maara", 2.0}, {"keruupaateid", text("PAATE2")}, {"asiakasnro", integer(0)}}),
-              1);
-    EXPECT_EQ(testDb().integer("SELECT COUNT(*) FROM KERUUTUOTTEET WHERE KTU_ASIAKASNRO=0 AND KTU_KASITELTY IS NOT NULL"), 1);
+    EXPECT_EQ(
+        execute({"INSERT INTO KERUUTUOTTEET", "(KTU_ID, KTU_TOIMITTAJANRO, KTU_TUOTEKOODI, KTU_MAARA,",
+                 " KTU_KASITELTY, KTU_JATKOKASITELTY, KTU_KERUUPAATEID,  KTU_SARJANRO, KTU_ASIAKASNRO)", "VALUES ",
+                 "(:id,:toimittajanro ,:tuotekoodi ,:maara , Now(), null , :keruupaateid, null, :asiakasnro)"},
+                {{"id", text("K-1")},
+                 {"toimittajanro", integer(101)},
+                 {"tuotekoodi", text("JP-1001")},
+                 {"maara", 2.0},
+                 {"keruupaateid", text("PAATE2")},
+                 {"asiakasnro", integer(0)}}),
+        1);
+    EXPECT_EQ(
+        testDb().integer("SELECT COUNT(*) FROM KERUUTUOTTEET WHERE KTU_ASIAKASNRO=0 AND KTU_KASITELTY IS NOT NULL"), 1);
 
-    EXPECT_EQ(execute({"INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)",
-                       "VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"},
-                      {{"p1", integer(999999999)}, {"p2", integer(101)}, {"p3", text("JÄÄ-1")}, {"p4", integer(-3)},
-                       {"p5", QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12))}, {"p6", integer(0)}}),
-              1);
+    EXPECT_EQ(
+        execute(
+            {"INSERT INTO KERUUTARRA (KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI)",
+             "VALUES (:p1,:p2,:p3,:p4,:p5,:p6)"},
+            {{"p1", integer(999999999)},
+             {"p2", integer(101)},
+             {"p3", text("JÄÄ-1")},
+             {"p4", integer(-3)},
+             {"p5", QDateTime(QDate(2026, 12, 9), QTime(10, 11, 12))},
+             {"p6", integer(0)}}),
+        1);
 
     EXPECT_EQ(execute({"INSERT INTO KERUUINVENTOINTI",
-                       "(KEI_ID, KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, KEI_UUSIMAARA, KEI_LUOTU, KEI_KASITELTY, KEI_JATKOKASITELTY, KEI_KERUUPAATEID, KEI_TILA)",
+                       "(KEI_ID, KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, KEI_UUSIMAARA, KEI_LUOTU, "
+                       "KEI_KASITELTY, KEI_JATKOKASITELTY, KEI_KERUUPAATEID, KEI_TILA)",
                        "VALUES ",
-                       "(:id,:toimittajanro ,:tuotekoodi ,:vanha_varastosaldo , :uusi_varastosaldo, Now(), Now(), null, :keruupaateid, null)"},
-                      {{"id", text("I-1")}, {"toimittajanro", integer(103)}, {"tuotekoodi", text("5W30-5L")},
-                       {"vanha_varastosaldo", 7.5}, {"uusi_varastosaldo", 12.5}, {"keruupaateid", text("PAATE2")}}),
+                       "(:id,:toimittajanro ,:tuotekoodi ,:vanha_varastosaldo , :uusi_varastosaldo, Now(), Now(), "
+                       "null, :keruupaateid, null)"},
+                      {{"id", text("I-1")},
+                       {"toimittajanro", integer(103)},
+                       {"tuotekoodi", text("5W30-5L")},
+                       {"vanha_varastosaldo", 7.5},
+                       {"uusi_varastosaldo", 12.5},
+                       {"keruupaateid", text("PAATE2")}}),
               1);
 
-    EXPECT_EQ(execute({"INSERT INTO KERUUTUOTEMUUTOS",
-                       "(KTM_ID, KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, KTM_UUSIHYLLY, KTM_UUSIHALY, KTM_UUSIOPTIMI,  KTM_JATKOKASITELTY, KTM_UUSINIMI)",
-                       "VALUES ",
-                       "(:id,:toimittajanro ,:tuotekoodi ,:eankoodi ,:hyllypaikka,:halytysraja ,:optimivarasto ,null, :nimi)"},
-                      {{"id", text("M-1")}, {"toimittajanro", integer(101)}, {"tuotekoodi", text("JP-1001")},
-                       {"eankoodi", text("6417000100014")}, {"hyllypaikka", text("Ä-12B")}, {"halytysraja", Null{}},
-                       {"optimivarasto", integer(25)}, {"nimi", text("Jarrupalat Łódź")}}),
-              1);
+    EXPECT_EQ(
+        execute(
+            {"INSERT INTO KERUUTUOTEMUUTOS",
+             "(KTM_ID, KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, KTM_UUSIHYLLY, KTM_UUSIHALY, KTM_UUSIOPTIMI,  "
+             "KTM_JATKOKASITELTY, KTM_UUSINIMI)",
+             "VALUES ",
+             "(:id,:toimittajanro ,:tuotekoodi ,:eankoodi ,:hyllypaikka,:halytysraja ,:optimivarasto ,null, :nimi)"},
+            {{"id", text("M-1")},
+             {"toimittajanro", integer(101)},
+             {"tuotekoodi", text("JP-1001")},
+             {"eankoodi", text("6417000100014")},
+             {"hyllypaikka", text("Ä-12B")},
+             {"halytysraja", Null{}},
+             {"optimivarasto", integer(25)},
+             {"nimi", text("Jarrupalat Łódź")}}),
+        1);
     EXPECT_EQ(testDb().text("SELECT KTM_UUSIHYLLY FROM KERUUTUOTEMUUTOS WHERE KTM_UUSIHALY IS NULL"), "Ä-12B");
 }
 
 TEST_P(ErpStatementsTest, WorkOrderSearches)
 {
     auto search = [](bool finishedToo, bool reknro, bool nro) {
-        QStringList l{"SELECT MAARPER.*,AP_NIMI,AP_ASIAKASNRO,AJN_MERKKI,AJN_MALLI FROM MAARPER",
-                      "LEFT JOIN ASIAKPER ON TYO_ASIAKASNRO=AP_ASIAKASNRO",
-                      "LEFT JOIN AJONEUVO ON TYO_REKNRO=AJN_REKNRO",
-                      "WHERE TYO_NRO>0 AND TYO_TILA<>'LASKUTETTU' AND TYO_TILA<>'KUSTANNUSARVIO' AND TYO_TILA<>'PERUTTU'"};
+        QStringList l{
+            "SELECT MAARPER.*,AP_NIMI,AP_ASIAKASNRO,AJN_MERKKI,AJN_MALLI FROM MAARPER",
+            "LEFT JOIN ASIAKPER ON TYO_ASIAKASNRO=AP_ASIAKASNRO", "LEFT JOIN AJONEUVO ON TYO_REKNRO=AJN_REKNRO",
+            "WHERE TYO_NRO>0 AND TYO_TILA<>'LASKUTETTU' AND TYO_TILA<>'KUSTANNUSARVIO' AND TYO_TILA<>'PERUTTU'"};
         if (!finishedToo)
             l << "AND TYO_TILA<>'TYÖT OK'AND TYO_TILA<>'VALMIS'";
         if (reknro)
@@ -269,9 +303,9 @@ TEST_P(ErpStatementsTest, WorkOrderSearches)
     EXPECT_EQ(q.fieldByName("AJN_MERKKI").asText(), "Volkswagen");
     EXPECT_EQ(open(search(false, true, false), {{"reknro", text("ABC123")}}), QStringList{});
 
-    QStringList operations = open({"SELECT * FROM TYOSUOR", "WHERE TYS_KOODI IS NOT NULL",
-                                   "AND UPPER(TYS_NIMI) like :nimi"},
-                                  {{"nimi", text("% HUOLTO%")}});
+    QStringList operations =
+        open({"SELECT * FROM TYOSUOR", "WHERE TYS_KOODI IS NOT NULL", "AND UPPER(TYS_NIMI) like :nimi"},
+             {{"nimi", text("% HUOLTO%")}});
     operations.sort();
     EXPECT_EQ(operations, (QStringList{"1", "2", "6"}));  // not "Määräaikaishuolto": the blank counts
     EXPECT_EQ(open({"SELECT * FROM TYOSUOR", "WHERE TYS_KOODI IS NOT NULL", "AND TYS_KOODI=:koodi"},
@@ -280,7 +314,9 @@ TEST_P(ErpStatementsTest, WorkOrderSearches)
     EXPECT_EQ(open({"SELECT * FROM TYOSUOR", "WHERE TYS_KOODI IS NOT NULL"}).size(), 8);
 
     const QStringList customers{
-        "SELECT AP_ASIAKASNRO,AP_NIMI,AP_GSM,AP_GSMSUUNTA,AP_LISATIEDOT,AP_YRITYS,AP_KATUOSOITE,AP_POSTINUMERO,AP_POSTITOIMIPAIKKA,AP_POSTIOSOITE",
+        "SELECT "
+        "AP_ASIAKASNRO,AP_NIMI,AP_GSM,AP_GSMSUUNTA,AP_LISATIEDOT,AP_YRITYS,AP_KATUOSOITE,AP_POSTINUMERO,AP_"
+        "POSTITOIMIPAIKKA,AP_POSTIOSOITE",
         "FROM ASIAKPER", "WHERE UPPER(AP_NIMI) LIKE :nimihaku AND ROWNUM<100"};
     EXPECT_EQ(open(customers, {{"nimihaku", text("VIRTA%")}}).size(), 2);
     EXPECT_EQ(open(customers, {{"nimihaku", text("%ÅSA%")}}), QStringList{"1003"});
@@ -306,9 +342,11 @@ TEST_P(ErpStatementsTest, WorkTimeEntries)
     EXPECT_EQ(next, 4);
     const QDateTime start(QDate(2026, 12, 9), QTime(10, 0, 1));
     EXPECT_EQ(execute({"INSERT INTO TYOAIKA(TYA_NRO,TYA_TYONRO,TYA_VAIHENRO,",
-                       "TYA_VAATIVUUS,TYA_ALKUKLO,TYA_TEKIJA,TYA_TYOKOODI,", "TYA_TYONIMIKE,TYA_TYOJOHT,TYA_LISATIETO", ")",
-                       "VALUES (:tyokirjausnro,:tyonro,0,0,:alkuaika,:tekija,", "NULL,NULL,NULL,NULL", ")"},
-                      {{"tyokirjausnro", integer(next)}, {"tyonro", integer(10001)}, {"alkuaika", start},
+                       "TYA_VAATIVUUS,TYA_ALKUKLO,TYA_TEKIJA,TYA_TYOKOODI,", "TYA_TYONIMIKE,TYA_TYOJOHT,TYA_LISATIETO",
+                       ")", "VALUES (:tyokirjausnro,:tyonro,0,0,:alkuaika,:tekija,", "NULL,NULL,NULL,NULL", ")"},
+                      {{"tyokirjausnro", integer(next)},
+                       {"tyonro", integer(10001)},
+                       {"alkuaika", start},
                        {"tekija", text("PEKKA")}}),
               1);
 
@@ -318,9 +356,12 @@ TEST_P(ErpStatementsTest, WorkTimeEntries)
     EXPECT_EQ(q.fieldByName("TYA_LOPPUKLO").asDateTime(), zeroDateTime());
 
     const QStringList openEntries{"SELECT TYA_NRO FROM TYOAIKA",
-                                  "WHERE TYA_TYONRO=:tyomaaraysnro AND (TYA_LOPPUKLO IS NULL OR TYA_LOPPUKLO<'1900-1-1') AND TYA_TEKIJA=:kayttajatunnus"};
-    EXPECT_EQ(open(openEntries, {{"tyomaaraysnro", integer(10002)}, {"kayttajatunnus", text("PEKKA")}}), QStringList{"2"});
-    EXPECT_EQ(open(openEntries, {{"tyomaaraysnro", integer(10008)}, {"kayttajatunnus", text("ÅSA")}}), QStringList{"3"});
+                                  "WHERE TYA_TYONRO=:tyomaaraysnro AND (TYA_LOPPUKLO IS NULL OR "
+                                  "TYA_LOPPUKLO<'1900-1-1') AND TYA_TEKIJA=:kayttajatunnus"};
+    EXPECT_EQ(open(openEntries, {{"tyomaaraysnro", integer(10002)}, {"kayttajatunnus", text("PEKKA")}}),
+              QStringList{"2"});
+    EXPECT_EQ(open(openEntries, {{"tyomaaraysnro", integer(10008)}, {"kayttajatunnus", text("ÅSA")}}),
+              QStringList{"3"});
     EXPECT_EQ(open(openEntries, {{"tyomaaraysnro", integer(10002)}, {"kayttajatunnus", text("pekka")}}), QStringList{});
 
     EXPECT_EQ(execute({"UPDATE TYOAIKA SET TYA_LOPPUKLO=:aika", "WHERE TYA_NRO=:tyokirjausnro"},
@@ -328,7 +369,9 @@ TEST_P(ErpStatementsTest, WorkTimeEntries)
               1);
     EXPECT_EQ(execute({"UPDATE TYOAIKA SET TYA_TYONIMIKE=:tyonimike,TYA_TYOKOODI=:koodi,TYA_VAIHENRO=:rivinro",
                        "WHERE TYA_NRO=:tyokirjausnro"},
-                      {{"tyonimike", text("Etujarrujen huolto")}, {"koodi", text("JARRU-E")}, {"rivinro", integer(1)},
+                      {{"tyonimike", text("Etujarrujen huolto")},
+                       {"koodi", text("JARRU-E")},
+                       {"rivinro", integer(1)},
                        {"tyokirjausnro", integer(next)}}),
               1);
     EXPECT_EQ(open({"SELECT TYA_TYONRO FROM TYOAIKA", "WHERE TYA_NRO=:nro"}, {{"nro", integer(next)}}),
@@ -375,22 +418,44 @@ TEST_P(ErpStatementsTest, WorkLinesAndTotals)
         ", :mtr_ajoneuvokoodi, :mtr_tyoluokka, :mtr_tehtava, :mtr_lisateksti, :mtr_selvitys",
         ", :mtr_aloitettupvm, :mtr_valmispvm, :mtr_arvioaika, :mtr_suoritettuaika, :mtr_laskutettuaika",
         ", :mtr_tuntiveloitus, :mtr_kiinteahinta, :mtr_alepros, :mtr_ale, :mtr_rivisumma",
-        ", :mtr_verokanta, (SELECT IFNULL(MAX(JNRO),0)+1000 FROM MAARTYO WHERE MTR_NRO=:mtr_nro), :mtr_kpl, :mtr_tyyppi, :mtr_pakettitunnus",
+        ", :mtr_verokanta, (SELECT IFNULL(MAX(JNRO),0)+1000 FROM MAARTYO WHERE MTR_NRO=:mtr_nro), :mtr_kpl, "
+        ":mtr_tyyppi, :mtr_pakettitunnus",
         ", :mtr_ostohinta, :mtr_kate, :mtr_debet, :mtr_vaurionro, :mtr_tyopakkoodi",
         ", :mtr_viite, :mtr_cabaskoodi, :mtr_tyopakhakunro, :mtr_rivityyppi",
         ")"};
     auto binds = [&](int nro, int rivinro) {
-        return Binds{{"mtr_nro", integer(nro)}, {"mtr_rivinro", integer(rivinro)}, {"mtr_suorittaja", text("ÅSA")},
-                     {"mtr_asiakasnro", integer(1006)}, {"mtr_tyokoodi", text("KORI")}, {"mtr_ajoneuvokoodi", text("")},
-                     {"mtr_tyoluokka", text("B")}, {"mtr_tehtava", text("Valojen vaihto")}, {"mtr_lisateksti", text("")},
-                     {"mtr_selvitys", text("")}, {"mtr_aloitettupvm", zeroDateTime()},
-                     {"mtr_valmispvm", QDateTime(QDate(2026, 12, 9), QTime(15, 0))}, {"mtr_arvioaika", 1.0},
-                     {"mtr_suoritettuaika", 1.5}, {"mtr_laskutettuaika", 1.5}, {"mtr_tuntiveloitus", 80.0},
-                     {"mtr_kiinteahinta", 0.0}, {"mtr_alepros", 20.0}, {"mtr_ale", 0.0}, {"mtr_rivisumma", 96.0},
-                     {"mtr_verokanta", integer(24)}, {"mtr_kpl", 1.0}, {"mtr_tyyppi", integer(0)},
-                     {"mtr_pakettitunnus", integer(0)}, {"mtr_ostohinta", 0.0}, {"mtr_kate", 120.0},
-                     {"mtr_debet", integer(0)}, {"mtr_vaurionro", integer(-1)}, {"mtr_tyopakkoodi", text("")},
-                     {"mtr_viite", text("2026-4471")}, {"mtr_cabaskoodi", text("")}, {"mtr_tyopakhakunro", integer(0)},
+        return Binds{{"mtr_nro", integer(nro)},
+                     {"mtr_rivinro", integer(rivinro)},
+                     {"mtr_suorittaja", text("ÅSA")},
+                     {"mtr_asiakasnro", integer(1006)},
+                     {"mtr_tyokoodi", text("KORI")},
+                     {"mtr_ajoneuvokoodi", text("")},
+                     {"mtr_tyoluokka", text("B")},
+                     {"mtr_tehtava", text("Valojen vaihto")},
+                     {"mtr_lisateksti", text("")},
+                     {"mtr_selvitys", text("")},
+                     {"mtr_aloitettupvm", zeroDateTime()},
+                     {"mtr_valmispvm", QDateTime(QDate(2026, 12, 9), QTime(15, 0))},
+                     {"mtr_arvioaika", 1.0},
+                     {"mtr_suoritettuaika", 1.5},
+                     {"mtr_laskutettuaika", 1.5},
+                     {"mtr_tuntiveloitus", 80.0},
+                     {"mtr_kiinteahinta", 0.0},
+                     {"mtr_alepros", 20.0},
+                     {"mtr_ale", 0.0},
+                     {"mtr_rivisumma", 96.0},
+                     {"mtr_verokanta", integer(24)},
+                     {"mtr_kpl", 1.0},
+                     {"mtr_tyyppi", integer(0)},
+                     {"mtr_pakettitunnus", integer(0)},
+                     {"mtr_ostohinta", 0.0},
+                     {"mtr_kate", 120.0},
+                     {"mtr_debet", integer(0)},
+                     {"mtr_vaurionro", integer(-1)},
+                     {"mtr_tyopakkoodi", text("")},
+                     {"mtr_viite", text("2026-4471")},
+                     {"mtr_cabaskoodi", text("")},
+                     {"mtr_tyopakhakunro", integer(0)},
                      {"mtr_rivityyppi", text("T")}};
     };
     EXPECT_EQ(execute(insert, binds(10008, 3)), 1);
@@ -405,11 +470,13 @@ TEST_P(ErpStatementsTest, WorkLinesAndTotals)
         EXPECT_TRUE(e.isDuplicateKey()) << e.what();
     }
 
-    EXPECT_EQ(execute({"UPDATE MAARPER SET", "TYO_YHTEENSA=TYO_YHTEENSA+:muutos,", "TYO_YHTEENSA_TYO=TYO_YHTEENSA_TYO+:muutos,",
-                       "TYO_YHTEENSA_TYO2=TYO_YHTEENSA_TYO2+ :muutos,", "TYO_MUUTETTU=NOW()", "WHERE TYO_NRO=:nro"},
+    EXPECT_EQ(execute({"UPDATE MAARPER SET", "TYO_YHTEENSA=TYO_YHTEENSA+:muutos,",
+                       "TYO_YHTEENSA_TYO=TYO_YHTEENSA_TYO+:muutos,", "TYO_YHTEENSA_TYO2=TYO_YHTEENSA_TYO2+ :muutos,",
+                       "TYO_MUUTETTU=NOW()", "WHERE TYO_NRO=:nro"},
                       {{"muutos", 96.0}, {"nro", integer(10008)}}),
               1);
-    open(q, {"SELECT TYO_YHTEENSA, TYO_YHTEENSA_TYO, TYO_YHTEENSA_TYO1, TYO_YHTEENSA_TYO2 FROM MAARPER WHERE TYO_NRO=10008"});
+    open(q, {"SELECT TYO_YHTEENSA, TYO_YHTEENSA_TYO, TYO_YHTEENSA_TYO1, TYO_YHTEENSA_TYO2 FROM MAARPER WHERE "
+             "TYO_NRO=10008"});
     EXPECT_EQ(q.fieldByName("TYO_YHTEENSA").asFloat(), 736.0);
     EXPECT_EQ(q.fieldByName("TYO_YHTEENSA_TYO1").asFloat(), 160.0);
     EXPECT_EQ(q.fieldByName("TYO_YHTEENSA_TYO2").asFloat(), 576.0);

@@ -18,9 +18,9 @@ protected:
         DatabaseTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        testDb().execute(QStringLiteral(
-            "CREATE TABLE ARVOT (ID INTEGER NOT NULL, T VARCHAR(255), I INTEGER, F DOUBLE PRECISION, "
-            "D DATETIME, PRIMARY KEY (ID))"));
+        testDb().execute(
+            QStringLiteral("CREATE TABLE ARVOT (ID INTEGER NOT NULL, T VARCHAR(255), I INTEGER, F DOUBLE PRECISION, "
+                           "D DATETIME, PRIMARY KEY (ID))"));
     }
 
     void insert(int id, const Value& t, const Value& i, const Value& f, const Value& d)

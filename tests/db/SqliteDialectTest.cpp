@@ -21,18 +21,17 @@ TEST_P(SqliteTranslateTest, RewritesForSqlite)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SqliteTranslateTest,
-    ::testing::Values(
-        DialectCase{"SELECT A FROM ASIAKPER\nWHERE UPPER(AP_NIMI) LIKE ? AND ROWNUM<100",
-                    "SELECT A FROM ASIAKPER\nWHERE UPPER(AP_NIMI) LIKE ? AND 1=1\nLIMIT 99"},
-        DialectCase{"SELECT * FROM T WHERE rownum <= 5;", "SELECT * FROM T WHERE 1=1\nLIMIT 5"},
-        DialectCase{"AND (KEO_JATKOKASITELTY<'2000-1-1' OR KEO_JATKOKASITELTY IS NULL))",
-                    "AND (KEO_JATKOKASITELTY<'2000-01-01' OR KEO_JATKOKASITELTY IS NULL))"},
-        DialectCase{"TYA_LOPPUKLO<'1900-1-1'", "TYA_LOPPUKLO<'1900-01-01'"},
-        DialectCase{"X>'2026-3-7 8:05'", "X>'2026-03-07 08:05:00'"},
-        // Other literals, and ROWNUM inside a literal, stay as they are.
-        DialectCase{"SELECT 'ROWNUM<3', '1-1-2000', '2000-1-1x' FROM T",
-                    "SELECT 'ROWNUM<3', '1-1-2000', '2000-1-1x' FROM T"},
-        DialectCase{"SELECT NOW(), Now() FROM T", "SELECT NOW(), Now() FROM T"}));
+    ::testing::Values(DialectCase{"SELECT A FROM ASIAKPER\nWHERE UPPER(AP_NIMI) LIKE ? AND ROWNUM<100",
+                                  "SELECT A FROM ASIAKPER\nWHERE UPPER(AP_NIMI) LIKE ? AND 1=1\nLIMIT 99"},
+                      DialectCase{"SELECT * FROM T WHERE rownum <= 5;", "SELECT * FROM T WHERE 1=1\nLIMIT 5"},
+                      DialectCase{"AND (KEO_JATKOKASITELTY<'2000-1-1' OR KEO_JATKOKASITELTY IS NULL))",
+                                  "AND (KEO_JATKOKASITELTY<'2000-01-01' OR KEO_JATKOKASITELTY IS NULL))"},
+                      DialectCase{"TYA_LOPPUKLO<'1900-1-1'", "TYA_LOPPUKLO<'1900-01-01'"},
+                      DialectCase{"X>'2026-3-7 8:05'", "X>'2026-03-07 08:05:00'"},
+                      // Other literals, and ROWNUM inside a literal, stay as they are.
+                      DialectCase{"SELECT 'ROWNUM<3', '1-1-2000', '2000-1-1x' FROM T",
+                                  "SELECT 'ROWNUM<3', '1-1-2000', '2000-1-1x' FROM T"},
+                      DialectCase{"SELECT NOW(), Now() FROM T", "SELECT NOW(), Now() FROM T"}));
 
 TEST(SqliteTranslateTest, RefusesRownumItCannotExpress)
 {

@@ -31,8 +31,9 @@ TEST(TYhteydetTest, EtsiYhteysMatchesTheIdExactlyAndIgnoresTheApplication)
         const char* sovellus;
         const char* found;  // sovellus of the entry found, nullptr for none
     };
-    for (const Case& c : {Case{"pda-1", "Muu", "Kairanet"}, Case{"PDA-1", "", "Varasto"}, Case{"Pda-1", "Kairanet", nullptr},
-                          Case{"pda-1 ", "Kairanet", nullptr}, Case{"", "", nullptr}}) {
+    for (const Case& c :
+         {Case{"pda-1", "Muu", "Kairanet"}, Case{"PDA-1", "", "Varasto"}, Case{"Pda-1", "Kairanet", nullptr},
+          Case{"pda-1 ", "Kairanet", nullptr}, Case{"", "", nullptr}}) {
         const TYhteys* e = y.EtsiYhteys(QString::fromUtf8(c.id), QString::fromUtf8(c.sovellus));
         if (c.found) {
             ASSERT_NE(e, nullptr) << c.id;
@@ -55,14 +56,9 @@ TEST(TYhteydetTest, PoistaVanhentuneetRemovesEntriesMoreThanAnHourAway)
         bool stays;
     };
     const Entry entries[] = {
-        {"61 min", 61 * 60, false},
-        {"90 min", 90 * 60, false},
-        {"59 min", 59 * 60, true},
-        {"exactly 60 min", 60 * 60, true},
-        {"60 min 1 s", 60 * 60 + 1, false},
-        {"just now", 0, true},
-        {"61 min ahead", -61 * 60, false},
-        {"30 min ahead", -30 * 60, true},
+        {"61 min", 61 * 60, false},        {"90 min", 90 * 60, false},         {"59 min", 59 * 60, true},
+        {"exactly 60 min", 60 * 60, true}, {"60 min 1 s", 60 * 60 + 1, false}, {"just now", 0, true},
+        {"61 min ahead", -61 * 60, false}, {"30 min ahead", -30 * 60, true},
     };
     TYhteydet y;
     QStringList staying;
@@ -174,8 +170,8 @@ TEST_F(ClientRegistryTest, SnapshotFollowsTheViewAndIsReadFromAnotherThreadWitho
     EXPECT_EQ(seen->rows[0].id, QStringLiteral("pda-1"));
     EXPECT_EQ(seen->rows[1].sovellus, QStringLiteral("<b>Varasto</b>"));
     EXPECT_EQ(seen->kairanetYhteyksia, 1);
-    EXPECT_EQ(view.lines[1], seen->rows[1].id + QStringLiteral("     ") + seen->rows[1].sovellus
-                                 + QStringLiteral("     ") + seen->rows[1].viimeksi);
+    EXPECT_EQ(view.lines[1], seen->rows[1].id + QStringLiteral("     ") + seen->rows[1].sovellus +
+                                 QStringLiteral("     ") + seen->rows[1].viimeksi);
 
     registry->clear();
     EXPECT_TRUE(registry->snapshot()->rows.empty());

@@ -86,9 +86,8 @@ protected:
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(KRP_PROGRAM), QStringList{QStringLiteral("--config-dir"), dir.path()} + extraArgs);
         ASSERT_TRUE(process.waitForStarted());
-        ASSERT_TRUE(krp::test::processEventsUntil([&] {
-            return catchesSignal(process.processId(), SIGTERM) || process.state() == QProcess::NotRunning;
-        }));
+        ASSERT_TRUE(krp::test::processEventsUntil(
+            [&] { return catchesSignal(process.processId(), SIGTERM) || process.state() == QProcess::NotRunning; }));
         ASSERT_EQ(process.state(), QProcess::Running) << process.readAllStandardError().toStdString();
     }
 
@@ -150,12 +149,14 @@ TEST(HeadlessProgramStart, DatabaseWithoutItsSettingsTableIsNotServed)
     QTemporaryDir dir;
     krp::test::TestCertificate certificate;
     for (const char* file : {"test.pem", "test.key"})
-        std::filesystem::copy_file(certificate.directory() / file, std::filesystem::path(dir.path().toStdString()) / file);
+        std::filesystem::copy_file(certificate.directory() / file,
+                                   std::filesystem::path(dir.path().toStdString()) / file);
     krp::test::SqliteErp erp(dir.path());
     erp.createCatalogue();
     const quint16 port = freeLoopbackPort();
-    krp::test::writeAll(dir.filePath(QStringLiteral("asetukset.ini")),
-                        QStringLiteral("[Tietokanta]\nVerkkonimi=%1\n[Palvelu]\nPortti=%2\n").arg(erp.field()).arg(port).toUtf8());
+    krp::test::writeAll(
+        dir.filePath(QStringLiteral("asetukset.ini")),
+        QStringLiteral("[Tietokanta]\nVerkkonimi=%1\n[Palvelu]\nPortti=%2\n").arg(erp.field()).arg(port).toUtf8());
     QProcess process;
     startWithoutDisplay(process, dir.path());
     QByteArray out;

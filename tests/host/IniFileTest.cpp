@@ -298,12 +298,34 @@ TEST_F(IniFileTest, TheServiceOptionsAreMadeOfTheSettingsWithWorkingDefaults)
          "Pysaytyksen_aikaraja=0\nMetriikan_lukijat=10.0.0.5 10.0.0.6\nKonsolin_osoitteet=\n"
          "[Rajat]\nYhteyksia_osoitteesta=3\nYhteyksia_enintaan=100\nTLS_katteluaika_s=2\nRunkojen_muisti_Mt=16\n"
          "Kirjautumisvirheita_minuutissa=4\nKirjautumisen_esto_enintaan_s=60\n",
-         50, 5, 0, 0, 100, 3, 2, 16, 4, 60, {"10.0.0.5", "10.0.0.6"}, {}},
+         50,
+         5,
+         0,
+         0,
+         100,
+         3,
+         2,
+         16,
+         4,
+         60,
+         {"10.0.0.5", "10.0.0.6"},
+         {}},
         {"[Palvelu]\nIstuntoja_enintaan=0\nIstuntoja_osoitteesta=x\nOdottavia_kutsuja_istunnossa=-1\n"
          "Pysaytyksen_aikaraja=-5\nKonsolin_osoitteet=192.168.1.9\n"
          "[Rajat]\nYhteyksia_osoitteesta=0\nYhteyksia_enintaan=-2\nTLS_katteluaika_s=x\nRunkojen_muisti_Mt=0\n"
          "Kirjautumisvirheita_minuutissa=0\nKirjautumisen_esto_enintaan_s=0\n",
-         10000, 1000, 8, 30, 4096, 64, 5, 256, 10, 900, {}, {"192.168.1.9"}},
+         10000,
+         1000,
+         8,
+         30,
+         4096,
+         64,
+         5,
+         256,
+         10,
+         900,
+         {},
+         {"192.168.1.9"}},
     };
     for (const Case& c : cases) {
         writeAll(path(), c.text);

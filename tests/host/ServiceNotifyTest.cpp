@@ -50,7 +50,11 @@ public:
         path_.copy(a.sun_path, sizeof a.sun_path - 1);
         bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
-    ~NotifySocket() { ::close(fd_); ::unlink(path_.c_str()); }
+    ~NotifySocket()
+    {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
     bool bound() const { return bound_; }
     const std::string& path() const { return path_; }
 
@@ -77,8 +81,9 @@ TEST(ServiceNotify, StatusWhileOpeningTheDatabaseReadyOnlyWhenListeningStoppingA
     krp::test::TestCertificate certificate;  // its directory also holds asetukset.ini
     krp::test::TestDatabase erp(krp::test::Backend::Sqlite, krp::test::Content::DemoData);
     const std::uint16_t port = freePort();
-    certificate.writeFile("asetukset.ini", "[Tietokanta]\nVerkkonimi=sqlite:" + erp.settings().sqlitePath.toStdString() +
-                                               "\n[Palvelu]\nPortti=" + std::to_string(port) + "\n");
+    certificate.writeFile("asetukset.ini",
+                          "[Tietokanta]\nVerkkonimi=sqlite:" + erp.settings().sqlitePath.toStdString() +
+                              "\n[Palvelu]\nPortti=" + std::to_string(port) + "\n");
     NotifySocket notify((certificate.directory() / "notify.sock").string());
     ASSERT_TRUE(notify.bound());
 

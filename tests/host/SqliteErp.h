@@ -40,8 +40,9 @@ public:
 
     void createCatalogue()
     {
-        exec({QStringLiteral("CREATE VIEW IF NOT EXISTS TABLES AS SELECT name AS TABLE_NAME FROM sqlite_master "
-                             "WHERE type IN ('table','view')")});
+        exec(
+            {QStringLiteral("CREATE VIEW IF NOT EXISTS TABLES AS SELECT name AS TABLE_NAME FROM sqlite_master "
+                            "WHERE type IN ('table','view')")});
     }
 
     void createSettingsTable(const QString& table)

@@ -38,13 +38,14 @@ std::string tulorivit(const std::string& prefix, int count)
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             items += ',';
-        items += R"({"type":"UTyypit.TVarastoontulorivi","id":)" + std::to_string(i + 2) +
-                 R"(,"fields":{"id":")" + prefix + "-" + std::to_string(i) +
+        items += R"({"type":"UTyypit.TVarastoontulorivi","id":)" + std::to_string(i + 2) + R"(,"fields":{"id":")" +
+                 prefix + "-" + std::to_string(i) +
                  R"(","ostotilausnro":5001,"tilausrivinro":1,"toimittajanro":101,"tuotekoodi":"JP-1001",)"
                  R"("saapuvamaara":2,"kerattymaara":2,"keruupaateid":"pda-7"}})";
     }
     return R"([{"type":"System.Generics.Collections.TObjectList<UTyypit.TVarastoontulorivi>","id":1,"fields":{)"
-           R"("FOwnsObjects":true,"FListHelper":[)" + std::to_string(count) + R"(],"FItems":[)" + items + "]}}]";
+           R"("FOwnsObjects":true,"FListHelper":[)" +
+           std::to_string(count) + R"(],"FItems":[)" + items + "]}}]";
 }
 
 TEST(StopSignal, CallsInFlightAreAnsweredAndCallsDuringTheStopAreNotDone)
@@ -138,7 +139,8 @@ TEST(StopSignal, CallsInFlightAreAnsweredAndCallsDuringTheStopAreNotDone)
     // Every write in flight is answered, and done once.
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(inFlight[i].get(), R"({"result":""})");
-        EXPECT_EQ(erp.integer(QStringLiteral("SELECT COUNT(*) FROM KERUUOSTOTILAUS WHERE KEO_ID LIKE 'W%1-%'").arg(i)), kRows);
+        EXPECT_EQ(erp.integer(QStringLiteral("SELECT COUNT(*) FROM KERUUOSTOTILAUS WHERE KEO_ID LIKE 'W%1-%'").arg(i)),
+                  kRows);
     }
     ASSERT_TRUE(program.waitForFinished(90'000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);

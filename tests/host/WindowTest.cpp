@@ -112,8 +112,9 @@ void runUntilIdle()
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-const QString kStartFailure = QStringLiteral("Valittuun tietokantaan ei saatu yhdistettyä. Palvelua ei voida\r\n"
-                                             "käynnistää. Virhe:\r\n");
+const QString kStartFailure = QStringLiteral(
+    "Valittuun tietokantaan ei saatu yhdistettyä. Palvelua ei voida\r\n"
+    "käynnistää. Virhe:\r\n");
 
 TEST_F(WindowTest, ControlsWithNamesCaptionsAndPlaces)
 {
@@ -166,7 +167,8 @@ TEST_F(WindowTest, ControlsWithNamesCaptionsAndPlaces)
     EXPECT_EQ(w.font().pixelSize(), 11);
     EXPECT_EQ(w.font().family(), QStringLiteral("Tahoma"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Routala palvelin"));
-    EXPECT_EQ(w.rbgTietokannanTyyppi->items(), (QStringList{QStringLiteral("solidDB 7"), QStringLiteral("solidDB 100")}));
+    EXPECT_EQ(w.rbgTietokannanTyyppi->items(),
+              (QStringList{QStringLiteral("solidDB 7"), QStringLiteral("solidDB 100")}));
     EXPECT_TRUE(w.cbxTietokanta->isEditable());
     EXPECT_EQ(w.cbxTietokanta->count(), 4);
 }
@@ -198,8 +200,8 @@ TEST_F(WindowTest, TabOrder)
         current = current->nextInFocusChain();
     } while (current != w.butKaynnista);
     const QStringList expected = {
-        "butKaynnista",         "butPysayta",          "cbxTietokanta",       "edPortti",
-        "memYhteydet",          "rbgTietokannanTyyppi", "butTallennaAsetukset", "memYhteysnakyma",
+        "butKaynnista", "butPysayta",           "cbxTietokanta",        "edPortti",
+        "memYhteydet",  "rbgTietokannanTyyppi", "butTallennaAsetukset", "memYhteysnakyma",
     };
     EXPECT_EQ(order.mid(0, expected.size()), expected) << order.join(QLatin1Char(' ')).toStdString();
 }
@@ -217,7 +219,8 @@ TEST_F(WindowTest, WithoutSettingsFileFieldsAreEmptyAndNothingStarts)
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(QFile::exists(iniPath()));
     w.close();
-    EXPECT_EQ(readAll(iniPath()), QByteArray("[Tietokanta]\nVerkkonimi=\n\n[Palvelu]\nPortti=\nTietokannan_tyyppi=1\n"));
+    EXPECT_EQ(readAll(iniPath()),
+              QByteArray("[Tietokanta]\nVerkkonimi=\n\n[Palvelu]\nPortti=\nTietokannan_tyyppi=1\n"));
 }
 
 TEST_F(WindowTest, StoredTypeIndexIsClampedAndSavedBack)
@@ -238,8 +241,9 @@ TEST_F(WindowTest, StoredTypeIndexIsClampedAndSavedBack)
 
 TEST_F(WindowTest, SettingsAreShownAsStoredAndSavedUntrimmed)
 {
-    writeAll(iniPath(), "; käsin\n[Tietokanta]\nVerkkonimi=palvelin 1313\n[Palvelu]\nPortti=abc\n"
-                        "Sisaisen_selvityksen_erikoiskasittely=1\n");
+    writeAll(iniPath(),
+             "; käsin\n[Tietokanta]\nVerkkonimi=palvelin 1313\n[Palvelu]\nPortti=abc\n"
+             "Sisaisen_selvityksen_erikoiskasittely=1\n");
     TfrmKRPalvelin& w = create();
     EXPECT_EQ(w.cbxTietokanta->currentText(), QStringLiteral("palvelin 1313"));
     EXPECT_EQ(w.edPortti->text(), QStringLiteral("abc"));
@@ -280,13 +284,19 @@ TEST(AutomaticStart, Rule)
         bool starts;
     };
     const Case cases[] = {
-        {"palvelin 1313", "14002", true}, {"  x  ", "1", true},         {"", "14002", false},
-        {"   ", "14002", false},           {"palvelin 1313", "", false}, {"palvelin 1313", "0", false},
-        {"palvelin 1313", "-5", false},    {"palvelin 1313", "abc", false}, {"palvelin 1313", "12x", false},
+        {"palvelin 1313", "14002", true},
+        {"  x  ", "1", true},
+        {"", "14002", false},
+        {"   ", "14002", false},
+        {"palvelin 1313", "", false},
+        {"palvelin 1313", "0", false},
+        {"palvelin 1313", "-5", false},
+        {"palvelin 1313", "abc", false},
+        {"palvelin 1313", "12x", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ServiceController::kaynnistyykoAutomaattisesti(QString::fromUtf8(c.tietokanta),
-                                                                  QString::fromUtf8(c.portti)),
+                                                                 QString::fromUtf8(c.portti)),
                   c.starts)
             << c.tietokanta << " / " << c.portti;
 }
@@ -385,9 +395,8 @@ TEST_F(WindowTest, StopClosesTheDatabaseAndEmptiesTheConnectionView)
     });
     w.butKaynnista->click();
     ASSERT_TRUE(service.started);
-    w.PaivitaYhteysnakyma({QStringLiteral("a     Kairanet     1.1.2026 8.00.00"),
-                           QStringLiteral("b     Muu     1.1.2026 8.00.01")},
-                          1);
+    w.PaivitaYhteysnakyma(
+        {QStringLiteral("a     Kairanet     1.1.2026 8.00.00"), QStringLiteral("b     Muu     1.1.2026 8.00.01")}, 1);
     EXPECT_EQ(w.labKairanetYhteyksia->text(), QStringLiteral("1"));
     EXPECT_EQ(w.memYhteysnakyma->document()->blockCount(), 2);
     w.butPysayta->click();
@@ -444,7 +453,8 @@ TEST_F(WindowTest, AutomaticStartRetriesUntilTheDatabaseOpens)
 {
     erp.createStandard(QStringLiteral("Routala Oy"));
     const QString later = dir.filePath(QStringLiteral("myohemmin/erp.sqlite"));
-    writeAll(iniPath(), QStringLiteral("[Tietokanta]\nVerkkonimi=sqlite:%1\n[Palvelu]\nPortti=14002\n").arg(later).toUtf8());
+    writeAll(iniPath(),
+             QStringLiteral("[Tietokanta]\nVerkkonimi=sqlite:%1\n[Palvelu]\nPortti=14002\n").arg(later).toUtf8());
     TfrmKRPalvelin& w = create();
     w.startRetry().setIntervals(std::chrono::milliseconds(20), std::chrono::hours(1));
     w.show();
@@ -453,9 +463,7 @@ TEST_F(WindowTest, AutomaticStartRetriesUntilTheDatabaseOpens)
     EXPECT_FALSE(service.started);
     runUntilIdle();
     EXPECT_TRUE(w.butPysayta->isEnabled());  // the operator can end the retries
-    auto linesWith = [&](const char* part) {
-        return log.lines().filter(QString::fromUtf8(part)).size();
-    };
+    auto linesWith = [&](const char* part) { return log.lines().filter(QString::fromUtf8(part)).size(); };
     EXPECT_EQ(linesWith("Yritetään uudelleen"), 1);
 
     ASSERT_TRUE(QDir().mkpath(QFileInfo(later).path()));
@@ -486,7 +494,7 @@ TEST_F(WindowTest, AutomaticStartServesOnlyWhenTheAfterConnectWorkPasses)
     EXPECT_EQ(linesWith("tarkistukset epäonnistuivat, joten palvelua ei käynnistetty"), 1);
     EXPECT_EQ(linesWith("ASETUS"), 1) << log.lines().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(linesWith("Tietokantaan ei saatu yhteyttä"), 0);  // it did open
-    EXPECT_FALSE(w.FDYhteysPaaruutu().isOpen());  // each retry starts on a fresh connection
+    EXPECT_FALSE(w.FDYhteysPaaruutu().isOpen());                // each retry starts on a fresh connection
 
     erp.createSettingsTable(QStringLiteral("ASETUS"));
     erp.setSetting(QStringLiteral("ASETUS"), QStringLiteral("yrityksen nimi"), QStringLiteral("Routala Oy"));
@@ -495,7 +503,8 @@ TEST_F(WindowTest, AutomaticStartServesOnlyWhenTheAfterConnectWorkPasses)
     EXPECT_EQ(linesWith("tarkistukset menivät läpi, palvelu käynnistyi"), 1);
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Routala mobiilipalvelu - Routala Oy"));
     // The after-connect work ran on the connection that serves.
-    EXPECT_EQ(erp.setting(QStringLiteral("ASETUS"), QStringLiteral("tm lisätilat")), QStringLiteral("\"MUU\",\"TYÖT OK\""));
+    EXPECT_EQ(erp.setting(QStringLiteral("ASETUS"), QStringLiteral("tm lisätilat")),
+              QStringLiteral("\"MUU\",\"TYÖT OK\""));
 }
 
 // Failures of a long outage are logged at most once per log interval.

@@ -38,10 +38,7 @@ protected:
     {
         return std::make_unique<DailyLogFile>(logDir(), daysKept, [this] { return today; });
     }
-    QStringList filesThere() const
-    {
-        return QDir(logDir()).entryList(QDir::Files, QDir::Name);
-    }
+    QStringList filesThere() const { return QDir(logDir()).entryList(QDir::Files, QDir::Name); }
 
     QTemporaryDir dir;
     QDate today{2026, 12, 10};
@@ -54,8 +51,8 @@ TEST_F(DailyLogFileTest, LinesGoToTheDaysFileInOrderAndANewDayStartsANewFile)
     EXPECT_EQ(f->write({QStringLiteral("kolmas")}), QString());
     today = today.addDays(1);
     EXPECT_EQ(f->write({QStringLiteral("huomenna")}), QString());
-    EXPECT_EQ(filesThere(), (QStringList{QStringLiteral("krpalvelin-2026-12-10.log"),
-                                         QStringLiteral("krpalvelin-2026-12-11.log")}));
+    EXPECT_EQ(filesThere(),
+              (QStringList{QStringLiteral("krpalvelin-2026-12-10.log"), QStringLiteral("krpalvelin-2026-12-11.log")}));
     EXPECT_EQ(readAll(f->fileNameFor({2026, 12, 10})), QByteArray("eka\ntoka \xc3\xa4\xc3\xa4\nkolmas\n"));
     EXPECT_EQ(readAll(f->fileNameFor({2026, 12, 11})), QByteArray("huomenna\n"));
 }
@@ -77,9 +74,9 @@ TEST_F(DailyLogFileTest, OnlyTheNewestDaysAreKeptAndOtherFilesAreLeftAlone)
     for (const QString& name : others)
         writeAll(QDir(logDir()).filePath(name), "x");
     for (int back = 1; back <= 10; ++back)
-        writeAll(QDir(logDir()).filePath(
-                           today.addDays(-back).toString(QStringLiteral("'krpalvelin-'yyyy-MM-dd'.log'"))),
-                       "x");
+        writeAll(
+            QDir(logDir()).filePath(today.addDays(-back).toString(QStringLiteral("'krpalvelin-'yyyy-MM-dd'.log'"))),
+            "x");
     struct Case {
         int daysKept;
         QString oldestKept;

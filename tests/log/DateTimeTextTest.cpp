@@ -35,20 +35,20 @@ class TimeTextInLocale : public ::testing::TestWithParam<TimeTextCase> {};
 TEST_P(TimeTextInLocale, ShortDateBlankLongTimeWithoutZone)
 {
     const TimeTextCase& c = GetParam();
-    EXPECT_EQ(samePlainSpaces(dateTimeText(c.time, QLocale(QString::fromLatin1(c.locale)))), QString::fromUtf8(c.expected));
+    EXPECT_EQ(samePlainSpaces(dateTimeText(c.time, QLocale(QString::fromLatin1(c.locale)))),
+              QString::fromUtf8(c.expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Locales, TimeTextInLocale,
-    ::testing::Values(TimeTextCase{"fi_FI", kIltaAika, "9.12.2026 23.26.38"},
-                      TimeTextCase{"fi_FI", kAamuAika, "1.3.2026 7.05.09"},
-                      TimeTextCase{"fi_FI", kKeskiyo, "9.12.2026"},
-                      TimeTextCase{"fi_FI", kKeskiyo.addMSecs(1), "9.12.2026 0.00.00"},
-                      TimeTextCase{"fi_FI", kKeskiyo.addSecs(1), "9.12.2026 0.00.01"},
-                      TimeTextCase{"en_US", kIltaAika, "12/9/26 11:26:38 PM"},
-                      TimeTextCase{"en_US", kKeskiyo, "12/9/26"},
-                      TimeTextCase{"de_DE", kIltaAika, "09.12.26 23:26:38"},
-                      TimeTextCase{"sv_SE", kAamuAika, "2026-03-01 07:05:09"}));
+INSTANTIATE_TEST_SUITE_P(Locales, TimeTextInLocale,
+                         ::testing::Values(TimeTextCase{"fi_FI", kIltaAika, "9.12.2026 23.26.38"},
+                                           TimeTextCase{"fi_FI", kAamuAika, "1.3.2026 7.05.09"},
+                                           TimeTextCase{"fi_FI", kKeskiyo, "9.12.2026"},
+                                           TimeTextCase{"fi_FI", kKeskiyo.addMSecs(1), "9.12.2026 0.00.00"},
+                                           TimeTextCase{"fi_FI", kKeskiyo.addSecs(1), "9.12.2026 0.00.01"},
+                                           TimeTextCase{"en_US", kIltaAika, "12/9/26 11:26:38 PM"},
+                                           TimeTextCase{"en_US", kKeskiyo, "12/9/26"},
+                                           TimeTextCase{"de_DE", kIltaAika, "09.12.26 23:26:38"},
+                                           TimeTextCase{"sv_SE", kAamuAika, "2026-03-01 07:05:09"}));
 
 TEST(LongTimeFormat, HasNoZoneToken)
 {
@@ -84,16 +84,15 @@ TEST_P(GeneralFloat, FifteenSignificantDigitsSystemSeparatorNoGrouping)
     EXPECT_EQ(generalFloatText(c.value, QLocale(QStringLiteral("en_US"))), QString::fromUtf8(c.en));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, GeneralFloat,
-                         ::testing::Values(NumberCase{12.5, "12,5", "12.5"}, NumberCase{0, "0", "0"},
-                                           NumberCase{-3, "-3", "-3"}, NumberCase{1234567.25, "1234567,25", "1234567.25"},
-                                           NumberCase{0.1 + 0.2, "0,3", "0.3"},
-                                           NumberCase{1.0 / 3.0, "0,333333333333333", "0.333333333333333"},
-                                           NumberCase{123456789012345.0, "123456789012345", "123456789012345"},
-                                           NumberCase{1e15, "1E15", "1E15"}, NumberCase{1.5e20, "1,5E20", "1.5E20"},
-                                           NumberCase{0.00001, "0,00001", "0.00001"},
-                                           NumberCase{0.000001, "1E-6", "1E-6"},
-                                           NumberCase{-0.125, "-0,125", "-0.125"}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, GeneralFloat,
+    ::testing::Values(NumberCase{12.5, "12,5", "12.5"}, NumberCase{0, "0", "0"}, NumberCase{-3, "-3", "-3"},
+                      NumberCase{1234567.25, "1234567,25", "1234567.25"}, NumberCase{0.1 + 0.2, "0,3", "0.3"},
+                      NumberCase{1.0 / 3.0, "0,333333333333333", "0.333333333333333"},
+                      NumberCase{123456789012345.0, "123456789012345", "123456789012345"},
+                      NumberCase{1e15, "1E15", "1E15"}, NumberCase{1.5e20, "1,5E20", "1.5E20"},
+                      NumberCase{0.00001, "0,00001", "0.00001"}, NumberCase{0.000001, "1E-6", "1E-6"},
+                      NumberCase{-0.125, "-0,125", "-0.125"}));
 
 TEST(TwoDecimals, AlwaysTwoDecimalsNoGrouping)
 {
@@ -129,8 +128,7 @@ QString probe(const QString& lang)
 
 TEST(SystemLocale, FinnishMachine)
 {
-    EXPECT_EQ(probe(QStringLiteral("fi_FI.UTF-8")),
-              QStringLiteral("9.12.2026 23.26.38|9.12.2026|12,5|1234,50\n"));
+    EXPECT_EQ(probe(QStringLiteral("fi_FI.UTF-8")), QStringLiteral("9.12.2026 23.26.38|9.12.2026|12,5|1234,50\n"));
 }
 
 TEST(SystemLocale, AmericanMachine)

@@ -101,8 +101,7 @@ TEST_F(EventLogTest, EightThreadsKeepTheirOwnOrder)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t, &ready] {
             ++ready;
-            while (ready < kThreads) {
-            }
+            while (ready < kThreads) {}
             for (int i = 0; i < kPerThread; ++i) {
                 if (i % 2 == 0)
                     TekstiLokiin(QStringLiteral("s%1 %2").arg(t).arg(i));
@@ -220,8 +219,8 @@ TEST_F(EventLogTest, LinesAreReadByTheirNumbers)
         int limit;
         std::vector<qint64> numbers;
     };
-    const Case cases[] = {{0, 100, {4, 5, 6, 7, 8}}, {5, 100, {6, 7, 8}}, {5, 2, {7, 8}},
-                          {8, 100, {}},             {20, 10, {}},       {2, 0, {}}};
+    const Case cases[] = {
+        {0, 100, {4, 5, 6, 7, 8}}, {5, 100, {6, 7, 8}}, {5, 2, {7, 8}}, {8, 100, {}}, {20, 10, {}}, {2, 0, {}}};
     for (const Case& c : cases) {
         const EventLog::NumberedLines n = log.linesAfter(c.after, c.limit);
         std::vector<qint64> numbers;
@@ -256,7 +255,7 @@ TEST_F(EventLogTest, LinesAfterANumberAreTheNewerKeptLinesUpToTheLimit)
     struct Case {
         qint64 after;
         int limit;
-        qint64 first;     // number of the first line returned
+        qint64 first;  // number of the first line returned
         int count;
     };
     const Case cases[] = {

@@ -19,12 +19,14 @@ TEST(LogSafe, EscapesControlCharactersAndCutsLongTexts)
         {QString(QChar(0x85)) + QChar(0x2028), QStringLiteral("\\x85\\u2028")},
         {QString::fromUtf8("äö€𝄞\\n"), QString::fromUtf8("äö€𝄞\\n")},  // a backslash stays as it is
         // Bidirectional controls would show the rest of the line reversed or moved.
-        {QStringLiteral("tiedosto") + QChar(0x202E) + QStringLiteral("txt.exe"), QStringLiteral("tiedosto\\u202etxt.exe")},
+        {QStringLiteral("tiedosto") + QChar(0x202E) + QStringLiteral("txt.exe"),
+         QStringLiteral("tiedosto\\u202etxt.exe")},
         {QString(QChar(0x2066)) + QChar(0x2069) + QChar(0x200E) + QChar(0x200F) + QChar(0x061C) + QChar(0x202A),
          QStringLiteral("\\u2066\\u2069\\u200e\\u200f\\u061c\\u202a")},
         {QString(200, QChar('x')), QString(200, QChar('x'))},
         {QString(201, QChar('x')), QString(200, QChar('x')) + QChar(0x2026)},
-        {QString(1'000'000, QChar('\n')), QString(200, QChar('\n')).replace(QStringLiteral("\n"), QStringLiteral("\\n")) + QChar(0x2026)},
+        {QString(1'000'000, QChar('\n')),
+         QString(200, QChar('\n')).replace(QStringLiteral("\n"), QStringLiteral("\\n")) + QChar(0x2026)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(logSafe(c.in), c.out) << c.in.left(40).toStdString();

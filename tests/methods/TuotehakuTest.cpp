@@ -45,8 +45,8 @@ protected:
         db::Query* q = methods->provider(QStringLiteral("dspTuotelista"));
         QStringList out;
         for (q->first(); !q->eof(); q->next())
-            out << q->fieldByName(QStringLiteral("TP_TUOTEKOODI")).asText() + QLatin1Char('/')
-                       + q->fieldByName(QStringLiteral("TP_TOIMITTAJANRO")).asText();
+            out << q->fieldByName(QStringLiteral("TP_TUOTEKOODI")).asText() + QLatin1Char('/') +
+                       q->fieldByName(QStringLiteral("TP_TOIMITTAJANRO")).asText();
         out.sort();
         return out;
     }
@@ -58,7 +58,7 @@ struct HakuCase {
     const char* koodi;
     QStringList vaiheet;  // phase words logged, in order
     bool loytyi;
-    QStringList rivit;    // found products, sorted
+    QStringList rivit;  // found products, sorted
 };
 
 QStringList words(std::initializer_list<const char*> list)
@@ -94,13 +94,13 @@ TEST_P(TuotehakuTest, PhasesStopAtFirstHitAndLogInOrder)
 
             const QString alku = normaali ? QStringLiteral(": Monivaiheinen tuotehaku normaali: ")
                                           : QStringLiteral(": Monivaiheinen tuotehaku: ");
-            QStringList odotettu{alku + QStringLiteral("toimittajanro=") + QString::number(c.toimittaja)
-                                 + QStringLiteral(" hakukoodi=") + logSafe(koodi)};
+            QStringList odotettu{alku + QStringLiteral("toimittajanro=") + QString::number(c.toimittaja) +
+                                 QStringLiteral(" hakukoodi=") + logSafe(koodi)};
             for (const QString& vaihe : c.vaiheet)
                 odotettu << alku + vaihe;
             odotettu << (normaali ? QStringLiteral(": Monivaiheinen tuotteita löytyi normaali: ")
-                                  : QStringLiteral(": Monivaiheinen tuotteita löytyi: "))
-                            + (c.loytyi ? QStringLiteral("True") : QStringLiteral("False"));
+                                  : QStringLiteral(": Monivaiheinen tuotteita löytyi: ")) +
+                            (c.loytyi ? QStringLiteral("True") : QStringLiteral("False"));
             // The client's code stands escaped (a tab as \t, a line break as \n) on the one line.
             EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), odotettu.join(QLatin1Char('\n')));
             EXPECT_EQ(loydetyt(), c.rivit);
@@ -145,9 +145,9 @@ TEST_P(TuotehakuTest, FailureEndsSearchWithOneFailureLine)
     ASSERT_TRUE(tulos.startsWith(QStringLiteral("Tuotehaku epäonnistui. Syy: "))) << tulos.toStdString();
     EXPECT_GT(tulos.size(), QStringLiteral("Tuotehaku epäonnistui. Syy: ").size());
     EXPECT_TRUE(loki.timeTextsOk);
-    EXPECT_EQ(loki.rest.join(QLatin1Char('\n')),
-              QStringLiteral(": Monivaiheinen tuotehaku: toimittajanro=0 hakukoodi=111\n MonivaiheinenTuotehaku: ")
-                  + tulos);
+    EXPECT_EQ(
+        loki.rest.join(QLatin1Char('\n')),
+        QStringLiteral(": Monivaiheinen tuotehaku: toimittajanro=0 hakukoodi=111\n MonivaiheinenTuotehaku: ") + tulos);
 
     // The search regardless of orders does not read the dropped table.
     EXPECT_EQ(methods->MonivaiheinenTuotehakuNormaali(0, QStringLiteral("111")), QString());
@@ -158,8 +158,8 @@ TEST_P(TuotehakuTest, FailureEndsSearchWithOneFailureLine)
     ASSERT_TRUE(tulos.startsWith(QStringLiteral("Tuotehaku (normaali) epäonnistui. Syy: "))) << tulos.toStdString();
     EXPECT_EQ(loki2.rest.join(QLatin1Char('\n')),
               QStringLiteral(": Monivaiheinen tuotehaku normaali: toimittajanro=0 hakukoodi=111\n"
-                             " MonivaiheinenTuotehaku normaali: ")
-                  + tulos);
+                             " MonivaiheinenTuotehaku normaali: ") +
+                  tulos);
 }
 
 TEST_P(TuotehakuTest, SessionsKeepTheirOwnRows)

@@ -17,8 +17,10 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         exec(QStringLiteral("INSERT INTO TUOTETYYPIT (TTP_TYYPPIKOODI, TTP_NIMI) VALUES ('JÄÄHDY', 'Jäähdytys')"));
-        tuote(QStringLiteral("JP-1"), 101, QStringLiteral("Jarrupala"), QStringLiteral("6417"), QStringLiteral("JÄÄHDY"));
-        tuote(QStringLiteral("JP-1"), 102, QStringLiteral("Jarrupala toinen"), QStringLiteral("6418"), QStringLiteral("JÄÄHDY"));
+        tuote(QStringLiteral("JP-1"), 101, QStringLiteral("Jarrupala"), QStringLiteral("6417"),
+              QStringLiteral("JÄÄHDY"));
+        tuote(QStringLiteral("JP-1"), 102, QStringLiteral("Jarrupala toinen"), QStringLiteral("6418"),
+              QStringLiteral("JÄÄHDY"));
         tuote(QStringLiteral("X-9"), 101, QStringLiteral("Muu"), QStringLiteral("6419"), QStringLiteral("MUU"));
         varasto(QStringLiteral("JP-1"), 101, 7.5);
         exec(QStringLiteral("INSERT INTO TOIMPER (TOI_TOIMITTAJANRO, TOI_NIMI) VALUES (101, 'Öljy-Jussi Oy')"));
@@ -39,9 +41,8 @@ protected:
 TEST_P(TuotetiedotTest, TuotetiedotGivesTheAskedColumnsAndLogsTheCodeAsReceived)
 {
     QString tulos;
-    const auto loki = logOf([&] {
-        tulos = methods->Tuotetiedot(QStringLiteral(" jp-1 "), 101, QStringLiteral("TP_NIMI,TV_VARASTOSSA"));
-    });
+    const auto loki = logOf(
+        [&] { tulos = methods->Tuotetiedot(QStringLiteral(" jp-1 "), 101, QStringLiteral("TP_NIMI,TV_VARASTOSSA")); });
     EXPECT_EQ(tulos, QString());
     EXPECT_TRUE(loki.timeTextsOk);
     EXPECT_EQ(loki.rest, QStringList{QStringLiteral(" Tuotetiedot haetaan toimittajan 101 tuotteelle  jp-1 ")});
@@ -108,10 +109,12 @@ TEST_P(TuotetiedotTest, AnythingButAColumnListIsRefusedWithoutRunning)
         // Rows of an earlier call must not be served as the answer of a refused one.
         ASSERT_EQ(methods->Tuotetiedot(QStringLiteral("JP-1"), 101, QStringLiteral("TP_NIMI")), QString());
         QString tulos;
-        const auto loki = logOf([&] { tulos = methods->Tuotetiedot(QStringLiteral("JP-1"), 101, QString::fromUtf8(kentat)); });
-        EXPECT_EQ(tulos, QStringLiteral("Tuotetietojen haku epäonnistui. Syy: kenttäluettelo ei kelpaa. Anna sarakkeiden "
-                                        "nimet pilkuin eroteltuina, esimerkiksi TP_NIMI,TUOTVAIH.TV_VARASTOSSA "
-                                        "(myös * ja TAULU.* käyvät)."));
+        const auto loki =
+            logOf([&] { tulos = methods->Tuotetiedot(QStringLiteral("JP-1"), 101, QString::fromUtf8(kentat)); });
+        EXPECT_EQ(tulos,
+                  QStringLiteral("Tuotetietojen haku epäonnistui. Syy: kenttäluettelo ei kelpaa. Anna sarakkeiden "
+                                 "nimet pilkuin eroteltuina, esimerkiksi TP_NIMI,TUOTVAIH.TV_VARASTOSSA "
+                                 "(myös * ja TAULU.* käyvät)."));
         ASSERT_EQ(loki.rest.size(), 2);
         EXPECT_EQ(loki.rest.at(1), QStringLiteral(" Tuotetiedot: ") + tulos);
         EXPECT_FALSE(methods->provider(QStringLiteral("dspTuotetiedot"))->isOpen());
@@ -122,7 +125,8 @@ TEST_P(TuotetiedotTest, AnythingButAColumnListIsRefusedWithoutRunning)
 TEST_P(TuotetiedotTest, TuotetiedotReportsDatabaseRefusal)
 {
     QString tulos;
-    const auto loki = logOf([&] { tulos = methods->Tuotetiedot(QStringLiteral("JP-1"), 101, QStringLiteral("EI_SARAKE")); });
+    const auto loki =
+        logOf([&] { tulos = methods->Tuotetiedot(QStringLiteral("JP-1"), 101, QStringLiteral("EI_SARAKE")); });
     ASSERT_TRUE(tulos.startsWith(QStringLiteral("Tuotetietojen haku epäonnistui. Syy: "))) << tulos.toStdString();
     EXPECT_GT(tulos.size(), QStringLiteral("Tuotetietojen haku epäonnistui. Syy: ").size());
     ASSERT_EQ(loki.rest.size(), 2);
@@ -141,8 +145,8 @@ TEST_P(TuotetiedotTest, TypeCodeIsTrimmedAndUpperCasedAndSpansSuppliers)
     ASSERT_EQ(q->recordCount(), 2);
     QStringList toimittajat;
     for (q->first(); !q->eof(); q->next())
-        toimittajat << q->fieldByName(QStringLiteral("TP_TOIMITTAJANRO")).asText() + QLatin1Char(':')
-                           + q->fieldByName(QStringLiteral("TV_VARASTOSSA")).asText();
+        toimittajat << q->fieldByName(QStringLiteral("TP_TOIMITTAJANRO")).asText() + QLatin1Char(':') +
+                           q->fieldByName(QStringLiteral("TV_VARASTOSSA")).asText();
     toimittajat.sort();
     EXPECT_EQ(toimittajat, (QStringList{QStringLiteral("101:7.5"), QStringLiteral("102:")}));
     // Every product column and the stock quantity.
@@ -159,7 +163,8 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         // Order 7001: 10 ordered, 4 delivered, nothing cancelled.
-        tilausrivi(7001, 1, QStringLiteral("JP-1"), 101, QStringLiteral("10"), QStringLiteral("4"), QStringLiteral("0"));
+        tilausrivi(7001, 1, QStringLiteral("JP-1"), 101, QStringLiteral("10"), QStringLiteral("4"),
+                   QStringLiteral("0"));
     }
 
     // AVOINNA of the lines left open for dspTuotteenOTrivit, or -1 without rows.
@@ -248,11 +253,11 @@ TEST_P(OstotilausTest, FailureKeepsTheQuantityTheClientSent)
     exec(QStringLiteral("DROP TABLE KERUUOSTOTILAUS"));
     std::int32_t maara = 42;
     QString tulos;
-    const auto loki = logOf([&] {
-        tulos = methods->TuotettaVarastoonkirjausjonossa(QStringLiteral("JP-1"), 101, 7001, maara);
-    });
+    const auto loki =
+        logOf([&] { tulos = methods->TuotettaVarastoonkirjausjonossa(QStringLiteral("JP-1"), 101, 7001, maara); });
     EXPECT_EQ(maara, 42);
-    ASSERT_TRUE(tulos.startsWith(QStringLiteral("Tuotteen varastoonvarastoonkirjausjonon tilan selvitys epäonnistui. Syy: ")))
+    ASSERT_TRUE(
+        tulos.startsWith(QStringLiteral("Tuotteen varastoonvarastoonkirjausjonon tilan selvitys epäonnistui. Syy: ")))
         << tulos.toStdString();
     EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), QStringLiteral(" TuotettaVarastoonkirjausjonossa: ") + tulos);
 
@@ -276,7 +281,8 @@ TEST_P(TuotetiedotTest, SupplierNameOrEmpty)
     exec(QStringLiteral("DROP TABLE TOIMPER"));
     QString tulos;
     const auto loki2 = logOf([&] { tulos = methods->HaeToimittajanimi(101); });
-    ASSERT_TRUE(tulos.startsWith(QStringLiteral("Toimittajan nimen selvitys epäonnistui. Syy: "))) << tulos.toStdString();
+    ASSERT_TRUE(tulos.startsWith(QStringLiteral("Toimittajan nimen selvitys epäonnistui. Syy: ")))
+        << tulos.toStdString();
     EXPECT_EQ(loki2.rest.join(QLatin1Char('\n')), QStringLiteral(" HaeToimittajanimi: ") + tulos);
 }
 
@@ -336,12 +342,14 @@ TEST_P(InventointiIlmoitusTest, WithoutUsableLimitOnlyTodayWarns)
     laskettu(QStringLiteral("T+1"), huomenna);
     varasto(QStringLiteral("T-NULL"), 101, 1);
 
-    for (const QString& arvo : {QString(), QStringLiteral("ARVO_PUUTTUU"), QStringLiteral(""), QStringLiteral("viikko")}) {
+    for (const QString& arvo :
+         {QString(), QStringLiteral("ARVO_PUUTTUU"), QStringLiteral(""), QStringLiteral("viikko")}) {
         SCOPED_TRACE(arvo.toStdString());
         exec(QStringLiteral("DELETE FROM ASETUS"));
         if (arvo != QStringLiteral("ARVO_PUUTTUU"))
             raja(arvo);
-        EXPECT_EQ(methods->InventointiIlmoitus(QStringLiteral("T-0"), 101), varoitus(QStringLiteral("T-0"), tanaanAamulla));
+        EXPECT_EQ(methods->InventointiIlmoitus(QStringLiteral("T-0"), 101),
+                  varoitus(QStringLiteral("T-0"), tanaanAamulla));
         EXPECT_EQ(methods->InventointiIlmoitus(QStringLiteral("T-1"), 101), QString());
         EXPECT_EQ(methods->InventointiIlmoitus(QStringLiteral("T+1"), 101), varoitus(QStringLiteral("T+1"), huomenna));
         EXPECT_EQ(methods->InventointiIlmoitus(QStringLiteral("T-NULL"), 101), QString());
@@ -351,9 +359,8 @@ TEST_P(InventointiIlmoitusTest, WithoutUsableLimitOnlyTodayWarns)
 TEST_P(InventointiIlmoitusTest, DatabaseErrorReachesTheCaller)
 {
     exec(QStringLiteral("DROP TABLE TUOTVAIH"));
-    const auto loki = logOf([&] {
-        EXPECT_THROW(methods->InventointiIlmoitus(QStringLiteral("JP-1"), 101), std::exception);
-    });
+    const auto loki =
+        logOf([&] { EXPECT_THROW(methods->InventointiIlmoitus(QStringLiteral("JP-1"), 101), std::exception); });
     EXPECT_TRUE(loki.lines.isEmpty());
 }
 

@@ -106,13 +106,14 @@ void WarehouseTest::varasto(const QString& koodi, int toimittaja, double varasto
 void WarehouseTest::tilausrivi(int nro, int rivi, const QString& koodi, int toimittaja, const QString& tilattu,
                                const QString& toimitettu, const QString& perutettu)
 {
-    exec(QStringLiteral("INSERT INTO OSTOTILRIV (OTR_NRO, OTR_RIVINRO, OTR_TUOTEKOODI, OTR_TOIMITTAJANRO, "
-                        "OTR_TILATTUMAARA, OTR_TOIMITETTUMAARA, OTR_PERUTETTUMAARA) VALUES (%1, %2, %3, %4, %5, %6, %7)")
-             .arg(nro)
-             .arg(rivi)
-             .arg(sqlText(koodi))
-             .arg(toimittaja)
-             .arg(tilattu, toimitettu, perutettu));
+    exec(
+        QStringLiteral("INSERT INTO OSTOTILRIV (OTR_NRO, OTR_RIVINRO, OTR_TUOTEKOODI, OTR_TOIMITTAJANRO, "
+                       "OTR_TILATTUMAARA, OTR_TOIMITETTUMAARA, OTR_PERUTETTUMAARA) VALUES (%1, %2, %3, %4, %5, %6, %7)")
+            .arg(nro)
+            .arg(rivi)
+            .arg(sqlText(koodi))
+            .arg(toimittaja)
+            .arg(tilattu, toimitettu, perutettu));
 }
 
 void WarehouseTest::jonorivi(const QString& id, int tilaus, const QString& koodi, int toimittaja, double kerattu,

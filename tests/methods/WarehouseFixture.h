@@ -17,7 +17,10 @@
 #include <ostream>
 
 // Readable failure messages for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& l, std::ostream* os)
 {
     *os << '{';
@@ -37,8 +40,8 @@ QCoreApplication& warehouseTestApp();
 // The log lines one call writes, with the time text at the head of each line checked and
 // removed. The time text is the one of the moment before or after the call.
 struct CallLog {
-    QStringList lines;     // as appended
-    QStringList rest;      // each line without its time text
+    QStringList lines;  // as appended
+    QStringList rest;   // each line without its time text
     bool timeTextsOk = true;
 };
 
@@ -60,8 +63,7 @@ protected:
     QString row(const QString& sql);
 
     // A product with optional stock row and purchase-order line.
-    void tuote(const QString& koodi, int toimittaja, const QString& nimi, const QString& ean,
-               const QString& tyyppi);
+    void tuote(const QString& koodi, int toimittaja, const QString& nimi, const QString& ean, const QString& tyyppi);
     void varasto(const QString& koodi, int toimittaja, double varastossa, const QString& invepvm = QString());
     void tilausrivi(int nro, int rivi, const QString& koodi, int toimittaja, const QString& tilattu,
                     const QString& toimitettu, const QString& perutettu);

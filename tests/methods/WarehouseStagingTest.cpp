@@ -44,8 +44,8 @@ TEST_P(WarehouseStagingTest, GoodsReceiptRowsAreCopiedAsSent)
     EXPECT_TRUE(loki.lines.isEmpty());
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM KERUUOSTOTILAUS")), 2);
     EXPECT_EQ(row(QStringLiteral("SELECT KEO_OSTOTILAUSNRO, KEO_TILAUSRIVINRO, KEO_TOIMITTAJANRO, "
-                                  "KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, "
-                                  "KEO_KERUUPAATEID, KEO_TILA FROM KERUUOSTOTILAUS WHERE KEO_ID='V1'")),
+                                 "KEO_TUOTEKOODI, KEO_SAAPUVAMAARA, KEO_KERATTYMAARA, "
+                                 "KEO_KERUUPAATEID, KEO_TILA FROM KERUUOSTOTILAUS WHERE KEO_ID='V1'")),
               QStringLiteral("5001|2|101| jp-1001 |4|2.5|PAATE7|KESKEN"));
     EXPECT_TRUE(isNull(QStringLiteral("SELECT KEO_KASITELTY FROM KERUUOSTOTILAUS WHERE KEO_ID='V1'")));
     EXPECT_TRUE(isNull(QStringLiteral("SELECT KEO_JATKOKASITELTY FROM KERUUOSTOTILAUS WHERE KEO_ID='V1'")));
@@ -60,13 +60,15 @@ TEST_P(WarehouseStagingTest, GoodsReceiptListStopsAtTheFailingRow)
             vastaanotto(QStringLiteral("UUSI-1"), 1), vastaanotto(QStringLiteral("OLEMASSA"), 1),
             vastaanotto(QStringLiteral("UUSI-3"), 1)});
     });
-    ASSERT_TRUE(tulos.startsWith(QStringLiteral("Varastoontulorivien lisäys epäonnistui. Syy: "))) << tulos.toStdString();
+    ASSERT_TRUE(tulos.startsWith(QStringLiteral("Varastoontulorivien lisäys epäonnistui. Syy: ")))
+        << tulos.toStdString();
     EXPECT_GT(tulos.size(), QStringLiteral("Varastoontulorivien lisäys epäonnistui. Syy: ").size());
     EXPECT_TRUE(loki.timeTextsOk);
     EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), QStringLiteral(" LisaaVarastoontulorivit: ") + tulos);
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM KERUUOSTOTILAUS WHERE KEO_ID='UUSI-1'")), 1);
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM KERUUOSTOTILAUS WHERE KEO_ID='UUSI-3'")), 0);
-    EXPECT_EQ(text(QStringLiteral("SELECT KEO_TUOTEKOODI FROM KERUUOSTOTILAUS WHERE KEO_ID='OLEMASSA'")), QStringLiteral("X"));
+    EXPECT_EQ(text(QStringLiteral("SELECT KEO_TUOTEKOODI FROM KERUUOSTOTILAUS WHERE KEO_ID='OLEMASSA'")),
+              QStringLiteral("X"));
 }
 
 // --- LisaaKerailyrivit ------------------------------------------------------------------
@@ -86,10 +88,10 @@ types::TKerailyrivi keraily(const QString& id, std::int32_t asiakas)
 TEST_P(WarehouseStagingTest, PickingRowsGetTheDatabaseTime)
 {
     EXPECT_EQ(methods->LisaaKerailyrivit(TObjectList<types::TKerailyrivi>{keraily(QStringLiteral("K1"), 0),
-                                                                            keraily(QStringLiteral("K2"), 1002)}),
+                                                                          keraily(QStringLiteral("K2"), 1002)}),
               QString());
     EXPECT_EQ(row(QStringLiteral("SELECT KTU_TOIMITTAJANRO, KTU_TUOTEKOODI, KTU_MAARA, "
-                                  "KTU_KERUUPAATEID, KTU_ASIAKASNRO FROM KERUUTUOTTEET WHERE KTU_ID='K1'")),
+                                 "KTU_KERUUPAATEID, KTU_ASIAKASNRO FROM KERUUTUOTTEET WHERE KTU_ID='K1'")),
               QStringLiteral("103|5w30-5l|1.25|PAATE2|0"));
     EXPECT_EQ(integer(QStringLiteral("SELECT KTU_ASIAKASNRO FROM KERUUTUOTTEET WHERE KTU_ID='K2'")), 1002);
     EXPECT_FALSE(isNull(QStringLiteral("SELECT KTU_KASITELTY FROM KERUUTUOTTEET WHERE KTU_ID='K1'")));
@@ -142,9 +144,10 @@ TEST_P(WarehouseStagingTest, AbsentListOrRecordWritesNothing)
         EXPECT_TRUE(loki.timeTextsOk);
         EXPECT_EQ(loki.rest, QStringList{c.tagi + c.odotettu});
     }
-    EXPECT_EQ(integer(QStringLiteral("SELECT (SELECT COUNT(*) FROM KERUUOSTOTILAUS) + (SELECT COUNT(*) FROM KERUUTUOTTEET)"
-                                     " + (SELECT COUNT(*) FROM KERUUINVENTOINTI) + (SELECT COUNT(*) FROM KERUUTUOTEMUUTOS)")),
-              0);
+    EXPECT_EQ(
+        integer(QStringLiteral("SELECT (SELECT COUNT(*) FROM KERUUOSTOTILAUS) + (SELECT COUNT(*) FROM KERUUTUOTTEET)"
+                               " + (SELECT COUNT(*) FROM KERUUINVENTOINTI) + (SELECT COUNT(*) FROM KERUUTUOTEMUUTOS)")),
+        0);
 }
 
 // --- LisaaTarratulostus / LisaaHintalappuTulostus ---------------------------------------
@@ -161,8 +164,9 @@ TEST_P(WarehouseStagingTest, LabelAndPriceTagRequests)
     EXPECT_TRUE(loki.lines.isEmpty());
 
     db::Query q(db());
-    q.setSql({QStringLiteral("SELECT KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI "
-                             "FROM KERUUTARRA ORDER BY KET_TYYPPI DESC, KET_ID")});
+    q.setSql(
+        {QStringLiteral("SELECT KET_ID, KET_TOIMITTAJANRO, KET_TUOTEKOODI, KET_MAARA, KET_LISATTY, KET_TYYPPI "
+                        "FROM KERUUTARRA ORDER BY KET_TYYPPI DESC, KET_ID")});
     q.open();
     ASSERT_EQ(q.recordCount(), 3);
     std::set<std::int64_t> ids;
@@ -249,7 +253,8 @@ TEST_P(WarehouseStagingTest, CollidingKetIdIsDrawnAgain)
     QString tulos;
     const auto loki = logOf([&] { tulos = methods->LisaaHintalappuTulostus(QStringLiteral("UUSI"), 1, 1); });
     EXPECT_EQ(always42.count, 5u);
-    ASSERT_TRUE(tulos.startsWith(fromUtf8("Tarratulostuksen lisääminen epäonnistui (hintalappu). Syy: "))) << tulos.toStdString();
+    ASSERT_TRUE(tulos.startsWith(fromUtf8("Tarratulostuksen lisääminen epäonnistui (hintalappu). Syy: ")))
+        << tulos.toStdString();
     EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), QStringLiteral(" LisaaHintalappuTulostus: ") + tulos);
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM KERUUTARRA")), 2);
 }
@@ -265,7 +270,8 @@ TEST_P(WarehouseStagingTest, OtherRefusalIsNotRetried)
     if (onSqlite()) {
         EXPECT_EQ(tulos, QString());
     } else {
-        ASSERT_TRUE(tulos.startsWith(fromUtf8("Tarratulostuksen lisääminen epäonnistui (tarra). Syy: "))) << tulos.toStdString();
+        ASSERT_TRUE(tulos.startsWith(fromUtf8("Tarratulostuksen lisääminen epäonnistui (tarra). Syy: ")))
+            << tulos.toStdString();
         EXPECT_EQ(loki.rest.join(QLatin1Char('\n')), QStringLiteral(" LisaaTarratulostus: ") + tulos);
     }
 }
@@ -290,9 +296,10 @@ TEST_P(WarehouseStagingTest, StockCountLogsTheNewBalanceInRegionalForm)
     const auto loki = logOf([&] { tulos = methods->LisaaInventointirivi(inventointi(QStringLiteral("I1"))); });
     EXPECT_EQ(tulos, QString());
     EXPECT_TRUE(loki.timeTextsOk);
-    EXPECT_EQ(loki.rest, QStringList{fromUtf8(" Lisätään toimittajan 102 tuotteelle  os-3003 inventointirivi määrällä 12,5.")});
+    EXPECT_EQ(loki.rest,
+              QStringList{fromUtf8(" Lisätään toimittajan 102 tuotteelle  os-3003 inventointirivi määrällä 12,5.")});
     EXPECT_EQ(row(QStringLiteral("SELECT KEI_TOIMITTAJANRO, KEI_TUOTEKOODI, KEI_VANHAMAARA, "
-                                  "KEI_UUSIMAARA, KEI_KERUUPAATEID FROM KERUUINVENTOINTI WHERE KEI_ID='I1'")),
+                                 "KEI_UUSIMAARA, KEI_KERUUPAATEID FROM KERUUINVENTOINTI WHERE KEI_ID='I1'")),
               QStringLiteral("102| os-3003|11|12.5|PAATE3"));
     EXPECT_FALSE(isNull(QStringLiteral("SELECT KEI_LUOTU FROM KERUUINVENTOINTI")));
     EXPECT_FALSE(isNull(QStringLiteral("SELECT KEI_KASITELTY FROM KERUUINVENTOINTI")));
@@ -307,7 +314,8 @@ TEST_P(WarehouseStagingTest, FailedStockCountLeavesTwoLines)
     const auto loki = logOf([&] { tulos = methods->LisaaInventointirivi(inventointi(QStringLiteral("I1"))); });
     ASSERT_TRUE(tulos.startsWith(fromUtf8("Inventointirivin lisäys epäonnistui. Syy: "))) << tulos.toStdString();
     ASSERT_GE(loki.rest.size(), 2);
-    EXPECT_EQ(loki.rest.at(0), fromUtf8(" Lisätään toimittajan 102 tuotteelle  os-3003 inventointirivi määrällä 12,5."));
+    EXPECT_EQ(loki.rest.at(0),
+              fromUtf8(" Lisätään toimittajan 102 tuotteelle  os-3003 inventointirivi määrällä 12,5."));
     EXPECT_EQ(loki.rest.mid(1).join(QLatin1Char('\n')), QStringLiteral(" LisaaInventointirivi: ") + tulos);
 }
 
@@ -336,7 +344,7 @@ TEST_P(WarehouseStagingTest, ProductChangeCleansTextsAndNullsMissingNumbers)
     });
     EXPECT_TRUE(loki.lines.isEmpty());
     EXPECT_EQ(row(QStringLiteral("SELECT KTM_TOIMITTAJANRO, KTM_TUOTEKOODI, KTM_UUSI_EAN, "
-                                  "KTM_UUSIHYLLY, KTM_UUSINIMI FROM KERUUTUOTEMUUTOS WHERE KTM_ID='M1'")),
+                                 "KTM_UUSIHYLLY, KTM_UUSINIMI FROM KERUUTUOTEMUUTOS WHERE KTM_ID='M1'")),
               fromUtf8("101| jp-1001 |6417000100014|A-12BÄ|Lódz jarrupala Ääkkönen"));
     EXPECT_TRUE(isNull(QStringLiteral("SELECT KTM_UUSIHALY FROM KERUUTUOTEMUUTOS WHERE KTM_ID='M1'")));
     EXPECT_EQ(integer(QStringLiteral("SELECT KTM_UUSIOPTIMI FROM KERUUTUOTEMUUTOS WHERE KTM_ID='M1'")), 25);

@@ -98,11 +98,12 @@ protected:
 inline ::testing::AssertionResult isLogLine(const QString& line, const QString& tail)
 {
     if (!line.endsWith(tail))
-        return ::testing::AssertionFailure() << "line \"" << line.toStdString() << "\" does not end in \""
-                                             << tail.toStdString() << "\"";
+        return ::testing::AssertionFailure()
+               << "line \"" << line.toStdString() << "\" does not end in \"" << tail.toStdString() << "\"";
     const QString stamp = line.left(line.size() - tail.size());
     const QLocale locale = QLocale::system();
-    const QString format = locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') + longTimeFormatWithoutZone(locale);
+    const QString format =
+        locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') + longTimeFormatWithoutZone(locale);
     QDateTime parsed = locale.toDateTime(stamp, format);
     if (!parsed.isValid())  // exactly midnight: the date alone
         parsed = QDateTime(locale.toDate(stamp, QLocale::ShortFormat), QTime(0, 0));

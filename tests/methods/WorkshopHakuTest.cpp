@@ -39,11 +39,16 @@ protected:
         testDb().execute(QStringLiteral(
             "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20001, 'AVOIN', 'ABC-12', 0);"
             "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20002, NULL, 'NUL-001', 1000);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20003, 'AVOIN', 'DEF456', 1000);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20004, 'AVOIN', 'DEF-456', 1000);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20005, 'AVOIN', 'ABC-1234', 1000);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20006, 'AVOIN', 'ÖÄÅ-1', 1000);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (0, 'AVOIN', 'ABC-123', 1000)"));
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20003, 'AVOIN', 'DEF456', "
+            "1000);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20004, 'AVOIN', 'DEF-456', "
+            "1000);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20005, 'AVOIN', 'ABC-1234', "
+            "1000);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (20006, 'AVOIN', 'ÖÄÅ-1', "
+            "1000);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_REKNRO, TYO_ASIAKASNRO) VALUES (0, 'AVOIN', 'ABC-123', "
+            "1000)"));
     }
 };
 
@@ -61,7 +66,11 @@ const HakuCase kHakuCases[] = {
     // never LASKUTETTU, KUSTANNUSARVIO, PERUTTU, a null state or number 0; highest first
     {"all_open", "", 0, false, kAvoimet},
     {"six_blanks_add_no_condition", "      ", 0, false, kAvoimet},
-    {"done_ones_on_request", "", 0, true, {20006, 20005, 20004, 20003, 20001, 10009, 10008, 10004, 10003, 10002, 10001}},
+    {"done_ones_on_request",
+     "",
+     0,
+     true,
+     {20006, 20005, 20004, 20003, 20001, 10009, 10008, 10004, 10003, 10002, 10001}},
     {"dash_retry", "abc123", 0, false, {10001}},
     {"dash_retry_with_done", "abc123", 0, true, {10004, 10001}},
     {"dash_retry_of_trimmed_text", " abc12", 0, false, {20001}},
@@ -94,7 +103,8 @@ TEST_P(TyomaarayshakuTest, LeavesRowsWithJoinedColumnsForItsProvider)
     ASSERT_TRUE(result->isOpen());
     ASSERT_EQ(result->recordCount(), 1);
     EXPECT_EQ(result->fieldByName(QStringLiteral("TYO_REKNRO")).asText(), QStringLiteral("ABC-123"));
-    EXPECT_EQ(result->fieldByName(QStringLiteral("TYO_KUVAUS")).asText(), QStringLiteral("Jarrut vinkuvat, etujarrujen huolto"));
+    EXPECT_EQ(result->fieldByName(QStringLiteral("TYO_KUVAUS")).asText(),
+              QStringLiteral("Jarrut vinkuvat, etujarrujen huolto"));
     EXPECT_EQ(result->fieldByName(QStringLiteral("AP_NIMI")).asText(), QStringLiteral("Virtanen Matti"));
     EXPECT_EQ(result->fieldByName(QStringLiteral("AP_ASIAKASNRO")).asInteger(), 1000);
     EXPECT_EQ(result->fieldByName(QStringLiteral("AJN_MERKKI")).asText(), QStringLiteral("Volkswagen"));
@@ -122,7 +132,8 @@ TEST_P(TyomaarayshakuTest, FailureIsLoggedAndGivesNoTable)
     const QStringList lines = logLines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(isLogLine(lines[0], QStringLiteral(": Työmääräyshaku: rekisterinro=ABC-123 työmääräysnro=0")));
-    EXPECT_FALSE(failureMessage(lines[1], QStringLiteral(" Työmääräyshaku: Työmääräyshaku epäonnistui. Syy: ")).isEmpty())
+    EXPECT_FALSE(
+        failureMessage(lines[1], QStringLiteral(" Työmääräyshaku: Työmääräyshaku epäonnistui. Syy: ")).isEmpty())
         << lines[1].toStdString();
 }
 
@@ -151,8 +162,7 @@ TEST_P(TyovaihehakuTest, ByCodeAndName)
     };
     const Case cases[] = {
         // every operation with a code; TYS_NRO 9 has none
-        {"all_with_code", "", " ",
-         {"HUOLTO", "ILMASTO", "JARRU-E", "JARRU-T", "KORI", "RENGAS", "VIANHAKU", "ÖLJY"}},
+        {"all_with_code", "", " ", {"HUOLTO", "ILMASTO", "JARRU-E", "JARRU-T", "KORI", "RENGAS", "VIANHAKU", "ÖLJY"}},
         {"code_trimmed_and_upper_cased", " jarru-e\n", "", {"JARRU-E"}},
         {"name_inside_wildcards", "", "jarru", {"JARRU-E", "JARRU-T"}},
         // the name is not trimmed: a leading blank must match a blank before JARRU
@@ -227,7 +237,8 @@ TEST_P(AsiakashakuTest, AtMost99Customers)
 {
     QString script;
     for (int i = 0; i < 120; ++i)
-        script += QStringLiteral("INSERT INTO ASIAKPER (AP_ASIAKASNRO, AP_NIMI) VALUES (%1, 'Sarja %1');").arg(5000 + i);
+        script +=
+            QStringLiteral("INSERT INTO ASIAKPER (AP_ASIAKASNRO, AP_NIMI) VALUES (%1, 'Sarja %1');").arg(5000 + i);
     testDb().execute(script);
     methods_->Asiakashaku(QStringLiteral("SARJA%"));
     EXPECT_EQ(methods_->sqlAsiakashaku.recordCount(), 99);
@@ -257,7 +268,8 @@ TEST_P(TyomaarayksenTiedotTest, WorkLinesAsRecords)
     std::optional<TObjectList<types::TTyo>> tyot = methods_->HaeTyomaarayksenTyot(10002);
     ASSERT_TRUE(tyot.has_value());
     ASSERT_EQ(tyot->size(), 2u);
-    std::sort(tyot->begin(), tyot->end(), [](const types::TTyo& a, const types::TTyo& b) { return a.rivinro < b.rivinro; });
+    std::sort(tyot->begin(), tyot->end(),
+              [](const types::TTyo& a, const types::TTyo& b) { return a.rivinro < b.rivinro; });
     EXPECT_EQ((*tyot)[0].koodi, QStringLiteral("HUOLTO"));
     EXPECT_EQ((*tyot)[0].tehtava, QStringLiteral("Määräaikaishuolto"));
     EXPECT_EQ((*tyot)[0].rivinro, 1);

@@ -39,8 +39,9 @@ protected:
     void addEntry(int nro, int tyonro, const QString& tekija, const QDateTime& alku, const QDateTime& loppu)
     {
         db::Query q(db());
-        q.setSql({QStringLiteral("INSERT INTO TYOAIKA (TYA_NRO, TYA_TYONRO, TYA_VAIHENRO, TYA_VAATIVUUS, TYA_ALKUKLO, "
-                                 "TYA_LOPPUKLO, TYA_TEKIJA) VALUES (:nro, :tyonro, 0, 0, :alku, :loppu, :tekija)")});
+        q.setSql(
+            {QStringLiteral("INSERT INTO TYOAIKA (TYA_NRO, TYA_TYONRO, TYA_VAIHENRO, TYA_VAATIVUUS, TYA_ALKUKLO, "
+                            "TYA_LOPPUKLO, TYA_TEKIJA) VALUES (:nro, :tyonro, 0, 0, :alku, :loppu, :tekija)")});
         q.param(QStringLiteral("nro")).setInteger(nro);
         q.param(QStringLiteral("tyonro")).setInteger(tyonro);
         q.param(QStringLiteral("tekija")).setText(tekija);
@@ -268,7 +269,8 @@ TEST_P(TyoaikaTest, EndingOnlyStartedEntriesOfTheSameUser)
         {"ended_again_replaces_the_end", "PEKKA", started, earlierEnd, "PEKKA", nullptr},
         {"started_99_years_ago", "PEKKA", now.addYears(-99), QDateTime(), "PEKKA", nullptr},
         {"other_user", "ÅSA", started, QDateTime(), "PEKKA",
-         "KirjaaTyonLopetus: Työn on kirjannut aloitetuksi toinen käyttäjä ÅSA. Toisen käyttäjän töitä ei voi kirjata lopetetuksi."},
+         "KirjaaTyonLopetus: Työn on kirjannut aloitetuksi toinen käyttäjä ÅSA. Toisen käyttäjän töitä ei voi kirjata "
+         "lopetetuksi."},
         {"null_start", "PEKKA", QDateTime(), QDateTime(), "PEKKA",
          "KirjaaTyonLopetus: Työtä ei ole aloitettu, joten lopetusta ei voi kirjata."},
         {"started_101_years_ago", "PEKKA", now.addYears(-101), QDateTime(), "PEKKA",
@@ -305,13 +307,13 @@ TEST_P(TyoaikaTest, EndingOnlyStartedEntriesOfTheSameUser)
 TEST_P(TyoaikaTest, OpenEntriesOfTheSessionUser)
 {
     const QDateTime alku(QDate(2026, 12, 9), QTime(8, 0));
-    addEntry(60, 10001, QStringLiteral("PEKKA"), alku, QDateTime());                                      // open
-    addEntry(61, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));      // zero end: open
-    addEntry(62, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1850, 6, 1), QTime(12, 0)));       // open
-    addEntry(63, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1899, 12, 31), QTime(23, 59, 59))); // open
-    addEntry(64, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1900, 1, 1), QTime(0, 0)));        // ended
-    addEntry(65, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(2026, 12, 9), QTime(9, 0)));       // ended
-    addEntry(66, 10001, QStringLiteral("ÅSA"), alku, QDateTime());                                        // other user
+    addEntry(60, 10001, QStringLiteral("PEKKA"), alku, QDateTime());                                  // open
+    addEntry(61, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));  // zero end: open
+    addEntry(62, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1850, 6, 1), QTime(12, 0)));   // open
+    addEntry(63, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1899, 12, 31), QTime(23, 59, 59)));  // open
+    addEntry(64, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(1900, 1, 1), QTime(0, 0)));          // ended
+    addEntry(65, 10001, QStringLiteral("PEKKA"), alku, QDateTime(QDate(2026, 12, 9), QTime(9, 0)));         // ended
+    addEntry(66, 10001, QStringLiteral("ÅSA"), alku, QDateTime());    // other user
     addEntry(67, 10001, QStringLiteral("pekka"), alku, QDateTime());  // the database's own equality
     addEntry(68, 10002, QStringLiteral("PEKKA"), alku, QDateTime());  // other work order
 
@@ -368,7 +370,8 @@ TEST_P(TyoaikaTest, WorkPhaseOfAnEntryAndTheTaskOfItsWorkLine)
             "UPDATE TYOAIKA SET TYA_TYONIMIKE='vanha', TYA_TYOKOODI='VANHA', TYA_VAIHENRO=9 WHERE TYA_NRO=2;"
             "UPDATE MAARTYO SET MTR_TEHTAVA='Ilmastoinnin huolto' WHERE MTR_NRO=10002 AND MTR_RIVINRO=2"));
         EXPECT_TRUE(methods_->AsetaTyovaihe(c.tyokirjausnro, c.tyo));
-        EXPECT_EQ(text(QStringLiteral("SELECT TYA_TYONIMIKE FROM TYOAIKA WHERE TYA_NRO=2")), QString::fromUtf8(c.nimike));
+        EXPECT_EQ(text(QStringLiteral("SELECT TYA_TYONIMIKE FROM TYOAIKA WHERE TYA_NRO=2")),
+                  QString::fromUtf8(c.nimike));
         EXPECT_EQ(text(QStringLiteral("SELECT TYA_TYOKOODI FROM TYOAIKA WHERE TYA_NRO=2")), QString::fromUtf8(c.koodi));
         EXPECT_EQ(integer(QStringLiteral("SELECT TYA_VAIHENRO FROM TYOAIKA WHERE TYA_NRO=2")), c.vaihenro);
         EXPECT_EQ(text(QStringLiteral("SELECT MTR_TEHTAVA FROM MAARTYO WHERE MTR_NRO=10002 AND MTR_RIVINRO=2")),
@@ -397,7 +400,8 @@ TEST_P(TyoaikaTest, NoteIsCutTo255Characters)
     const QString emoji = QString::fromUtf8("\xF0\x9F\x94\xA7");  // wrench, two UTF-16 units
     const QString atLimit = QString(254, QLatin1Char('a')) + emoji + QStringLiteral("bbb");
     EXPECT_TRUE(methods_->AsetaTyovaiheenLisatieto(2, atLimit));
-    EXPECT_EQ(text(QStringLiteral("SELECT TYA_LISATIETO FROM TYOAIKA WHERE TYA_NRO=2")), QString(254, QLatin1Char('a')));
+    EXPECT_EQ(text(QStringLiteral("SELECT TYA_LISATIETO FROM TYOAIKA WHERE TYA_NRO=2")),
+              QString(254, QLatin1Char('a')));
 
     EXPECT_TRUE(methods_->AsetaTyovaiheenLisatieto(999, QStringLiteral("Ei kirjausta")));
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM TYOAIKA WHERE TYA_NRO=999")), 0);

@@ -45,12 +45,18 @@ protected:
         // Work orders for the customer-slot rules; 4242 has no customer row, 3100 a full discount.
         testDb().execute(QStringLiteral(
             "INSERT INTO ASIAKPER (AP_ASIAKASNRO, AP_NIMI, AP_TOIDENALEPROS) VALUES (3100, 'Takuu', 100);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30001, 'AVOIN', 1000, 1001, 0);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30002, 'AVOIN', 1000, NULL, NULL);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30003, 'AVOIN', 1001, 0, 1001);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30004, 'AVOIN', 1002, 1006, 1004);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30005, 'AVOIN', 4242, 0, 0);"
-            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30006, 'AVOIN', 3100, 0, 0);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30001, "
+            "'AVOIN', 1000, 1001, 0);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30002, "
+            "'AVOIN', 1000, NULL, NULL);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30003, "
+            "'AVOIN', 1001, 0, 1001);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30004, "
+            "'AVOIN', 1002, 1006, 1004);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30005, "
+            "'AVOIN', 4242, 0, 0);"
+            "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO, TYO_ASIAKASNRO2, TYO_ASIAKASNRO3) VALUES (30006, "
+            "'AVOIN', 3100, 0, 0);"
             "INSERT INTO MAARPER (TYO_NRO, TYO_TILA, TYO_ASIAKASNRO) VALUES (30010, 'AVOIN', 1000)"));
     }
 
@@ -58,7 +64,8 @@ protected:
     {
         db::Query q(db());
         q.setSql({QStringLiteral("SELECT TYO_YHTEENSA, TYO_YHTEENSA_TYO, TYO_YHTEENSA_TYO1, TYO_YHTEENSA_TYO2, "
-                                 "TYO_YHTEENSA_TYO3 FROM MAARPER WHERE TYO_NRO=%1").arg(nro)});
+                                 "TYO_YHTEENSA_TYO3 FROM MAARPER WHERE TYO_NRO=%1")
+                      .arg(nro)});
         q.open();
         return {q.field(0).asFloat(), q.field(1).asFloat(), q.field(2).asFloat(), q.field(3).asFloat(),
                 q.field(4).asFloat()};
@@ -73,8 +80,9 @@ protected:
     void refuse(const QString& name, const QString& table, const QString& timing, const QString& condition)
     {
         if (onSqlite()) {
-            executeOne(QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 WHEN %4 BEGIN SELECT RAISE(ABORT, '%1 torjui'); END")
-                           .arg(name, timing, table, condition));
+            executeOne(
+                QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 WHEN %4 BEGIN SELECT RAISE(ABORT, '%1 torjui'); END")
+                    .arg(name, timing, table, condition));
         } else {
             executeOne(QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 FOR EACH ROW BEGIN IF %4 THEN "
                                       "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = '%1 torjui'; END IF; END")
@@ -90,7 +98,7 @@ TEST_P(TyorivitTest, CustomerSlotDiscountAndTotals)
         std::int32_t tyomaaraysnro;
         std::int32_t asiakasnro;  // what the client asks for
         char paikka;
-        std::int32_t asiakas;     // MTR_ASIAKASNRO
+        std::int32_t asiakas;  // MTR_ASIAKASNRO
         double alepros;
         double rivisumma;
     };
@@ -115,7 +123,8 @@ TEST_P(TyorivitTest, CustomerSlotDiscountAndTotals)
 
         EXPECT_EQ(methods_->LisaaTyovaiheTyomaaraykselle(c.tyomaaraysnro, tuntirivi(c.asiakasnro)), rivinro);
 
-        const QString where = QStringLiteral(" FROM MAARTYO WHERE MTR_NRO=%1 AND MTR_RIVINRO=%2").arg(c.tyomaaraysnro).arg(rivinro);
+        const QString where =
+            QStringLiteral(" FROM MAARTYO WHERE MTR_NRO=%1 AND MTR_RIVINRO=%2").arg(c.tyomaaraysnro).arg(rivinro);
         EXPECT_EQ(integer(QStringLiteral("SELECT MTR_ASIAKASNRO") + where), c.asiakas);
         EXPECT_EQ(real(QStringLiteral("SELECT MTR_ALEPROS") + where), c.alepros);
         EXPECT_EQ(real(QStringLiteral("SELECT MTR_RIVISUMMA") + where), c.rivisumma);
@@ -130,7 +139,8 @@ TEST_P(TyorivitTest, CustomerSlotDiscountAndTotals)
 
         const QStringList log = logLines();
         ASSERT_EQ(log.size(), lines + 4);
-        EXPECT_TRUE(isLogLine(log[lines + 1], kTag + QStringLiteral("Rivi asiakkaalle (1/2/3): ") + QLatin1Char(c.paikka)));
+        EXPECT_TRUE(
+            isLogLine(log[lines + 1], kTag + QStringLiteral("Rivi asiakkaalle (1/2/3): ") + QLatin1Char(c.paikka)));
     }
 }
 
@@ -155,9 +165,10 @@ TEST_P(TyorivitTest, HourlyLineOnAWorkOrderWithLines)
     ASSERT_EQ(log.size(), 4);
     EXPECT_TRUE(isLogLine(log[0], kTag + QStringLiteral("tyomaaraysnro=10002 tyokoodi=KORI tehtava=Takaluukun säätö")));
     EXPECT_TRUE(isLogLine(log[1], kTag + QStringLiteral("Rivi asiakkaalle (1/2/3): 1")));
-    EXPECT_TRUE(isLogLine(log[2], kTag + QStringLiteral("Työrivi lisätty työmääräykselle: 10002 rivinro: 3 JNRO: 77 työkoodi: KORI")));
-    EXPECT_TRUE(isLogLine(log[3], kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu 108")
-                                      + QLocale::system().decimalPoint() + QStringLiteral("00")));
+    EXPECT_TRUE(isLogLine(
+        log[2], kTag + QStringLiteral("Työrivi lisätty työmääräykselle: 10002 rivinro: 3 JNRO: 77 työkoodi: KORI")));
+    EXPECT_TRUE(isLogLine(log[3], kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu 108") +
+                                      QLocale::system().decimalPoint() + QStringLiteral("00")));
 }
 
 TEST_P(TyorivitTest, EveryFieldReachesItsColumn)
@@ -241,8 +252,8 @@ TEST_P(TyorivitTest, EveryFieldReachesItsColumn)
     EXPECT_DOUBLE_EQ(summat.tyo1, 0.12);
     const QStringList log = logLines();
     ASSERT_EQ(log.size(), 4);
-    EXPECT_TRUE(isLogLine(log[3], kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu 0")
-                                      + QLocale::system().decimalPoint() + QStringLiteral("12")));
+    EXPECT_TRUE(isLogLine(log[3], kTag + QStringLiteral("Työmääräyksen loppusummaa kasvatettu 0") +
+                                      QLocale::system().decimalPoint() + QStringLiteral("12")));
 }
 
 TEST_P(TyorivitTest, RowNumberAndJnroFollowTheHighest)
@@ -293,7 +304,8 @@ TEST_P(TyorivitTest, WorkOrderThatDoesNotExistGetsNoLine)
     const QStringList log = logLines();
     ASSERT_EQ(log.size(), 2);
     EXPECT_TRUE(isLogLine(log[0], kTag + QStringLiteral("tyomaaraysnro=99999 tyokoodi=KORI tehtava=Takaluukun säätö")));
-    EXPECT_TRUE(isLogLine(log[1], kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: Työmääräystä 99999 ei löydy.")));
+    EXPECT_TRUE(
+        isLogLine(log[1], kTag + QStringLiteral("Työvaihetta ei saatu lisättyä. Virhe: Työmääräystä 99999 ei löydy.")));
 }
 
 TEST_P(TyorivitTest, MissingLineIsAFailure)
@@ -375,10 +387,12 @@ TEST_P(TyorivitTest, CompletionSetsTheStateFromAnyState)
     for (std::int32_t nro : {10001, 10005}) {  // open and already invoiced alike
         SCOPED_TRACE(nro);
         EXPECT_TRUE(methods_->KuittaaValmiiksi(nro));
-        EXPECT_EQ(text(QStringLiteral("SELECT TYO_TILA FROM MAARPER WHERE TYO_NRO=%1").arg(nro)), QStringLiteral("TYÖT OK"));
+        EXPECT_EQ(text(QStringLiteral("SELECT TYO_TILA FROM MAARPER WHERE TYO_NRO=%1").arg(nro)),
+                  QStringLiteral("TYÖT OK"));
     }
     // 10001 had no completion time; the database's clock gives one.
-    EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM MAARPER WHERE TYO_NRO=10001 AND TYO_VALMISPVM IS NOT NULL")), 1);
+    EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM MAARPER WHERE TYO_NRO=10001 AND TYO_VALMISPVM IS NOT NULL")),
+              1);
 
     const std::int64_t valmiita = integer(QStringLiteral("SELECT COUNT(*) FROM MAARPER WHERE TYO_TILA='TYÖT OK'"));
     EXPECT_TRUE(methods_->KuittaaValmiiksi(99999));

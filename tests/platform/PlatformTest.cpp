@@ -18,7 +18,8 @@ TEST(Platform, ProgramDirectoryHoldsTheExecutable)
     krp::test::qtApp();
     const QString dir = krp::platform::programDirectory();
     EXPECT_TRUE(dir.endsWith(QLatin1Char('/')));
-    EXPECT_EQ(QFileInfo(dir).canonicalFilePath(), QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath());
+    EXPECT_EQ(QFileInfo(dir).canonicalFilePath(),
+              QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath());
 }
 
 TEST(Platform, TerminationSignalReachesTheMainThread)

@@ -24,8 +24,16 @@ struct FakeModule {
         ++calls;
         return a + "|" + QString::number(b) + "|" + (c ? "true" : "false");
     }
-    bool Totuus(bool b) { ++calls; return !b; }
-    std::int32_t Luku(std::int32_t n) { ++calls; return n; }
+    bool Totuus(bool b)
+    {
+        ++calls;
+        return !b;
+    }
+    std::int32_t Luku(std::int32_t n)
+    {
+        ++calls;
+        return n;
+    }
     void Ilmoita(const QString&, const QString&) { ++calls; }
     QString Jonossa(const QString&, std::int32_t, std::int32_t, std::int32_t& maara)
     {
@@ -45,7 +53,11 @@ struct FakeModule {
         receivedRecord = Rivi;
         return "";
     }
-    types::TTyoaikakirjaus Kirjaus(std::int32_t) { ++calls; return krp::testing::Sample<types::TTyoaikakirjaus>::record(); }
+    types::TTyoaikakirjaus Kirjaus(std::int32_t)
+    {
+        ++calls;
+        return krp::testing::Sample<types::TTyoaikakirjaus>::record();
+    }
     std::optional<TObjectList<types::TTyo>> Tyot(std::int32_t n)
     {
         ++calls;
@@ -58,10 +70,28 @@ struct FakeModule {
         ++calls;
         return present ? std::optional(krp::testing::Sample<types::TTyo>::record()) : std::nullopt;
     }
-    db::Query* Tulokset(const QString&) { ++calls; return nullptr; }
-    bool Kaatuu(const QString& message) { ++calls; throw std::runtime_error(message.toStdString()); }
-    QString KaatuuOudosti() { ++calls; throw 42; }
-    types::TTyorivi EiLuku() { ++calls; types::TTyorivi r; r.kate = NAN; return r; }
+    db::Query* Tulokset(const QString&)
+    {
+        ++calls;
+        return nullptr;
+    }
+    bool Kaatuu(const QString& message)
+    {
+        ++calls;
+        throw std::runtime_error(message.toStdString());
+    }
+    QString KaatuuOudosti()
+    {
+        ++calls;
+        throw 42;
+    }
+    types::TTyorivi EiLuku()
+    {
+        ++calls;
+        types::TTyorivi r;
+        r.kate = NAN;
+        return r;
+    }
 };
 
 const MethodRegistry<FakeModule>& registry()
@@ -118,18 +148,15 @@ INSTANTIATE_TEST_SUITE_P(
         Success{"Teksti", R"(["äö€", -2147483648, true])", R"({"result":"äö€|-2147483648|true"})"},
         Success{"Teksti", R"(["", 2147483647, false])", R"({"result":"|2147483647|false"})"},
         Success{"Teksti", R"(["\u00e4", -0, false])", R"({"result":"ä|0|false"})"},
-        Success{"Totuus", "[false]", R"({"result":true})"},
-        Success{"Luku", "[-7]", R"({"result":-7})"},
+        Success{"Totuus", "[false]", R"({"result":true})"}, Success{"Luku", "[-7]", R"({"result":-7})"},
         Success{"Ilmoita", R"(["Kairanet", "c-1"])", R"({"result":null})"},
         Success{"Jonossa", R"(["ABC", 1, 2, 10])", R"({"result":"","out":{"maara":15}})"},
-        Success{"Kirjaus", "[1]", std::string(R"({"result":)") + krp::testing::Sample<types::TTyoaikakirjaus>::json + "}"},
-        Success{"Tyot", "[2]", R"({"result":)" + listOfTwoTyo() + "}"},
-        Success{"Tyot", "[-1]", R"({"result":null})"},
+        Success{"Kirjaus", "[1]",
+                std::string(R"({"result":)") + krp::testing::Sample<types::TTyoaikakirjaus>::json + "}"},
+        Success{"Tyot", "[2]", R"({"result":)" + listOfTwoTyo() + "}"}, Success{"Tyot", "[-1]", R"({"result":null})"},
         Success{"EhkaTyo", "[true]", std::string(R"({"result":)") + krp::testing::Sample<types::TTyo>::json + "}"},
-        Success{"EhkaTyo", "[false]", R"({"result":null})"},
-        Success{"Tulokset", R"(["x"])", R"({"result":null})"},
-        Success{"LisaaRivi", "[null]", R"({"result":""})"},
-        Success{"LisaaRivit", "[null]", R"({"result":""})"}));
+        Success{"EhkaTyo", "[false]", R"({"result":null})"}, Success{"Tulokset", R"(["x"])", R"({"result":null})"},
+        Success{"LisaaRivi", "[null]", R"({"result":""})"}, Success{"LisaaRivit", "[null]", R"({"result":""})"}));
 
 TEST(MethodRegistry, RecordAndListArgumentsArriveWithTheirFields)
 {
@@ -179,19 +206,14 @@ TEST_P(RefusedCall, Answers400WithoutCallingTheMethod)
 INSTANTIATE_TEST_SUITE_P(
     Arguments, RefusedCall,
     ::testing::Values(
-        Refused{"Luku", "", "not valid JSON"},
-        Refused{"Luku", "[1,", "not valid JSON"},
-        Refused{"Luku", "{\"n\":1}", "must be a JSON array"},
-        Refused{"Luku", "1", "must be a JSON array"},
+        Refused{"Luku", "", "not valid JSON"}, Refused{"Luku", "[1,", "not valid JSON"},
+        Refused{"Luku", "{\"n\":1}", "must be a JSON array"}, Refused{"Luku", "1", "must be a JSON array"},
         Refused{"Luku", "[]", "takes 1 argument(s) (n), got 0"},
-        Refused{"Teksti", R"(["a", 1])", "takes 3 argument(s) (a, b, c), got 2"},
-        Refused{"Luku", "[1, 2]", "got 2"},
-        Refused{"Luku", "[1.0]", "argument 1 \"n\" (integer): expected an integer"},
-        Refused{"Luku", "[1.5]", "\"n\""},
+        Refused{"Teksti", R"(["a", 1])", "takes 3 argument(s) (a, b, c), got 2"}, Refused{"Luku", "[1, 2]", "got 2"},
+        Refused{"Luku", "[1.0]", "argument 1 \"n\" (integer): expected an integer"}, Refused{"Luku", "[1.5]", "\"n\""},
         Refused{"Luku", "[1e2]", "expected an integer"},
         Refused{"Luku", "[2147483648]", "2147483648 is outside the 32-bit range"},
-        Refused{"Luku", "[-2147483649]", "outside the 32-bit range"},
-        Refused{"Luku", "[\"5\"]", "got a string"},
+        Refused{"Luku", "[-2147483649]", "outside the 32-bit range"}, Refused{"Luku", "[\"5\"]", "got a string"},
         Refused{"Luku", "[null]", "got null"},
         Refused{"Totuus", "[1]", "argument 1 \"b\" (boolean): expected true or false"},
         Refused{"Totuus", "[\"true\"]", "expected true or false"},
@@ -245,9 +267,9 @@ TEST(MethodRegistry, RaisedErrorIs500AndReachesTheErrorHandler)
 
     // Without a handler, and with one that fails itself, the answer stays the same.
     EXPECT_EQ(registry().call(module, "Kaatuu", R"(["x"])").status, 500);
-    EXPECT_EQ(registry().call(module, "Kaatuu", R"(["x"])", [](const QString&) { throw std::runtime_error("log"); })
-                  .body,
-              R"({"error": "x"})");
+    EXPECT_EQ(
+        registry().call(module, "Kaatuu", R"(["x"])", [](const QString&) { throw std::runtime_error("log"); }).body,
+        R"({"error": "x"})");
 }
 
 TEST(MethodRegistry, BrokenUtf8InAnErrorMessageIsMended)

@@ -12,14 +12,14 @@ namespace {
 TEST(TableObject, WritesColumnsAndRowsOfEveryType)
 {
     db::ResultSet rs;
-    rs.columns = {{"TP_TUOTEKOODI", db::ColumnType::Text},  {"TV_MAARA", db::ColumnType::Integer},
-                  {"TV_HINTA", db::ColumnType::Float},      {"TYA_ALKUKLO", db::ColumnType::DateTime},
-                  {"VALMIS", db::ColumnType::Boolean},      {"KUVA", db::ColumnType::Binary}};
+    rs.columns = {{"TP_TUOTEKOODI", db::ColumnType::Text}, {"TV_MAARA", db::ColumnType::Integer},
+                  {"TV_HINTA", db::ColumnType::Float},     {"TYA_ALKUKLO", db::ColumnType::DateTime},
+                  {"VALMIS", db::ColumnType::Boolean},     {"KUVA", db::ColumnType::Binary}};
     rs.rows.push_back({QString::fromUtf8("ÄÖ-1 \"x\""), std::int64_t{-9007199254740993}, 12.5,
                        QDateTime(QDate(2024, 3, 5), QTime(13, 45, 12, 999)), std::int64_t{1},
                        QByteArray("\x00\xFF\x10", 3)});
-    rs.rows.push_back({db::Null{}, db::Null{}, 0.1 + 0.2, QDateTime(QDate(1899, 12, 30), QTime(0, 0)),
-                       std::int64_t{0}, db::Null{}});
+    rs.rows.push_back(
+        {db::Null{}, db::Null{}, 0.1 + 0.2, QDateTime(QDate(1899, 12, 30), QTime(0, 0)), std::int64_t{0}, db::Null{}});
     rs.rows.push_back({QString(), std::int64_t{0}, 1.0 / 3.0, QDateTime(), db::Null{}, QByteArray()});
 
     EXPECT_EQ(tableJson(rs),

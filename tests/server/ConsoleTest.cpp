@@ -110,9 +110,10 @@ TEST_P(ConsoleTest, AnswersCarryStrictHeadersAndTheirOwnTypes)
         const char* target;
         const char* contentType;
     };
-    for (const Case& c : {Case{"/console", "text/html; charset=utf-8"}, Case{"/console/console.css", "text/css; charset=utf-8"},
-                          Case{"/console/console.js", "text/javascript; charset=utf-8"},
-                          Case{"/console/state?since=0", "application/json"}}) {
+    for (const Case& c :
+         {Case{"/console", "text/html; charset=utf-8"}, Case{"/console/console.css", "text/css; charset=utf-8"},
+          Case{"/console/console.js", "text/javascript; charset=utf-8"},
+          Case{"/console/state?since=0", "application/json"}}) {
         const RawAnswer a = get(c.target);
         ASSERT_EQ(a.status, 200) << c.target;
         EXPECT_EQ(header(a, "Content-Type"), c.contentType) << c.target;
@@ -147,7 +148,8 @@ TEST_P(ConsoleTest, ShowsClientsAndLogLinesButNoPasswordAccessCodeOrSessionId)
     client->call("TarkistaKayttooikeus", R"(["avain", "VARASTO", "Hylly42"])");
     client->call("Ping", R"([")" + std::string("<b>Sovellus</b>") + R"(", "konsoli-pda-1"])");
     client->call("MonivaiheinenTuotehaku", R"([0, "konsolihaku-17"])");
-    ASSERT_TRUE(pumpUntil([&] { return logLines().join(QLatin1Char('\n')).contains(QStringLiteral("konsolihaku-17")); }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return logLines().join(QLatin1Char('\n')).contains(QStringLiteral("konsolihaku-17")); }));
     ASSERT_TRUE(pumpUntil([&] { return !registry->snapshot()->rows.empty(); }));
 
     const RawAnswer a = get("/console/state?since=0");

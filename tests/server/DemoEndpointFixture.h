@@ -23,9 +23,7 @@ struct DemoDatabase {
     std::unique_ptr<TestDatabase> database;
 };
 
-class DemoEndpointTest : private DemoDatabase,
-                         public EndpointFixture,
-                         public ::testing::WithParamInterface<Backend> {
+class DemoEndpointTest : private DemoDatabase, public EndpointFixture, public ::testing::WithParamInterface<Backend> {
 protected:
     DemoEndpointTest() : DemoDatabase(GetParam()), EndpointFixture(DemoDatabase::database->settings()) {}
 

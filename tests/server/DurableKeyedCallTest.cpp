@@ -119,9 +119,8 @@ TEST_P(DurableKeyedCallTest, ADamagedJournalIsMovedAsideAndTheHealthAnswerSaysSo
     EXPECT_NE(health.body.find(R"("status":"ok")"), std::string::npos) << health.body;
     EXPECT_NE(health.body.find(R"("journal":")"), std::string::npos) << health.body;
     EXPECT_NE(health.body.find("vahingoittunut.sqlite.vioittunut-"), std::string::npos) << health.body;
-    EXPECT_TRUE(pumpUntil([this] {
-        return logLines().filter(QStringLiteral("toistot ajetaan kuin uudet kutsut.")).size() == 1;
-    }));
+    EXPECT_TRUE(pumpUntil(
+        [this] { return logLines().filter(QStringLiteral("toistot ajetaan kuin uudet kutsut.")).size() == 1; }));
     // It serves: a keyed write runs and is recorded.
     auto terminal = openAs("VARASTO", "Hylly42");
     EXPECT_EQ(terminal->call("LisaaInventointirivi", kInventointirivi, "pda7-kesto-0003").text, R"({"result":""})");

@@ -125,9 +125,10 @@ TEST_F(EndpointCallTest, ProviderServesTheRowsTheSessionsLastCallLeft)
                          R"({"columns":[{"name":"NRO","type":"integer"},{"name":"NIMI","type":"text"},)"
                          R"({"name":"HINTA","type":"float"}]})"))
         << big.text.substr(0, 200);
-    EXPECT_TRUE(sameJson(other->provider("dspTuotelista").text,
-                         R"({"columns":[{"name":"NRO","type":"integer"},{"name":"NIMI","type":"text"},)"
-                         R"({"name":"HINTA","type":"float"}],"rows":[[1,"Tuote nro 1 äö",1.25],[2,"Tuote nro 2 äö",2.5]]})"));
+    EXPECT_TRUE(
+        sameJson(other->provider("dspTuotelista").text,
+                 R"({"columns":[{"name":"NRO","type":"integer"},{"name":"NIMI","type":"text"},)"
+                 R"({"name":"HINTA","type":"float"}],"rows":[[1,"Tuote nro 1 äö",1.25],[2,"Tuote nro 2 äö",2.5]]})"));
     EXPECT_EQ(other->lastResponse().contentEncoding, "");
 
     // The next call that uses the query replaces its rows.
@@ -167,10 +168,8 @@ TEST_F(EndpointCallTest, BadInputIsRefusedAndTheServerKeepsServing)
         {"fraction for an integer", "HaeToimittajanimi", "[1.5]", 400},
         {"text for an integer", "HaeToimittajanimi", R"(["12"])", 400},
         {"text for a Boolean", "Tyomaarayshaku", R"(["ABC-1", 1, "true"])", 400},
-        {"record of an unknown type", "LisaaInventointirivi",
-         R"([{"type":"UTyypit.TEiOle","id":1,"fields":{}}])", 400},
-        {"record of another class", "LisaaInventointirivi",
-         R"([{"type":"UTyypit.TTyo","id":1,"fields":{}}])", 400},
+        {"record of an unknown type", "LisaaInventointirivi", R"([{"type":"UTyypit.TEiOle","id":1,"fields":{}}])", 400},
+        {"record of another class", "LisaaInventointirivi", R"([{"type":"UTyypit.TTyo","id":1,"fields":{}}])", 400},
         {"record without type", "LisaaInventointirivi", R"([{"id":1,"fields":{}}])", 400},
         {"unknown field", "LisaaInventointirivi",
          R"([{"type":"UTyypit.TInventointirivi","id":1,"fields":{"eiole":1}}])", 400},
@@ -200,8 +199,7 @@ TEST_F(EndpointCallTest, BadInputIsRefusedAndTheServerKeepsServing)
             << "after " << c.name;
     }
     pumpBriefly(100);
-    EXPECT_EQ(findLog(QStringLiteral("Server: Tapahtui virhe: "), mark), -1)
-        << "refused input is no error of a method";
+    EXPECT_EQ(findLog(QStringLiteral("Server: Tapahtui virhe: "), mark), -1) << "refused input is no error of a method";
     for (const QString& line : logLines().mid(mark))
         EXPECT_FALSE(line.contains(QStringLiteral("Tapahtui virhe"))) << line.toStdString();
 }

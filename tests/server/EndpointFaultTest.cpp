@@ -24,7 +24,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // The demo database on MariaDB, with short limits for the server that uses it.
 struct FaultDatabase {
@@ -72,7 +75,8 @@ protected:
                     std::this_thread::sleep_for(std::chrono::milliseconds(50 + (round * 37) % 150));
                     try {
                         db::Query q(admin_);
-                        q.setSql({"SELECT ID FROM information_schema.PROCESSLIST", "WHERE DB=:db AND ID<>CONNECTION_ID()"});
+                        q.setSql(
+                            {"SELECT ID FROM information_schema.PROCESSLIST", "WHERE DB=:db AND ID<>CONNECTION_ID()"});
                         q.param("db").setText(name);
                         q.open();
                         for (; !q.eof(); q.next()) {
@@ -136,13 +140,15 @@ TEST_F(EndpointFaultTest, KilledConnectionsWhileTerminalsWrite)
                         if (!c)
                             c = openVarasto();
                         const std::string id = "T" + std::to_string(t) + "-" + std::to_string(i);
-                        const auto a = c->call("LisaaInventointirivi",
-                                               R"([{"type":"UTyypit.TInventointirivi","id":1,"fields":{"id":")" + id +
-                                                   R"(","toimittajanro":101,"tuotekoodi":"JP-1001","vanha_varastosaldo":1,)"
-                                                   R"("uusi_varastosaldo":2,"keruupaateid":"PDA"}}])");
+                        const auto a =
+                            c->call("LisaaInventointirivi",
+                                    R"([{"type":"UTyypit.TInventointirivi","id":1,"fields":{"id":")" + id +
+                                        R"(","toimittajanro":101,"tuotekoodi":"JP-1001","vanha_varastosaldo":1,)"
+                                        R"("uusi_varastosaldo":2,"keruupaateid":"PDA"}}])");
                         const std::string text = a.result().GetString();
-                        (text.empty() ? rows[t].done : text.find("tulos epävarma") != std::string::npos ? rows[t].unknown
-                                                                                                      : rows[t].failed)
+                        (text.empty()                                       ? rows[t].done
+                         : text.find("tulos epävarma") != std::string::npos ? rows[t].unknown
+                                                                            : rows[t].failed)
                             .insert(id);
                         if (text.find("Duplicate") != std::string::npos)
                             rows[t].duplicates.push_back(text);
@@ -189,8 +195,9 @@ TEST_F(EndpointFaultTest, KilledConnectionsWhileTerminalsWrite)
     }
     EXPECT_GT(done, 0);
     // The work order's total is the sum of its lines: no line without its sum, no sum twice.
-    EXPECT_NEAR(demo().text("SELECT TYO_YHTEENSA - (SELECT SUM(MTR_RIVISUMMA) FROM MAARTYO WHERE MTR_NRO=10008) "
-                            "FROM MAARPER WHERE TYO_NRO=10008")
+    EXPECT_NEAR(demo()
+                    .text("SELECT TYO_YHTEENSA - (SELECT SUM(MTR_RIVISUMMA) FROM MAARTYO WHERE MTR_NRO=10008) "
+                          "FROM MAARPER WHERE TYO_NRO=10008")
                     .toDouble(),
                 0.0, 0.001);
 }

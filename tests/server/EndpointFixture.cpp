@@ -34,7 +34,8 @@ struct TestMethods {
     void Virhe(const QString& message) { throw std::runtime_error(message.toStdString()); }
     void AvaaTuotelista(std::int32_t n)
     {
-        module.sqlTuotelista.setSql({QStringLiteral("SELECT NRO, NIMI, HINTA FROM TUOTTEET WHERE NRO<=:n ORDER BY NRO")});
+        module.sqlTuotelista.setSql(
+            {QStringLiteral("SELECT NRO, NIMI, HINTA FROM TUOTTEET WHERE NRO<=:n ORDER BY NRO")});
         module.sqlTuotelista.param(QStringLiteral("n")).setInteger(n);
         module.sqlTuotelista.open();
     }
@@ -42,8 +43,7 @@ struct TestMethods {
     {
         const int now = ++overlap.running;
         int most = overlap.most.load();
-        while (now > most && !overlap.most.compare_exchange_weak(most, now)) {
-        }
+        while (now > most && !overlap.most.compare_exchange_weak(most, now)) {}
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         --overlap.running;
         return tag;
@@ -95,7 +95,10 @@ public:
             return testMethods().call(test_, method, body, onError);
         return publishedMethods().call(module_, method, body, onError);
     }
-    db::Query* provider(std::string_view name) override { return module_.provider(QString::fromUtf8(name.data(), name.size())); }
+    db::Query* provider(std::string_view name) override
+    {
+        return module_.provider(QString::fromUtf8(name.data(), name.size()));
+    }
 
 private:
     TServerMethods1 module_;
@@ -163,8 +166,8 @@ void EndpointFixture::start(const db::ConnectionSettings& erpDatabase)
     context.sovellusSuljetaan = [this](const QString& s, const QString& id) { registry->postSovellusSuljetaan(s, id); };
 
     const ServerContainerOptions options = containerOptions();
-    container = std::make_unique<TServerContainer1>(
-        context, QString::fromStdString(certificate.directory().string()), options);
+    container =
+        std::make_unique<TServerContainer1>(context, QString::fromStdString(certificate.directory().string()), options);
     container->setPort(0);
     container->start();
 }
@@ -272,8 +275,8 @@ void EndpointFixture::replaceContainer(const std::function<void(ServerContainerO
     container.reset();
     ServerContainerOptions options = containerOptions();
     adjust(options);
-    container = std::make_unique<TServerContainer1>(
-        context, QString::fromStdString(certificate.directory().string()), options);
+    container =
+        std::make_unique<TServerContainer1>(context, QString::fromStdString(certificate.directory().string()), options);
     container->setPort(port);
     container->start();
 }

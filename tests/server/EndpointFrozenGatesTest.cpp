@@ -21,7 +21,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // The demo database on MariaDB, every limit of the database layer at `Seconds`.
 template <int Seconds>
@@ -158,13 +161,16 @@ TEST_F(StopDuringFrozenGates, StopClosesEveryConnectionAtItsDeadline)
         ASSERT_TRUE(openingsInsideTheirGates(4));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (auto& o : openings)
-            ASSERT_EQ(o.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "the database did not freeze";
+            ASSERT_EQ(o.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+                << "the database did not freeze";
         EXPECT_LT(longestPing(pinger, 10), 0.050);
 
         const auto stopping = Clock::now();
         container->stop();
         EXPECT_LT(secondsSince(stopping), 3.0);
-        EXPECT_EQ(logLines().filter(QStringLiteral("ei valmistunut määräajassa (2 s) ja katkaistiin: istunnon avaus")).size(), 4);
+        EXPECT_EQ(
+            logLines().filter(QStringLiteral("ei valmistunut määräajassa (2 s) ja katkaistiin: istunnon avaus")).size(),
+            4);
         // Every connection went with the stop: the openings are answered or cut at once.
         for (auto& o : openings) {
             ASSERT_EQ(o.wait_for(std::chrono::seconds(1)), std::future_status::ready);

@@ -25,7 +25,9 @@ protected:
 
     static std::string properties(const QString& application, const QString& user, const QString& password)
     {
-        const auto quoted = [](const QString& s) { return QString::fromStdString(transport::jsonQuoted(s.toStdString())); };
+        const auto quoted = [](const QString& s) {
+            return QString::fromStdString(transport::jsonQuoted(s.toStdString()));
+        };
         return (QStringLiteral("{\"Application\":") + quoted(application) + QStringLiteral(",\"Token\":") +
                 quoted(kPaasykoodi) + QStringLiteral(",\"ApplicationUserName\":") + quoted(user) +
                 QStringLiteral(",\"ApplicationPassword\":") + quoted(password) + QStringLiteral("}"))
@@ -125,8 +127,8 @@ TEST_F(EndpointHostileClientTest, UnauthenticatedBodiesAreRefusedBeforeTheyAreSe
 
 TEST_F(EndpointHostileClientTest, ClientTextsCannotForgeLogLinesNorFloodThem)
 {
-    const QString forged = QStringLiteral("Kaira\n01 Jan 2026 00:00:00: OnUserAuthenticate: FAKE") + QChar(0) +
-                           QStringLiteral("x");
+    const QString forged =
+        QStringLiteral("Kaira\n01 Jan 2026 00:00:00: OnUserAuthenticate: FAKE") + QChar(0) + QStringLiteral("x");
     EXPECT_EQ(statusOf(send("127.0.0.1", "POST", "/api/v1/session", appCredentials(),
                             properties(forged, kKayttaja, kSalasana))),
               200);
@@ -149,8 +151,8 @@ TEST_F(EndpointHostileClientTest, NotFoundDoesNotEchoALongName)
     auto client = openClient();
     const std::string name(8192, 'M');
     client::HttpsClient http(clientOptions().transport);
-    const auto r = http.request("POST", "/api/v1/methods/" + name, "[]",
-                                {{"Authorization", "Bearer " + client->sessionId()}});
+    const auto r =
+        http.request("POST", "/api/v1/methods/" + name, "[]", {{"Authorization", "Bearer " + client->sessionId()}});
     EXPECT_EQ(r.status, 404);
     EXPECT_LT(r.body.size(), 400u) << r.body.substr(0, 100);
     EXPECT_NE(r.body.find(std::string(200, 'M') + "\xE2\x80\xA6"), std::string::npos);
@@ -159,7 +161,8 @@ TEST_F(EndpointHostileClientTest, NotFoundDoesNotEchoALongName)
 TEST_F(EndpointHostileClientTest, AMisconfiguredAccessCodeIsNotCountedAgainstTheClient)
 {
     // The stored code is missing, then too short: every opening is refused, none locks out.
-    for (const std::optional<QString>& stored : {std::optional<QString>(), std::optional<QString>(QStringLiteral("lyhyt"))}) {
+    for (const std::optional<QString>& stored :
+         {std::optional<QString>(), std::optional<QString>(QStringLiteral("lyhyt"))}) {
         setAccessCode(stored);
         for (int i = 0; i < 12; ++i) {
             const std::string answer = openFrom("127.0.0.5", appCredentials(), kSalasana);
@@ -182,7 +185,8 @@ TEST_F(EndpointHostileClientTest, OneUsersSuccessDoesNotClearAnotherUsersFailure
     int lockedAt = -1;
     for (int round = 0; round < 3 && lockedAt < 0; ++round) {
         for (int i = 0; i < 9 && lockedAt < 0; ++i) {
-            const int status = statusOf(openFrom("127.0.0.6", appCredentials(), QStringLiteral("arvaus%1").arg(guesses)));
+            const int status =
+                statusOf(openFrom("127.0.0.6", appCredentials(), QStringLiteral("arvaus%1").arg(guesses)));
             ++guesses;
             if (status == 429)
                 lockedAt = guesses;
@@ -240,7 +244,8 @@ TEST_F(EndpointHostileClientTest, AStrangerHoldsNoBodyMemoryAndOneAddressOnlyIts
     // 16 MiB and sending none of it: refused at once, holding nothing.
     std::vector<std::unique_ptr<RawTlsClient>> held;
     for (int i = 0; i < 16; ++i) {
-        held.push_back(std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
+        held.push_back(
+            std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
         ASSERT_TRUE(held.back()->handshake());
         ASSERT_TRUE(held.back()->send(head("/nope", "")));
         EXPECT_EQ(statusOf(held.back()->readHead(10s)), 404) << i;
@@ -251,7 +256,8 @@ TEST_F(EndpointHostileClientTest, AStrangerHoldsNoBodyMemoryAndOneAddressOnlyIts
     // parsed. The rest of its heads are refused at once.
     int refused = 0;
     for (int i = 0; i < 16; ++i) {
-        held.push_back(std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
+        held.push_back(
+            std::make_unique<RawTlsClient>(container->listeningPort(), std::function<void(SSL_CTX*)>{}, "127.0.0.2"));
         ASSERT_TRUE(held.back()->handshake());
         ASSERT_TRUE(held.back()->send(head("/api/v1/session", appCredentials())));
     }

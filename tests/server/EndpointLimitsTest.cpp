@@ -32,13 +32,15 @@ protected:
 
     HttpsClientResponse openSessionRaw(HttpsClient& http)
     {
-        const std::string credentials = std::string(types::PALVELIMEN_KAYTTAJATUNNUS) + ":" + types::PALVELIMEN_SALASANA;
+        const std::string credentials =
+            std::string(types::PALVELIMEN_KAYTTAJATUNNUS) + ":" + types::PALVELIMEN_SALASANA;
         const std::string body = "{\"Application\":\"Kairanet\",\"Token\":\"" + kPaasykoodi.toStdString() +
                                  "\",\"ApplicationUserName\":\"" + kKayttaja.toStdString() +
                                  "\",\"ApplicationPassword\":\"" + kSalasana.toStdString() + "\"}";
-        return http.request("POST", "/api/v1/session", body,
-                            {{"Authorization", "Basic " + QByteArray::fromStdString(credentials).toBase64().toStdString()},
-                             {"Content-Type", "application/json"}});
+        return http.request(
+            "POST", "/api/v1/session", body,
+            {{"Authorization", "Basic " + QByteArray::fromStdString(credentials).toBase64().toStdString()},
+             {"Content-Type", "application/json"}});
     }
 
     // The longest of `count` Pings of `client`, in milliseconds.
@@ -75,9 +77,8 @@ TEST_F(EndpointLimitsTest, AtMostEightCallsOfASessionWaitTheRestAre429AndOtherSe
 
     // 8 wait; the other 31 are refused at once, while the gate is still shut.
     const auto answered = [&] {
-        return std::count_if(rest.begin(), rest.end(), [](auto& a) {
-            return a.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        });
+        return std::count_if(rest.begin(), rest.end(),
+                             [](auto& a) { return a.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     };
     for (int i = 0; i < 500 && answered() < 31; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -105,7 +106,9 @@ TEST_F(EndpointLimitsTest, AtMostEightCallsOfASessionWaitTheRestAre429AndOtherSe
             ++served;
     EXPECT_EQ(served, 8);
     pumpBriefly(100);
-    EXPECT_EQ(countLog(QStringLiteral("Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): Portti (127.0.0.1)")), 1)
+    EXPECT_EQ(countLog(QStringLiteral(
+                  "Istunnon kutsuja odottaa jo enimmäismäärä, kutsu torjuttiin (429): Portti (127.0.0.1)")),
+              1)
         << logLines().join('\n').toStdString();
 }
 
@@ -151,9 +154,11 @@ TEST_F(EndpointLimitsTest, StopAnswersCallsInFlightAndRefusesTheRest)
     // One call in flight, one of its session waiting behind it, an idle kept-alive connection.
     HttpsClient inFlight(clientOptions().transport);
     HttpsClient queued(clientOptions().transport);
-    auto first = std::async(std::launch::async, [&] { return callIn(inFlight, running->sessionId(), "Portti", "[7]"); });
+    auto first =
+        std::async(std::launch::async, [&] { return callIn(inFlight, running->sessionId(), "Portti", "[7]"); });
     ASSERT_TRUE(gate.waitForInside(1));
-    auto second = std::async(std::launch::async, [&] { return callIn(queued, running->sessionId(), "KaikuTeksti", R"(["ei"])"); });
+    auto second = std::async(std::launch::async,
+                             [&] { return callIn(queued, running->sessionId(), "KaikuTeksti", R"(["ei"])"); });
     for (int i = 0; i < 200 && container->sessions().find(running->sessionId())->pendingCalls() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     idle->call("Ping", R"(["Kairanet","idle"])");  // its connection stays open
@@ -165,8 +170,9 @@ TEST_F(EndpointLimitsTest, StopAnswersCallsInFlightAndRefusesTheRest)
     const auto queuedAnswer = second.get();
     EXPECT_EQ(queuedAnswer.status, 503);
     EXPECT_NE(queuedAnswer.body.find("Palvelu pysäytetään"), std::string::npos) << queuedAnswer.body;
-    for (const auto& [method, target] : {std::pair{"POST", "/api/v1/methods/Ping"}, std::pair{"POST", "/api/v1/session"},
-                                         std::pair{"GET", "/api/v1/providers/dspTuotelista"}}) {
+    for (const auto& [method, target] :
+         {std::pair{"POST", "/api/v1/methods/Ping"}, std::pair{"POST", "/api/v1/session"},
+          std::pair{"GET", "/api/v1/providers/dspTuotelista"}}) {
         try {
             const auto r = idle->transport().request(method, target, R"(["Kairanet","idle"])",
                                                      {{"Authorization", "Bearer " + idle->sessionId()}});
@@ -210,7 +216,9 @@ TEST_F(EndpointLimitsTest, CallsPastTheStopDeadlineAreNamedInTheLog)
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(5));
     EXPECT_EQ(held.get(), 0);
     gate.release();
-    EXPECT_GE(waitForLog(QStringLiteral("Pysäytys: kutsu ei valmistunut määräajassa (300 ms) ja katkaistiin: Portti (127.0.0.1)")), 0)
+    EXPECT_GE(waitForLog(QStringLiteral(
+                  "Pysäytys: kutsu ei valmistunut määräajassa (300 ms) ja katkaistiin: Portti (127.0.0.1)")),
+              0)
         << logLines().join('\n').toStdString();
 }
 

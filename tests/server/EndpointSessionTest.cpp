@@ -40,7 +40,8 @@ TEST_F(EndpointSessionTest, WrongApplicationCredentialsAre401AndLogged)
     const Case cases[] = {
         {"no Authorization", {}},
         {"wrong password", {{"Authorization", basic(user, password + "x")}}},
-        {"user in other letter case", {{"Authorization", basic(QString::fromStdString(user).toLower().toStdString(), password)}}},
+        {"user in other letter case",
+         {{"Authorization", basic(QString::fromStdString(user).toLower().toStdString(), password)}}},
         {"empty credentials", {{"Authorization", basic("", "")}}},
         {"not base64", {{"Authorization", "Basic ***"}}},
         {"a session id instead", {{"Authorization", "Bearer 1234"}}},
@@ -98,10 +99,10 @@ TEST_F(EndpointSessionTest, EachRefusalOfTheConnectEventIsA403WithItsMessage)
         {"a character five times", tooMany, with([&](auto& p) { p.token = tooMany.toStdString(); }),
          "Mobiilisovellusten pääsykoodi sisältää liikaa samoja merkkejä. Korjaa se normaalin ohjelman puolella.",
          false},
-        {"wrong code", kPaasykoodi, with([](auto& p) { p.token = "Kz8#Lumi7Varasto5Pda?"; }),
-         "Virheellinen pääsykoodi", false},
-        {"code with a trailing blank", kPaasykoodi, with([](auto& p) { p.token += " "; }),
-         "Virheellinen pääsykoodi", false},
+        {"wrong code", kPaasykoodi, with([](auto& p) { p.token = "Kz8#Lumi7Varasto5Pda?"; }), "Virheellinen pääsykoodi",
+         false},
+        {"code with a trailing blank", kPaasykoodi, with([](auto& p) { p.token += " "; }), "Virheellinen pääsykoodi",
+         false},
         {"no token sent", kPaasykoodi, with([](auto& p) { p.token.clear(); }), "Virheellinen pääsykoodi", false},
         {"unknown user", kPaasykoodi, with([](auto& p) { p.userName = "MAIJA"; }),
          "Virheellinen ohjelman käyttäjätunnus tai salasana.", true},
@@ -145,12 +146,21 @@ TEST_F(EndpointSessionTest, StoredCodeEdgesThatPass)
     client::ConnectProperties emptyPassword = validClient();
     emptyPassword.userName = "TYHJA";
     emptyPassword.password.clear();
-    const QString twenty = QStringLiteral("Kz8#Lumi7Varasto5Pd!");        // exactly 20
+    const QString twenty = QStringLiteral("Kz8#Lumi7Varasto5Pd!");         // exactly 20
     const QString fourAndFour = QStringLiteral("aaaaAAAA-Kz8#Lumi7Vrst");  // 4 + 4 of one letter
     const Case cases[] = {
-        {"20 characters", twenty, [&] { auto p = validClient(); p.token = twenty.toStdString(); return p; }()},
+        {"20 characters", twenty,
+         [&] {
+             auto p = validClient();
+             p.token = twenty.toStdString();
+             return p;
+         }()},
         {"four lower and four upper case", fourAndFour,
-         [&] { auto p = validClient(); p.token = fourAndFour.toStdString(); return p; }()},
+         [&] {
+             auto p = validClient();
+             p.token = fourAndFour.toStdString();
+             return p;
+         }()},
         {"empty stored password, empty password sent", kPaasykoodi, emptyPassword},
     };
     for (const Case& c : cases) {
@@ -254,7 +264,7 @@ TEST_F(EndpointSessionTest, TwoKairanetClientsAndAnotherAreListedInOrder)
     b->call("Ping", R"(["Varasto", "pda-2"])");
     a->call("Ping", R"(["kairanet", "pda-3"])");  // listed, not counted
     b->call("Ping", R"(["Kairanet", "pda-4"])");
-    a->call("Ping", R"(["Muu", "pda-1"])");       // known id: keeps "Kairanet"
+    a->call("Ping", R"(["Muu", "pda-1"])");  // known id: keeps "Kairanet"
     ASSERT_TRUE(pumpUntil([&] { return view.lines.size() == 4; }));
     pumpBriefly();
     ASSERT_EQ(view.lines.size(), 4);

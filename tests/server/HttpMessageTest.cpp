@@ -19,7 +19,7 @@ TEST(HttpMessageTest, JsonQuotedEscapesAndRepairsText)
         {"a\"b\\c", R"("a\"b\\c")"},
         {"rivi 1\r\nrivi 2\t\x01", R"("rivi 1\r\nrivi 2\t\u0001")"},
         {"Latin-1 \xE4", "\"Latin-1 \xEF\xBF\xBD\""},          // ä in a legacy code page
-        {"cut \xE2\x82", "\"cut \xEF\xBF\xBD\xEF\xBF\xBD\""},   // € without its last byte
+        {"cut \xE2\x82", "\"cut \xEF\xBF\xBD\xEF\xBF\xBD\""},  // € without its last byte
         {"overlong \xC0\xAF", "\"overlong \xEF\xBF\xBD\xEF\xBF\xBD\""},
         {"surrogate \xED\xA0\x80", "\"surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
         {"emoji \xF0\x9F\x98\x80", "\"emoji \xF0\x9F\x98\x80\""},

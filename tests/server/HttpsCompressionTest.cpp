@@ -78,11 +78,11 @@ TEST_F(HttpsCompressionTest, BodyThatDoesNotDecodeIs400AndUnknownCodingIs415)
         int status;
     };
     const Case cases[] = {
-        {"deflate", body, 400},                                      // not compressed at all
-        {"gzip", deflated, 400},                                     // the other coding
-        {"deflate", deflated.substr(0, deflated.size() / 2), 400},   // cut short
-        {"deflate", deflated + "x", 400},                            // trailing bytes
-        {"gzip", gzipped.substr(0, gzipped.size() - 4), 400},        // trailer missing
+        {"deflate", body, 400},                                     // not compressed at all
+        {"gzip", deflated, 400},                                    // the other coding
+        {"deflate", deflated.substr(0, deflated.size() / 2), 400},  // cut short
+        {"deflate", deflated + "x", 400},                           // trailing bytes
+        {"gzip", gzipped.substr(0, gzipped.size() - 4), 400},       // trailer missing
         {"br", body, 415},
         {"gzip, deflate", body, 415},
         {"Deflate", deflated, 200},
@@ -90,8 +90,7 @@ TEST_F(HttpsCompressionTest, BodyThatDoesNotDecodeIs400AndUnknownCodingIs415)
     };
     HttpsClient client(clientOptions());
     for (const auto& c : cases) {
-        const auto response =
-            client.request("POST", "/echo", c.body, {{"Content-Encoding", c.contentEncoding}});
+        const auto response = client.request("POST", "/echo", c.body, {{"Content-Encoding", c.contentEncoding}});
         EXPECT_EQ(response.status, c.status) << c.contentEncoding;
         if (c.status == 200)
             EXPECT_EQ(response.body, body);

@@ -76,7 +76,9 @@ TEST_F(HttpsHostileClientTest, TransferEncodingNotEndingInChunkedIsRefusedAndNot
     }
     EXPECT_EQ(deletes.load(), 0);
     // Chunked as the last coding is read as before.
-    EXPECT_EQ(statusFrom("", "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"), 200);
+    EXPECT_EQ(
+        statusFrom("", "POST /echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"),
+        200);
 }
 
 TEST_F(HttpsHostileClientTest, AbsoluteFormTargetReachesItsPath)
@@ -170,7 +172,8 @@ TEST_F(HttpsHostileClientTest, HeadCheckAnswersBeforeAnyBodyByteIsSent)
     // The head announces 10 MB of gzip, none of which is sent: the answer comes anyway.
     RawTlsClient raw(server.port());
     ASSERT_TRUE(raw.handshake());
-    ASSERT_TRUE(raw.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\nContent-Length: 10000000\r\n\r\n"));
+    ASSERT_TRUE(
+        raw.send("POST /length HTTP/1.1\r\nHost: x\r\nContent-Encoding: gzip\r\nContent-Length: 10000000\r\n\r\n"));
     const std::string answer = raw.readUntilClosed(10s);
     EXPECT_EQ(statusOf(answer), 401) << answer;
     EXPECT_TRUE(raw.closedByServer());
@@ -378,8 +381,9 @@ TEST_F(HttpsHostileClientTest, HostHeaderAndHttp10Framing)
     // HTTP/1.0 with Transfer-Encoding: answered, then nothing more is read on the connection.
     RawTlsClient raw(server.port());
     ASSERT_TRUE(raw.handshake());
-    ASSERT_TRUE(raw.send("POST /echo HTTP/1.0\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n"
-                         "2\r\n{}\r\n0\r\n\r\nPOST /echo HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}"));
+    ASSERT_TRUE(
+        raw.send("POST /echo HTTP/1.0\r\nConnection: keep-alive\r\nTransfer-Encoding: chunked\r\n\r\n"
+                 "2\r\n{}\r\n0\r\n\r\nPOST /echo HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}"));
     const std::string answer = raw.readUntilClosed(10s);
     EXPECT_GT(statusOf(answer), 0) << answer;
     EXPECT_TRUE(raw.closedByServer());
@@ -430,8 +434,8 @@ TEST_F(HttpsTlsProfileTest, Tls12OffersOnlyEphemeralKeyExchangeWithAead)
         {"ECDHE-ECDSA-AES128-GCM-SHA256", true},
         {"ECDHE-ECDSA-AES256-GCM-SHA384", true},
         {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
-        {"ECDHE-ECDSA-AES128-SHA", false},     // CBC with SHA-1
-        {"ECDHE-ECDSA-AES256-SHA384", false},  // CBC
+        {"ECDHE-ECDSA-AES128-SHA", false},                      // CBC with SHA-1
+        {"ECDHE-ECDSA-AES256-SHA384", false},                   // CBC
         {"AES128-GCM-SHA256:AES256-SHA:AES128-SHA256", false},  // static RSA key exchange
         {"DHE-RSA-AES128-GCM-SHA256", false},
     };
@@ -448,8 +452,9 @@ TEST_F(HttpsTlsProfileTest, Tls12OffersOnlyEphemeralKeyExchangeWithAead)
         const char* groups;
         bool accepted;
     } groups[] = {
-        {"X25519", true}, {"P-256", true}, {"P-384", true}, {"P-521", false},
-        {"ffdhe2048", false}, {"ffdhe8192", false}, {"ffdhe2048:X25519", true},
+        {"X25519", true},           {"P-256", true},      {"P-384", true},
+        {"P-521", false},           {"ffdhe2048", false}, {"ffdhe8192", false},
+        {"ffdhe2048:X25519", true},
     };
     for (const auto& g : groups) {
         RawTlsClient raw(server.port(), [&](SSL_CTX* ctx) {
@@ -472,7 +477,8 @@ TEST_F(HttpsTlsProfileTest, Tls12OffersOnlyEphemeralKeyExchangeWithAead)
     auto options = serverOptions();
     options.certificateFile = (certificate.directory() / "rsa.pem").string();
     options.keyFile = (certificate.directory() / "rsa.key").string();
-    transport::writeSelfSignedCertificate(options.certificateFile, options.keyFile, transport::CertificateKey::Rsa2048, 1);
+    transport::writeSelfSignedCertificate(options.certificateFile, options.keyFile, transport::CertificateKey::Rsa2048,
+                                          1);
     server.start(options);
     EXPECT_TRUE(handshakeWith(server.port(), "ECDHE-RSA-AES128-GCM-SHA256"));
     EXPECT_FALSE(handshakeWith(server.port(), "AES128-GCM-SHA256:AES256-SHA"));

@@ -34,8 +34,8 @@ TEST_F(HttpsServerTest, ServesSeveralRequestsOnOneKeptAliveConnection)
 TEST_F(HttpsServerTest, BodiesAcrossRecordBoundariesAndRequestsSentTogetherArriveWhole)
 {
     HttpsClient client(clientOptions());
-    for (const std::size_t size : {std::size_t{1}, std::size_t{16'383}, std::size_t{16'384},
-                                   std::size_t{16'385}, std::size_t{300'001}}) {
+    for (const std::size_t size :
+         {std::size_t{1}, std::size_t{16'383}, std::size_t{16'384}, std::size_t{16'385}, std::size_t{300'001}}) {
         std::string body = "\"";
         for (std::size_t i = 0; body.size() + 1 < size; ++i)
             body += static_cast<char>('a' + (i * 7919 % 26));
@@ -48,8 +48,9 @@ TEST_F(HttpsServerTest, BodiesAcrossRecordBoundariesAndRequestsSentTogetherArriv
 
     RawTlsClient raw(server.port());
     ASSERT_TRUE(raw.handshake());
-    ASSERT_TRUE(raw.send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\n[1]"
-                         "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\nConnection: close\r\n\r\n[2]"));
+    ASSERT_TRUE(
+        raw.send("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\n[1]"
+                 "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\nConnection: close\r\n\r\n[2]"));
     const std::string answers = raw.readUntilClosed();
     const auto first = answers.find("[1]");
     const auto second = answers.find("[2]");
@@ -121,8 +122,8 @@ TEST_F(HttpsServerTest, AcceptsTls12And13AndRefusesOlderVersions)
         int version;
         bool accepted;
     };
-    for (const auto& c : {Case{TLS1_VERSION, false}, Case{TLS1_1_VERSION, false},
-                          Case{TLS1_2_VERSION, true}, Case{TLS1_3_VERSION, true}}) {
+    for (const auto& c : {Case{TLS1_VERSION, false}, Case{TLS1_1_VERSION, false}, Case{TLS1_2_VERSION, true},
+                          Case{TLS1_3_VERSION, true}}) {
         RawTlsClient raw(server.port(), [&](SSL_CTX* context) { limitTls(context, c.version); });
         EXPECT_EQ(raw.handshake(), c.accepted) << "TLS version 0x" << std::hex << c.version;
     }

@@ -69,8 +69,7 @@ TEST_F(HttpsStartTest, BadCertificateOrKeyFilesAreNamedAndTheServerStartsLater)
         {"certificate is a directory", directory, certificate.keyFile(), directory, "hakemisto"},
         {"certificate not PEM", notPem, certificate.keyFile(), notPem, "ei kelpaa"},
         {"key not PEM", certificate.certificateFile(), notPem, notPem, "ei kelpaa"},
-        {"key of another certificate", certificate.certificateFile(), foreignKey, foreignKey,
-         "ei kuulu varmenteeseen"},
+        {"key of another certificate", certificate.certificateFile(), foreignKey, foreignKey, "ei kuulu varmenteeseen"},
     };
 
     HttpsServer server(&ok);

@@ -156,10 +156,12 @@ TEST_P(IdempotentRepeatTest, ARepeatAfterADroppedConnectionWritesOneRowAndGetsTh
     {
         RawTlsClient raw(container->listeningPort());
         ASSERT_TRUE(raw.handshake());
-        ASSERT_TRUE(raw.send("POST /api/v1/methods/LisaaVarastoontulorivit HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                             "Authorization: Bearer " + client.sessionId() + "\r\nIdempotency-Key: " + key +
-                             "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(args.size()) +
-                             "\r\n\r\n" + args));
+        ASSERT_TRUE(
+            raw.send("POST /api/v1/methods/LisaaVarastoontulorivit HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                     "Authorization: Bearer " +
+                     client.sessionId() + "\r\nIdempotency-Key: " + key +
+                     "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(args.size()) +
+                     "\r\n\r\n" + args));
         raw.abort();
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

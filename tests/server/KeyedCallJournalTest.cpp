@@ -101,7 +101,8 @@ TEST_F(KeyedCallJournalTest, ARepeatOfARunningKeyWaitsForItsAnswer)
 {
     KeyedCallJournal journal(options());
     ASSERT_EQ(journal.claim("VARASTO", "k", "LisaaInventointirivi", "[]").outcome, Outcome::Run);
-    auto repeat = std::async(std::launch::async, [&] { return journal.claim("VARASTO", "k", "LisaaInventointirivi", "[]"); });
+    auto repeat =
+        std::async(std::launch::async, [&] { return journal.claim("VARASTO", "k", "LisaaInventointirivi", "[]"); });
     EXPECT_EQ(repeat.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
     journal.finish("VARASTO", "k", {200, "{\"result\":\"\"}"});
     const auto claim = repeat.get();

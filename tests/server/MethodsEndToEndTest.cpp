@@ -83,9 +83,8 @@ std::string pickRows(const rapidjson::Value& table, const std::string& columns, 
     std::istringstream names(columns);
     for (std::string name; std::getline(names, name, ',');) {
         const auto& cols = table["columns"].GetArray();
-        const auto it = std::find_if(cols.begin(), cols.end(), [&](const rapidjson::Value& c) {
-            return name == c["name"].GetString();
-        });
+        const auto it = std::find_if(cols.begin(), cols.end(),
+                                     [&](const rapidjson::Value& c) { return name == c["name"].GetString(); });
         if (it == cols.end())
             return "no column " + name + " in " + jsonText(table["columns"]);
         indexes.push_back(static_cast<rapidjson::SizeType>(it - cols.begin()));
@@ -144,10 +143,9 @@ std::string kirjausJson(int nro, int tyomaaraysnro, double alku, double loppu, c
                         const std::string& tyonimike, const std::string& tekija, const std::string& lisatieto,
                         int id = 1)
 {
-    return R"({"type":"UTyypit.TTyoaikakirjaus","id":)" + std::to_string(id) +
-           R"(,"fields":{"tyokirjausnro":)" + std::to_string(nro) +
-           R"(,"tyomaaraysnro":)" + std::to_string(tyomaaraysnro) + R"(,"aloitusaika":)" + number(alku) +
-           R"(,"lopetusaika":)" + number(loppu) + R"(,"tyokoodi":")" + tyokoodi + R"(","tyonimike":")" +
+    return R"({"type":"UTyypit.TTyoaikakirjaus","id":)" + std::to_string(id) + R"(,"fields":{"tyokirjausnro":)" +
+           std::to_string(nro) + R"(,"tyomaaraysnro":)" + std::to_string(tyomaaraysnro) + R"(,"aloitusaika":)" +
+           number(alku) + R"(,"lopetusaika":)" + number(loppu) + R"(,"tyokoodi":")" + tyokoodi + R"(","tyonimike":")" +
            tyonimike + R"(","tekija":")" + tekija + R"(","lisatieto":")" + lisatieto + R"("}})";
 }
 
@@ -186,8 +184,7 @@ TEST_P(MethodsEndToEndTest, WarehouseLookupsAnswerAndLeaveTheirRowsForTheProvide
                        .arg(today.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     demo().execute(QStringLiteral("UPDATE TUOTVAIH SET TV_INVEPVM='%1' WHERE TV_TUOTEKOODI='JL-2002'")
                        .arg(today.addDays(-8).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-    const std::string varoitus =
-        "Tuote OS-3003 on jo inventoitu " + dateTimeText(today).toStdString() + ".";
+    const std::string varoitus = "Tuote OS-3003 on jo inventoitu " + dateTimeText(today).toStdString() + ".";
 
     auto client = openAs("VARASTO", "Hylly42");
     struct Case {
@@ -350,11 +347,12 @@ TEST_P(MethodsEndToEndTest, AMechanicsDayOnAWorkOrder)
         const char* arguments;
         const char* rows;
     };
-    for (const Search& s : {Search{R"(["abc123", 0, false])", R"([[10001,"AVOIN","Virtanen Matti","Volkswagen"]])"},
-                            Search{R"(["ABC-123", 0, true])",
-                                   R"([[10004,"VALMIS","Virtanen Matti","Volkswagen"],[10001,"AVOIN","Virtanen Matti","Volkswagen"]])"},
-                            Search{R"(["", 10008, false])", R"([[10008,"AVOIN","Kuljetusliike Öhman Oy","Scania"]])"},
-                            Search{R"(["", 10005, true])", "[]"}}) {
+    for (const Search& s :
+         {Search{R"(["abc123", 0, false])", R"([[10001,"AVOIN","Virtanen Matti","Volkswagen"]])"},
+          Search{R"(["ABC-123", 0, true])",
+                 R"([[10004,"VALMIS","Virtanen Matti","Volkswagen"],[10001,"AVOIN","Virtanen Matti","Volkswagen"]])"},
+          Search{R"(["", 10008, false])", R"([[10008,"AVOIN","Kuljetusliike Öhman Oy","Scania"]])"},
+          Search{R"(["", 10005, true])", "[]"}}) {
         SCOPED_TRACE(s.arguments);
         const auto answer = client->call("Tyomaarayshaku", s.arguments);
         const std::string columns = "TYO_NRO,TYO_TILA,AP_NIMI,AJN_MERKKI";
@@ -408,9 +406,9 @@ TEST_P(MethodsEndToEndTest, AMechanicsDayOnAWorkOrder)
     EXPECT_EQ(types::fromTDateTime(aloitusaika).time().msec(), 0);
 
     // The phase: the time entry takes the work line, whose task is renamed.
-    EXPECT_EQ(client->call("AsetaTyovaihe",
-                           R"([4, {"type":"UTyypit.TTyo","id":1,"fields":{"koodi":"JARRU-E",)"
-                           R"("tehtava":"Etujarrujen huolto, levyt mitattu","rivinro":1}}])")
+    EXPECT_EQ(client
+                  ->call("AsetaTyovaihe", R"([4, {"type":"UTyypit.TTyo","id":1,"fields":{"koodi":"JARRU-E",)"
+                                          R"("tehtava":"Etujarrujen huolto, levyt mitattu","rivinro":1}}])")
                   .text,
               R"({"result":true})");
     EXPECT_EQ(client->call("AsetaTyovaiheenLisatieto", R"([4, "Levyt 24,1 mm, raja 22 mm"])").text,
@@ -440,7 +438,8 @@ TEST_P(MethodsEndToEndTest, AMechanicsDayOnAWorkOrder)
                                   "FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_RIVINRO=3")),
               QStringLiteral("1006/3000/Takavalojen vaihto/2026-4471"));
     EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT MTR_ALEPROS FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_RIVINRO=3")), 20);
-    EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT MTR_RIVISUMMA FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_RIVINRO=3")), 96);
+    EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT MTR_RIVISUMMA FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_RIVINRO=3")),
+                     96);
     EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT MTR_KATE FROM MAARTYO WHERE MTR_NRO=10008 AND MTR_RIVINRO=3")), 75);
     EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT TYO_YHTEENSA FROM MAARPER WHERE TYO_NRO=10008")), 736);
     EXPECT_DOUBLE_EQ(real(QStringLiteral("SELECT TYO_YHTEENSA_TYO2 FROM MAARPER WHERE TYO_NRO=10008")), 576);
@@ -511,8 +510,8 @@ TEST_P(MethodsEndToEndTest, FailuresReachTheClientAsTheirMethodsReportThem)
                                        "Tuotetietojen haku epäonnistui. Syy: ", " Tuotetiedot: "},
                               Returned{"LisaaVarastoontulorivit", "[null]",
                                        "Varastoontulorivien lisäys epäonnistui. Syy: ", " LisaaVarastoontulorivit: "},
-                              Returned{"LisaaInventointirivi", "[null]", "Inventointirivin lisäys epäonnistui. Syy: ",
-                                       " LisaaInventointirivi: "}}) {
+                              Returned{"LisaaInventointirivi", "[null]",
+                                       "Inventointirivin lisäys epäonnistui. Syy: ", " LisaaInventointirivi: "}}) {
         SCOPED_TRACE(r.method);
         const auto answer = client->call(r.method, r.arguments);
         ASSERT_TRUE(answer.result().IsString()) << answer.text;
@@ -525,7 +524,8 @@ TEST_P(MethodsEndToEndTest, FailuresReachTheClientAsTheirMethodsReportThem)
 
     // Logged: a call without its work line gives row number 0 and adds nothing.
     EXPECT_EQ(client->call("LisaaTyovaiheTyomaaraykselle", R"([10001, null])").text, R"({"result":0})");
-    EXPECT_TRUE(waitForLogContaining(QStringLiteral(": LisaaTyovaiheTyomaaraykselle: Työvaihetta ei saatu lisättyä. Virhe: "), mark));
+    EXPECT_TRUE(waitForLogContaining(
+        QStringLiteral(": LisaaTyovaiheTyomaaraykselle: Työvaihetta ei saatu lisättyä. Virhe: "), mark));
     EXPECT_EQ(integer(QStringLiteral("SELECT COUNT(*) FROM MAARTYO WHERE MTR_NRO=10001")), 1);
     client->closeSession();
 }

@@ -43,7 +43,8 @@ protected:
     {
         std::istringstream lines(scrape);
         for (std::string line; std::getline(lines, line);) {
-            if (line.size() > series.size() && line.compare(0, series.size(), series) == 0 && line[series.size()] == ' ')
+            if (line.size() > series.size() && line.compare(0, series.size(), series) == 0 &&
+                line[series.size()] == ' ')
                 return std::stod(line.substr(series.size() + 1));
         }
         return -1;
@@ -171,10 +172,10 @@ TEST_P(OperationsEndpointTest, MetricsAreReadFromLoopbackOrListedAddressesOnly)
         const char* address;
         int status;
     };
-    for (const Case& c : {Case{"127.0.0.1", 200}, Case{"127.0.0.3", 200}, Case{"::1", 200},
-                          Case{"::ffff:127.0.0.1", 200}, Case{"192.0.2.10", 200}, Case{"::ffff:192.0.2.10", 200},
-                          Case{"2001:db8::7", 200}, Case{"192.0.2.11", 403}, Case{"10.0.0.1", 403},
-                          Case{"2001:db8::8", 403}}) {
+    for (const Case& c :
+         {Case{"127.0.0.1", 200}, Case{"127.0.0.3", 200}, Case{"::1", 200}, Case{"::ffff:127.0.0.1", 200},
+          Case{"192.0.2.10", 200}, Case{"::ffff:192.0.2.10", 200}, Case{"2001:db8::7", 200}, Case{"192.0.2.11", 403},
+          Case{"10.0.0.1", 403}, Case{"2001:db8::8", 403}}) {
         transport::HttpRequest r;
         r.method = "GET";
         r.target = "/metrics";
@@ -243,8 +244,7 @@ TEST(OpenApiDescription, NamesExactlyThePublishedMethodsAndProviders)
         }
     }
 
-    const auto& enumeration =
-        doc["paths"]["/api/v1/providers/{provider}"]["get"]["parameters"][0]["schema"]["enum"];
+    const auto& enumeration = doc["paths"]["/api/v1/providers/{provider}"]["get"]["parameters"][0]["schema"]["enum"];
     std::vector<std::string> providers;
     for (const auto& p : enumeration.GetArray())
         providers.emplace_back(p.GetString());
@@ -276,7 +276,8 @@ TEST(OpenApiDescription, RecordSchemasHoldTheFieldsOfTheRecordClasses)
         const std::string type = std::string("UTyypit.") + name;
         EXPECT_EQ(schemas[name]["properties"]["type"]["const"].GetString(), type);
     };
-#define KRP_CHECK_RECORD(R) check(types::detail::RecordClass<types::R>::name, types::detail::RecordClass<types::R>::fields);
+#define KRP_CHECK_RECORD(R) \
+    check(types::detail::RecordClass<types::R>::name, types::detail::RecordClass<types::R>::fields);
     KRP_FOR_EACH_RECORD_CLASS(KRP_CHECK_RECORD)
 #undef KRP_CHECK_RECORD
 }

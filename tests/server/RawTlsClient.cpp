@@ -42,8 +42,7 @@ struct RawTlsClient::Impl {
     }
 };
 
-RawTlsClient::RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure,
-                           const std::string& from)
+RawTlsClient::RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*)>& configure, const std::string& from)
     : impl_(std::make_unique<Impl>())
 {
     impl_->tls.set_verify_mode(ssl::verify_none);
@@ -54,8 +53,7 @@ RawTlsClient::RawTlsClient(std::uint16_t port, const std::function<void(SSL_CTX*
         impl_->stream->lowest_layer().open(tcp::v4());
         impl_->stream->lowest_layer().bind(tcp::endpoint(net::ip::make_address(from), 0));
     }
-    impl_->stream->lowest_layer().connect(
-        tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+    impl_->stream->lowest_layer().connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
 }
 
 RawTlsClient::~RawTlsClient() = default;
@@ -63,18 +61,16 @@ RawTlsClient::~RawTlsClient() = default;
 bool RawTlsClient::handshake(std::chrono::milliseconds limit)
 {
     boost::system::error_code ec;
-    const bool done = impl_->run(
-        [&](auto handler) { impl_->stream->async_handshake(ssl::stream_base::client, handler); },
-        ec, limit);
+    const bool done =
+        impl_->run([&](auto handler) { impl_->stream->async_handshake(ssl::stream_base::client, handler); }, ec, limit);
     return done && !ec;
 }
 
 bool RawTlsClient::send(std::string_view bytes, std::chrono::milliseconds limit)
 {
     boost::system::error_code ec;
-    const bool done = impl_->run(
-        [&](auto handler) { net::async_write(*impl_->stream, net::buffer(bytes), handler); }, ec,
-        limit);
+    const bool done =
+        impl_->run([&](auto handler) { net::async_write(*impl_->stream, net::buffer(bytes), handler); }, ec, limit);
     return done && !ec;
 }
 
@@ -106,11 +102,11 @@ std::string readUntil(Impl& impl, std::chrono::milliseconds limit, Enough enough
         std::size_t n = 0;
         const bool done = impl.run(
             [&](auto handler) {
-                impl.stream->async_read_some(
-                    net::buffer(buffer), [&, handler](boost::system::error_code e, std::size_t k) {
-                        n = k;
-                        handler(e);
-                    });
+                impl.stream->async_read_some(net::buffer(buffer),
+                                             [&, handler](boost::system::error_code e, std::size_t k) {
+                                                 n = k;
+                                                 handler(e);
+                                             });
             },
             ec, std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()));
         received.append(buffer.data(), n);
@@ -148,8 +144,8 @@ bool RawTlsClient::waitForPlainClose(std::chrono::milliseconds limit)
     boost::system::error_code ec;
     const bool done = impl_->run(
         [&](auto handler) {
-            impl_->stream->next_layer().async_read_some(net::buffer(&byte, 1),
-                                                        [handler](boost::system::error_code e, std::size_t) { handler(e); });
+            impl_->stream->next_layer().async_read_some(
+                net::buffer(&byte, 1), [handler](boost::system::error_code e, std::size_t) { handler(e); });
         },
         ec, limit);
     return done && ec;

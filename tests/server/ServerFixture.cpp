@@ -21,11 +21,9 @@ HttpResponse standardRoutes(const HttpRequest& request)
         return HttpResponse::json(200, jsonOfSize(std::stoul(request.target.substr(6))));
     if (request.method == "GET" && request.target == "/whoami")
         return HttpResponse::json(
-            200, "{\"address\": " + transport::jsonQuoted(request.remoteAddress) +
-                     ", \"port\": " + std::to_string(request.remotePort) +
-                     ", \"protocol\": " + transport::jsonQuoted(request.protocol) +
-                     ", \"authorization\": " +
-                     transport::jsonQuoted(request.header("authorization")) + "}");
+            200, "{\"address\": " + transport::jsonQuoted(request.remoteAddress) + ", \"port\": " +
+                     std::to_string(request.remotePort) + ", \"protocol\": " + transport::jsonQuoted(request.protocol) +
+                     ", \"authorization\": " + transport::jsonQuoted(request.header("authorization")) + "}");
     return HttpResponse::error(404, "Ei löydy.");
 }
 

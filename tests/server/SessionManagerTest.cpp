@@ -32,8 +32,8 @@ public:
     {
         return [this](SessionEvent type, Session& session) {
             std::lock_guard lock(mutex_);
-            entries_.push_back({type, session.id(), session.data("RemoteHost"),
-                                std::this_thread::get_id(), Session::current() == &session});
+            entries_.push_back({type, session.id(), session.data("RemoteHost"), std::this_thread::get_id(),
+                                Session::current() == &session});
             changed_.notify_all();
         };
     }
@@ -61,8 +61,7 @@ public:
 private:
     std::size_t countLocked(SessionEvent type) const
     {
-        return std::count_if(entries_.begin(), entries_.end(),
-                             [&](const Entry& e) { return e.type == type; });
+        return std::count_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.type == type; });
     }
 
     std::mutex mutex_;
@@ -144,10 +143,8 @@ TEST(SessionManagerTest, CallReturnsTheResultAndPassesExceptionsWithTheSessionCu
     EXPECT_EQ(result, 42);
     EXPECT_EQ(Session::current(), nullptr);
 
-    EXPECT_THROW(manager.call(*session, [](Session&) -> int { throw std::logic_error("x"); }),
-                 std::logic_error);
-    EXPECT_EQ(manager.call(*session, [](Session&) { return std::string("still open"); }),
-              "still open");
+    EXPECT_THROW(manager.call(*session, [](Session&) -> int { throw std::logic_error("x"); }), std::logic_error);
+    EXPECT_EQ(manager.call(*session, [](Session&) { return std::string("still open"); }), "still open");
 }
 
 TEST(SessionManagerTest, OneShotEventRunsOnceAfterItsDelayAndNotAfterClose)
@@ -304,9 +301,7 @@ TEST(SessionManagerTest, DifferentSessionsRunConcurrently)
     std::promise<void> bRan;
     auto callA = std::async(std::launch::async, [&] {
         // waits inside A's call until B's call has run: a global lock would hang here
-        return manager.call(*a, [&](Session&) {
-            return bRan.get_future().wait_for(20s) == std::future_status::ready;
-        });
+        return manager.call(*a, [&](Session&) { return bRan.get_future().wait_for(20s) == std::future_status::ready; });
     });
     manager.call(*b, [&](Session&) { bRan.set_value(); });
     EXPECT_TRUE(callA.get());

@@ -10,8 +10,8 @@ namespace krp::test {
 TestCertificate::TestCertificate()
 {
     std::random_device random;
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("krp-cert-" + std::to_string(random()) + std::to_string(random()));
+    directory_ =
+        std::filesystem::temp_directory_path() / ("krp-cert-" + std::to_string(random()) + std::to_string(random()));
     std::filesystem::create_directories(directory_);
     transport::writeSelfSignedCertificate(certificateFile(), keyFile(), transport::CertificateKey::EcP256, 365);
 }

@@ -10,7 +10,10 @@
 namespace krp::test {
 namespace {
 
-QString dataDir() { return QString::fromLocal8Bit(qgetenv("KRP_TEST_MARIADB_DIR")).trimmed(); }
+QString dataDir()
+{
+    return QString::fromLocal8Bit(qgetenv("KRP_TEST_MARIADB_DIR")).trimmed();
+}
 
 // scripts/start-mariadb on the test server's data directory and port.
 void runStartScript(const QStringList& arguments)
@@ -55,7 +58,10 @@ FrozenMariaDb::FrozenMariaDb() : pid_(mariaDbServerPid())
         throw std::runtime_error("cannot freeze the test MariaDB server");
 }
 
-FrozenMariaDb::~FrozenMariaDb() { thaw(); }
+FrozenMariaDb::~FrozenMariaDb()
+{
+    thaw();
+}
 
 void FrozenMariaDb::thaw()
 {

@@ -14,8 +14,8 @@ App* qtApp()
     static int argc = 1;
     static char arg0[] = "krp-test";
     static char* argv[] = {arg0, nullptr};
-    static App* app = QCoreApplication::instance() ? static_cast<App*>(QCoreApplication::instance())
-                                                    : new App(argc, argv);
+    static App* app =
+        QCoreApplication::instance() ? static_cast<App*>(QCoreApplication::instance()) : new App(argc, argv);
     return app;
 }
 

@@ -37,9 +37,8 @@ QString withDatabase(const QString& connectionString, const QString& name)
 QStringList scriptsFor(Backend backend, Content content)
 {
     QStringList scripts{readSourceFile(QStringLiteral("db/schema.sql")),
-                        readSourceFile(backend == Backend::Sqlite
-                                           ? QStringLiteral("db/catalogue-sqlite.sql")
-                                           : QStringLiteral("db/catalogue-mariadb.sql"))};
+                        readSourceFile(backend == Backend::Sqlite ? QStringLiteral("db/catalogue-sqlite.sql")
+                                                                  : QStringLiteral("db/catalogue-mariadb.sql"))};
     if (content == Content::DemoData)
         scripts.append(readSourceFile(QStringLiteral("db/demo-data.sql")));
     return scripts;

@@ -77,7 +77,7 @@ private:
     Backend backend_;
     db::ConnectionSettings settings_;
     db::Database database_;
-    QString mariaDbName_;                     // MariaDB: the database to drop afterwards
+    QString mariaDbName_;                       // MariaDB: the database to drop afterwards
     std::unique_ptr<QTemporaryDir> sqliteDir_;  // SQLite: removed afterwards
 };
 
@@ -101,8 +101,6 @@ private:
 }  // namespace krp::test
 
 // Runs every TEST_P of `Suite` on SQLite and on MariaDB.
-#define KRP_INSTANTIATE_ON_BACKENDS(Suite)                                                     \
-    INSTANTIATE_TEST_SUITE_P(, Suite,                                                          \
-                             ::testing::Values(::krp::test::Backend::Sqlite,                   \
-                                               ::krp::test::Backend::MariaDb),                 \
+#define KRP_INSTANTIATE_ON_BACKENDS(Suite)                                                                            \
+    INSTANTIATE_TEST_SUITE_P(, Suite, ::testing::Values(::krp::test::Backend::Sqlite, ::krp::test::Backend::MariaDb), \
                              ::krp::test::backendName)

@@ -23,14 +23,13 @@ TEST_P(DayCount, ConvertsBothWays)
     EXPECT_DOUBLE_EQ(toTDateTime(c.local), c.days);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, DayCount,
-    ::testing::Values(DateCase{0, QDateTime(QDate(1899, 12, 30), QTime(0, 0))},
-                      DateCase{0.5, QDateTime(QDate(1899, 12, 30), QTime(12, 0))},
-                      DateCase{1.25, QDateTime(QDate(1899, 12, 31), QTime(6, 0))},
-                      DateCase{-1.25, QDateTime(QDate(1899, 12, 29), QTime(6, 0))},
-                      DateCase{2, QDateTime(QDate(1900, 1, 1), QTime(0, 0))},
-                      DateCase{45658.75, QDateTime(QDate(2025, 1, 1), QTime(18, 0))}));
+INSTANTIATE_TEST_SUITE_P(Values, DayCount,
+                         ::testing::Values(DateCase{0, QDateTime(QDate(1899, 12, 30), QTime(0, 0))},
+                                           DateCase{0.5, QDateTime(QDate(1899, 12, 30), QTime(12, 0))},
+                                           DateCase{1.25, QDateTime(QDate(1899, 12, 31), QTime(6, 0))},
+                                           DateCase{-1.25, QDateTime(QDate(1899, 12, 29), QTime(6, 0))},
+                                           DateCase{2, QDateTime(QDate(1900, 1, 1), QTime(0, 0))},
+                                           DateCase{45658.75, QDateTime(QDate(2025, 1, 1), QTime(18, 0))}));
 
 TEST(DayCountLimits, MillisecondsAreKept)
 {

@@ -43,8 +43,8 @@ std::string tyorivi(const std::string& fields)
 }
 std::string kerailyList(const std::string& fields)
 {
-    return R"({"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>","id":1,"fields":{)" +
-           fields + "}}";
+    return R"({"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>","id":1,"fields":{)" + fields +
+           "}}";
 }
 
 struct Refusal {
@@ -80,23 +80,20 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"type not a string", asKerailyrivi, R"({"type":7,"id":1,"fields":{}})", "\"type\""},
         Refusal{"unknown type", asKerailyrivi, R"({"type":"UTyypit.TTuntematon","id":1,"fields":{}})",
                 "UTyypit.TTuntematon names no known class"},
-        Refusal{"another record class", asKerailyrivi,
-                R"({"type":"UTyypit.TInventointirivi","id":1,"fields":{}})",
+        Refusal{"another record class", asKerailyrivi, R"({"type":"UTyypit.TInventointirivi","id":1,"fields":{}})",
                 "UTyypit.TInventointirivi, expected UTyypit.TKerailyrivi"},
         Refusal{"a list where a record is expected", asKerailyrivi, kerailyList(""), "expected UTyypit.TKerailyrivi"},
         Refusal{"a record where a list is expected", asKerailyList, keraily(""),
                 "expected System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>"},
         Refusal{"type name case differs", asKerailyrivi, R"({"type":"UTyypit.TKERAILYRIVI","id":1,"fields":{}})",
                 "names no known class"},
-        Refusal{"no such field", asKerailyrivi, keraily(R"("tuotekoodi":"A","hinta":2)"),
-                "\"hinta\" is no field"},
+        Refusal{"no such field", asKerailyrivi, keraily(R"("tuotekoodi":"A","hinta":2)"), "\"hinta\" is no field"},
         Refusal{"field name case differs", asKerailyrivi, keraily(R"("Tuotekoodi":"A")"), "\"Tuotekoodi\""},
         Refusal{"field given twice", asKerailyrivi, keraily(R"("maara":1,"maara":2)"), "given twice"},
         Refusal{"fraction for an integer", asKerailyrivi, keraily(R"("toimittajanro":1.5)"), "\"toimittajanro\""},
         Refusal{"1.0 for an integer", asKerailyrivi, keraily(R"("asiakasnro":1.0)"), "expected an integer"},
         Refusal{"exponent for an integer", asKerailyrivi, keraily(R"("asiakasnro":1e3)"), "expected an integer"},
-        Refusal{"digits in a string for an integer", asKerailyrivi, keraily(R"("toimittajanro":"12")"),
-                "got a string"},
+        Refusal{"digits in a string for an integer", asKerailyrivi, keraily(R"("toimittajanro":"12")"), "got a string"},
         Refusal{"letters for an integer", asKerailyrivi, keraily(R"("toimittajanro":"abc")"), "got a string"},
         Refusal{"boolean for an integer", asKerailyrivi, keraily(R"("toimittajanro":true)"), "got a boolean"},
         Refusal{"null for an integer", asKerailyrivi, keraily(R"("toimittajanro":null)"), "got null"},
@@ -122,8 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "not an integer"},
         Refusal{"count with a fraction", asKerailyList, kerailyList(R"("FListHelper":[0.5],"FItems":[])"),
                 "not an integer"},
-        Refusal{"count not in an array", asKerailyList, kerailyList(R"("FListHelper":1,"FItems":[])"),
-                "FListHelper"},
+        Refusal{"count not in an array", asKerailyList, kerailyList(R"("FListHelper":1,"FItems":[])"), "FListHelper"},
         Refusal{"count missing beside items", asKerailyList,
                 kerailyList(R"("FOwnsObjects":true,"FItems":[)" + kItem + "]"), "\"FListHelper\" (the count"},
         Refusal{"items not an array", asKerailyList, kerailyList(R"("FListHelper":[0],"FItems":{})"), "FItems"},
@@ -183,15 +179,23 @@ TEST(RecordRefusal, TextsOfMoreValuesThanTheirSizeAllowsAreRefusedBeforeParsing)
         {"an object of tiny members",
          "{" + commaSeparated(100'000, [](int i) { return "\"" + std::to_string(i) + "\":0"; }) + "}", false},
         {"nested empty arrays", "[" + commaSeparated(300'000, [](int) { return "[]"; }) + "]", false},
-        {"rows with every field empty or zero", kerailyListOf(rows, [](int i) {
-             return R"({"type":"UTyypit.TKerailyrivi","id":)" + std::to_string(i + 2) +
-                    R"(,"fields":{"id":"","toimittajanro":0,"tuotekoodi":"","maara":0,"keruupaateid":"","asiakasnro":0}})";
-         }), true},
-        {"rows with values", kerailyListOf(rows, [](int i) {
-             const std::string n = std::to_string(i);
-             return R"({"type":"UTyypit.TKerailyrivi","id":)" + n + R"(,"fields":{"id":"R)" + n +
-                    R"(","toimittajanro":7,"tuotekoodi":"T)" + n + R"(","maara":2.5,"keruupaateid":"pda","asiakasnro":1}})";
-         }), true},
+        {"rows with every field empty or zero",
+         kerailyListOf(
+             rows,
+             [](int i) {
+                 return R"({"type":"UTyypit.TKerailyrivi","id":)" + std::to_string(i + 2) +
+                        R"(,"fields":{"id":"","toimittajanro":0,"tuotekoodi":"","maara":0,"keruupaateid":"","asiakasnro":0}})";
+             }),
+         true},
+        {"rows with values",
+         kerailyListOf(rows,
+                       [](int i) {
+                           const std::string n = std::to_string(i);
+                           return R"({"type":"UTyypit.TKerailyrivi","id":)" + n + R"(,"fields":{"id":"R)" + n +
+                                  R"(","toimittajanro":7,"tuotekoodi":"T)" + n +
+                                  R"(","maara":2.5,"keruupaateid":"pda","asiakasnro":1}})";
+                       }),
+         true},
         {"a small list of zeros", "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]", true},
     };
     for (const auto& c : cases) {
@@ -208,8 +212,8 @@ TEST(RecordRefusal, NumbersReadAsTheirTextSays)
 {
     // A zero mantissa stays zero whatever its exponent or its number of zeros.
     const std::string manyZeros = "0." + std::string(40, '0');
-    const std::vector<std::string> zeros = {"0e52", "0E-52", "-0e5", "0.0e52", "0.000E+300", "0e0", manyZeros,
-                                            manyZeros + "e-5", "1e-400"};
+    const std::vector<std::string> zeros = {"0e52",    "0E-52",           "-0e5",  "0.0e52", "0.000E+300", "0e0",
+                                            manyZeros, manyZeros + "e-5", "1e-400"};
     for (const std::string& zero : zeros) {
         rapidjson::Document d;
         parseJson(d, "[" + zero + "," + zero + "]");
@@ -219,7 +223,13 @@ TEST(RecordRefusal, NumbersReadAsTheirTextSays)
     }
     // Invalid numbers stay invalid; a number past the largest double is refused.
     for (const char* bad : {"0.e5", "0e", "0e+", "00e5", "0e5e5", "0.0E5e5", "0E50EE52", "-e5", "1e400", "-0.5e99999"})
-        EXPECT_THROW({ rapidjson::Document d; parseJson(d, std::string("[") + bad + "]"); }, RecordJsonError) << bad;
+        EXPECT_THROW(
+            {
+                rapidjson::Document d;
+                parseJson(d, std::string("[") + bad + "]");
+            },
+            RecordJsonError)
+            << bad;
     // Other numbers are correctly rounded; integers stay integers while 64 bits hold them.
     rapidjson::Document d;
     parseJson(d, R"([1e2, 10E-1, "0e5", 0, 0.1, 2.2250738585072014e-308, 4.9e-324, -9223372036854775808,
@@ -244,12 +254,12 @@ TEST(RecordRefusal, HalfOfASurrogatePairIsRefusedAndWholePairsPass)
         const char* text;  // the value of "tuotekoodi" as written in JSON
         bool accepted;
     } cases[] = {
-        {R"(\udc00)", false},          // lone low half
-        {R"(a\ud800b)", false},        // lone high half
-        {R"(\ud800\u0041)", false},    // high half followed by no low half
-        {R"(\udbff\udfff)", true},     // a whole pair (U+10FFFF)
-        {R"(\ud834\udd1e)", true},     // U+1D11E
-        {R"(\\udc00)", true},          // an escaped backslash, then plain letters
+        {R"(\udc00)", false},        // lone low half
+        {R"(a\ud800b)", false},      // lone high half
+        {R"(\ud800\u0041)", false},  // high half followed by no low half
+        {R"(\udbff\udfff)", true},   // a whole pair (U+10FFFF)
+        {R"(\ud834\udd1e)", true},   // U+1D11E
+        {R"(\\udc00)", true},        // an escaped backslash, then plain letters
         {R"(\u00e4)", true},
     };
     for (const auto& c : cases) {

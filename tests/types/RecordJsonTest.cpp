@@ -12,7 +12,8 @@ using krp::testing::Sample;
 namespace {
 
 template <class T>
-class EveryRecordClass : public ::testing::Test {};
+class EveryRecordClass : public ::testing::Test {
+};
 
 using RecordClasses = ::testing::Types<TVarastoontulorivi, TKerailyrivi, TInventointirivi, TTuotemuutosrivi,
                                        TTyoaikakirjaus, TTyo, TTyorivi>;
@@ -113,9 +114,10 @@ TEST(RecordJson, EntriesAfterTheCountAreIgnored)
 TEST(RecordJson, AListWithoutItsCountIsRefusedNotReadAsEmpty)
 {
     // Read as empty, a method would answer success for records it never wrote.
-    EXPECT_THROW(listFromJson<TKerailyrivi>(R"({"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>",)"
-                                            R"("id":1,"fields":{}})"),
-                 RecordJsonError);
+    EXPECT_THROW(
+        listFromJson<TKerailyrivi>(R"({"type":"System.Generics.Collections.TObjectList<UTyypit.TKerailyrivi>",)"
+                                   R"("id":1,"fields":{}})"),
+        RecordJsonError);
 }
 
 TEST(RecordJson, TextsOutsideAsciiCrossUnchanged)
@@ -130,7 +132,8 @@ TEST(RecordJson, TextsOutsideAsciiCrossUnchanged)
     EXPECT_EQ(read->koodi, tyo.koodi);
     EXPECT_EQ(read->tehtava, tyo.tehtava);
 
-    const auto escaped = recordFromJson<TTyo>(R"({"type":"UTyypit.TTyo","id":1,"fields":{"koodi":"\u00e4\ud834\udd1e"}})");
+    const auto escaped =
+        recordFromJson<TTyo>(R"({"type":"UTyypit.TTyo","id":1,"fields":{"koodi":"\u00e4\ud834\udd1e"}})");
     ASSERT_TRUE(escaped.has_value());
     EXPECT_EQ(escaped->koodi, QString::fromUtf8("ä𝄞"));
 }

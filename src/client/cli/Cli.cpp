@@ -111,9 +111,7 @@ int runSteps(const CliOptions& options, const std::vector<Step>& steps, std::ost
             case Step::Kind::Call:
                 out << jsonText(client.call(step.name, step.arguments), options.pretty) << '\n';
                 break;
-            case Step::Kind::Provider:
-                out << jsonText(client.provider(step.name), options.pretty) << '\n';
-                break;
+            case Step::Kind::Provider: out << jsonText(client.provider(step.name), options.pretty) << '\n'; break;
             case Step::Kind::Close:
                 client.closeSession();
                 ownSession = false;
@@ -167,12 +165,8 @@ namespace {
 int runCommand(const CliOptions& options, const std::vector<Step>& steps, std::ostream& out, std::ostream& err)
 {
     switch (options.command) {
-    case CliOptions::Command::Help:
-        out << helpText();
-        return kExitOk;
-    case CliOptions::Command::Version:
-        out << "krpalvelin-cli " KRP_VERSION "\n";
-        return kExitOk;
+    case CliOptions::Command::Help: out << helpText(); return kExitOk;
+    case CliOptions::Command::Version: out << "krpalvelin-cli " KRP_VERSION "\n"; return kExitOk;
     case CliOptions::Command::Session: {
         KrpClient client(options.client);
         try {
@@ -184,8 +178,7 @@ int runCommand(const CliOptions& options, const std::vector<Step>& steps, std::o
         }
         return kExitOk;
     }
-    case CliOptions::Command::Steps:
-        return runSteps(options, steps, out, err);
+    case CliOptions::Command::Steps: return runSteps(options, steps, out, err);
     }
     return kExitUsage;
 }

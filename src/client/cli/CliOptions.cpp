@@ -192,7 +192,8 @@ CliOptions parseCommandLine(const std::vector<std::string>& args, const Environm
         o.command = CliOptions::Command::Steps;
         o.scriptFile = words[1];
     } else {
-        throw UsageError("Unknown command \"" + command + "\". The commands are session, call, provider, close and script.");
+        throw UsageError("Unknown command \"" + command +
+                         "\". The commands are session, call, provider, close and script.");
     }
     return o;
 }

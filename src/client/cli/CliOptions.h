@@ -23,12 +23,12 @@ struct CliOptions {
     enum class Command { Help, Version, Session, Steps };
 
     Command command = Command::Help;
-    std::vector<Step> steps;      // Command::Steps: call, provider, close, or a script's lines
-    std::string scriptFile;       // the script's file name ("-": standard input), to read later
+    std::vector<Step> steps;  // Command::Steps: call, provider, close, or a script's lines
+    std::string scriptFile;   // the script's file name ("-": standard input), to read later
 
     client::KrpClientOptions client;
     client::ConnectProperties connect;
-    std::string session;          // --session / KRP_SESSION
+    std::string session;  // --session / KRP_SESSION
     bool pretty = false;
     bool verbose = false;
 };

@@ -29,8 +29,7 @@ namespace {
 bool equalsIgnoreCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -121,8 +120,8 @@ namespace {
 
 }  // namespace
 
-HttpsClientResponse HttpsClient::request(std::string_view method, std::string_view target,
-                                         std::string_view body, const HeaderList& headers)
+HttpsClientResponse HttpsClient::request(std::string_view method, std::string_view target, std::string_view body,
+                                         const HeaderList& headers)
 {
     http::request<http::string_body> message;
     message.method_string(method);
@@ -138,8 +137,7 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
         message.insert(name, value);
     if (options_.requestCoding != ContentCoding::Identity && body.size() > options_.compressRequestsAbove) {
         message.body() = transport::compress(body, options_.requestCoding);
-        message.set(http::field::content_encoding,
-                    transport::contentCodingName(options_.requestCoding));
+        message.set(http::field::content_encoding, transport::contentCodingName(options_.requestCoding));
     } else {
         message.body() = std::string(body);
     }
@@ -160,23 +158,18 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
                 fail("resolve", ec);
             }
             beast::get_lowest_layer(stream).expires_after(options_.timeout);
-            ec = impl.run([&](auto handler) {
-                beast::get_lowest_layer(stream).async_connect(endpoints, handler);
-            });
+            ec = impl.run([&](auto handler) { beast::get_lowest_layer(stream).async_connect(endpoints, handler); });
             if (!ec && options_.verifyPeer) {
                 // A trusted certificate must also be made out to the host we asked for.
                 stream.set_verify_callback(ssl::host_name_verification(options_.host), ec);
             }
             if (!ec) {
                 if (!SSL_set_tlsext_host_name(stream.native_handle(), options_.host.c_str()))
-                    ec = beast::error_code(static_cast<int>(::ERR_get_error()),
-                                           net::error::get_ssl_category());
+                    ec = beast::error_code(static_cast<int>(::ERR_get_error()), net::error::get_ssl_category());
             }
             if (!ec) {
                 beast::get_lowest_layer(stream).expires_after(options_.timeout);
-                ec = impl.run([&](auto handler) {
-                    stream.async_handshake(ssl::stream_base::client, handler);
-                });
+                ec = impl.run([&](auto handler) { stream.async_handshake(ssl::stream_base::client, handler); });
             }
             if (ec) {
                 impl.stream.reset();
@@ -188,21 +181,18 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
 
         auto& stream = *impl_->stream;
         beast::get_lowest_layer(stream).expires_after(options_.timeout);
-        beast::error_code ec =
-            impl_->run([&](auto handler) { http::async_write(stream, message, handler); });
+        beast::error_code ec = impl_->run([&](auto handler) { http::async_write(stream, message, handler); });
 
         http::response_parser<http::string_body> parser;
         parser.body_limit(options_.maxResponseBytes);
         if (!ec) {
             beast::get_lowest_layer(stream).expires_after(options_.timeout);
-            ec = impl_->run(
-                [&](auto handler) { http::async_read(stream, impl_->buffer, parser, handler); });
+            ec = impl_->run([&](auto handler) { http::async_read(stream, impl_->buffer, parser, handler); });
         }
         if (ec) {
             // A server that ended the idle connection answers the request with a close; a
             // timeout means the request may be running, and is the caller's to repeat.
-            const bool closedMeanwhile =
-                reused && attempt == 0 && !parser.got_some() && ec != beast::error::timeout;
+            const bool closedMeanwhile = reused && attempt == 0 && !parser.got_some() && ec != beast::error::timeout;
             beast::error_code ignored;
             beast::get_lowest_layer(stream).socket().close(ignored);
             impl_->stream.reset();
@@ -216,14 +206,13 @@ HttpsClientResponse HttpsClient::request(std::string_view method, std::string_vi
         HttpsClientResponse response;
         response.status = static_cast<int>(reply.result_int());
         for (const auto& field : reply)
-            response.headers.emplace_back(std::string(field.name_string()),
-                                          std::string(field.value()));
+            response.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         response.contentEncoding = std::string(reply[http::field::content_encoding]);
         response.wireBodySize = reply.body().size();
         const auto coding = transport::parseContentEncoding(response.contentEncoding);
         if (!coding)
-            throw HttpsClientError("HTTPS: unknown Content-Encoding \"" +
-                                   response.contentEncoding + "\" in the response");
+            throw HttpsClientError("HTTPS: unknown Content-Encoding \"" + response.contentEncoding +
+                                   "\" in the response");
         auto decoded = transport::decompress(reply.body(), *coding, options_.maxResponseBytes);
         if (decoded.status != transport::DecodeStatus::Ok)
             throw HttpsClientError("HTTPS: the response body does not decompress");

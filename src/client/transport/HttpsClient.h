@@ -53,9 +53,9 @@ struct HttpsClientOptions {
 struct HttpsClientResponse {
     int status = 0;
     HeaderList headers;
-    std::string body;             // decompressed
-    std::string contentEncoding;  // as the server sent it; empty when none
-    std::size_t wireBodySize = 0; // body bytes as they came over the wire
+    std::string body;              // decompressed
+    std::string contentEncoding;   // as the server sent it; empty when none
+    std::size_t wireBodySize = 0;  // body bytes as they came over the wire
 
     // The first header of that name, letter case ignored; empty when absent.
     std::string_view header(std::string_view name) const;
@@ -71,8 +71,8 @@ public:
     // Sends one request and waits for the answer. Connects first when not connected; a kept-
     // alive connection that the server has closed meanwhile is replaced once, transparently.
     // Throws HttpsClientError.
-    HttpsClientResponse request(std::string_view method, std::string_view target,
-                                std::string_view body = {}, const HeaderList& headers = {});
+    HttpsClientResponse request(std::string_view method, std::string_view target, std::string_view body = {},
+                                const HeaderList& headers = {});
 
     void disconnect();
     bool isConnected() const;

@@ -26,9 +26,18 @@ void send(std::string_view prefix, std::string_view status)
 
 }  // namespace
 
-void notifyReady(std::string_view status) { send("READY=1\n", status); }
-void notifyStatus(std::string_view status) { send({}, status); }
-void notifyStopping() { send("STOPPING=1\n", "pysäytetään"); }
+void notifyReady(std::string_view status)
+{
+    send("READY=1\n", status);
+}
+void notifyStatus(std::string_view status)
+{
+    send({}, status);
+}
+void notifyStopping()
+{
+    send("STOPPING=1\n", "pysäytetään");
+}
 
 #else
 

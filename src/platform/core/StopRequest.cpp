@@ -29,11 +29,8 @@ BOOL WINAPI consoleControlHandler(DWORD type)
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        callHandler();
-        return TRUE;
-    default:
-        return FALSE;
+    case CTRL_SHUTDOWN_EVENT: callHandler(); return TRUE;
+    default: return FALSE;
     }
 }
 #else

@@ -52,7 +52,10 @@ HttpResponse text(std::string_view body, const char* contentType)
     return r;
 }
 
-std::string quoted(const QString& text) { return jsonQuoted(text.toUtf8().toStdString()); }
+std::string quoted(const QString& text)
+{
+    return jsonQuoted(text.toUtf8().toStdString());
+}
 
 // The value of `name` in the target's query ("...?since=12&x=1"); nothing when absent.
 std::optional<std::string_view> queryValue(std::string_view target, std::string_view name)
@@ -140,9 +143,10 @@ std::string ConsoleEndpoint::stateJson(long long after, bool stopping) const
     j += ",\"version\":" + jsonQuoted(KRP_VERSION);
     j += ",\"port\":" + std::to_string(port_.load());
     const auto started = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(startedAt_.load()));
-    const auto uptime = startedAt_.load() == 0 ? std::chrono::seconds(0)
-                                               : std::chrono::duration_cast<std::chrono::seconds>(
-                                                     std::chrono::steady_clock::now() - started);
+    const auto uptime =
+        startedAt_.load() == 0
+            ? std::chrono::seconds(0)
+            : std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
     j += ",\"uptimeSeconds\":" + std::to_string(uptime.count());
     // The database as the settings describe it, passwords left out.
     if (service_.database) {
@@ -162,13 +166,15 @@ std::string ConsoleEndpoint::stateJson(long long after, bool stopping) const
     for (std::size_t i = 0; i < clients->rows.size(); ++i) {
         const ClientRow& c = clients->rows[i];
         j += i == 0 ? "{" : ",{";
-        j += "\"id\":" + quoted(c.id) + ",\"application\":" + quoted(c.sovellus) + ",\"lastSeen\":" + quoted(c.viimeksi) + "}";
+        j += "\"id\":" + quoted(c.id) + ",\"application\":" + quoted(c.sovellus) +
+             ",\"lastSeen\":" + quoted(c.viimeksi) + "}";
     }
     j += "]";
 
     const EventLog* log = sources_.log ? sources_.log : EventLog::instance();
     const EventLog::NumberedLines lines = log->linesAfter(after, kMaxLinesPerAnswer);
-    j += ",\"log\":{\"first\":" + std::to_string(lines.first) + ",\"last\":" + std::to_string(lines.last) + ",\"lines\":[";
+    j += ",\"log\":{\"first\":" + std::to_string(lines.first) + ",\"last\":" + std::to_string(lines.last) +
+         ",\"lines\":[";
     for (qsizetype i = 0; i < lines.lines.size(); ++i) {
         if (i > 0)
             j += ',';

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <string>
 
-namespace krp::db { class Database; }
+namespace krp::db {
+class Database;
+}
 
 namespace krp {
 

@@ -102,9 +102,9 @@ HttpResponse OperationsEndpoint::health()
 HttpResponse OperationsEndpoint::metrics(const HttpRequest& request)
 {
     const std::string peer = withoutMappedPrefix(request.remoteAddress);
-    const bool allowed = isLoopbackAddress(peer) ||
-                         std::any_of(metricsReaders_.begin(), metricsReaders_.end(),
-                                     [&](const std::string& a) { return sameAddress(a, peer); });
+    const bool allowed =
+        isLoopbackAddress(peer) || std::any_of(metricsReaders_.begin(), metricsReaders_.end(),
+                                               [&](const std::string& a) { return sameAddress(a, peer); });
     if (!allowed)
         return HttpResponse::error(403, "The metrics are read from loopback or from an address the settings list.");
 

@@ -132,8 +132,8 @@ void KeyedCallJournal::open()
             openFile(options_.file);
             state_ = State::Replaced;
         } catch (const std::exception& again) {
-            problem_ += "; uutta ei voitu luoda (" + std::string(again.what()) +
-                        "), joten kirjanpito pidetään vain muistissa";
+            problem_ +=
+                "; uutta ei voitu luoda (" + std::string(again.what()) + "), joten kirjanpito pidetään vain muistissa";
             openFile(":memory:");
             state_ = State::InMemory;
         }

@@ -41,7 +41,9 @@
 #include <utility>
 #include <vector>
 
-namespace soci { class session; }
+namespace soci {
+class session;
+}
 
 namespace krp::session {
 
@@ -122,7 +124,7 @@ private:
 
     std::mutex mutex_;  // the state below; lookups
     std::condition_variable finished_;
-    std::mutex writerMutex_;  // every write: claims, answers, pruning
+    std::mutex writerMutex_;                 // every write: claims, answers, pruning
     std::unique_ptr<soci::session> sql_;     // lookups (and everything in memory)
     std::unique_ptr<soci::session> writer_;  // every write of a file journal
     // Claims waiting for their flush, in batches numbered from 1: every claim made while a batch
@@ -132,9 +134,9 @@ private:
     std::uint64_t flushedBatch_ = 0;
     bool flushing_ = false;
     std::condition_variable flushed_;
-    std::map<std::uint64_t, std::string> failedBatches_;  // what failed, by batch
+    std::map<std::uint64_t, std::string> failedBatches_;     // what failed, by batch
     std::set<std::pair<std::string, std::string>> running_;  // (user, key) of calls running now
-    std::chrono::steady_clock::time_point lastPrune_;  // under the writer's mutex
+    std::chrono::steady_clock::time_point lastPrune_;        // under the writer's mutex
 };
 
 }  // namespace krp::session

@@ -26,8 +26,7 @@ Session* Session::current()
     return currentSession;
 }
 
-Session::Session(std::string id, std::unique_ptr<State> state)
-    : id_(std::move(id)), state_(std::move(state))
+Session::Session(std::string id, std::unique_ptr<State> state) : id_(std::move(id)), state_(std::move(state))
 {
     state_->self = this;
 }
@@ -88,8 +87,7 @@ void Session::scheduleOnce(std::chrono::milliseconds delay, std::function<void(S
         return;
     auto timer = std::make_shared<boost::asio::steady_timer>(state_->strand, delay);
     state_->timers.push_back(timer);
-    timer->async_wait([self = shared_from_this(), timer,
-                       event = std::move(event)](boost::system::error_code ec) {
+    timer->async_wait([self = shared_from_this(), timer, event = std::move(event)](boost::system::error_code ec) {
         {
             std::lock_guard lock(self->state_->mutex);
             auto& timers = self->state_->timers;

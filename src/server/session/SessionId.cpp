@@ -13,8 +13,7 @@ std::string newSessionId()
     if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
         throw std::runtime_error("Istunnon tunnusta ei voitu arpoa (OpenSSL RAND_bytes).");
 
-    static constexpr char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     std::string id;
     id.reserve(bytes.size() / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {

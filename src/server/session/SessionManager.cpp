@@ -25,18 +25,15 @@ std::chrono::milliseconds sweepIntervalFor(const SessionManagerOptions& options)
 {
     if (options.sweepInterval.count() > 0)
         return options.sweepInterval;
-    return std::clamp(options.idleLimit / 20, std::chrono::milliseconds(10),
-                      std::chrono::milliseconds(30'000));
+    return std::clamp(options.idleLimit / 20, std::chrono::milliseconds(10), std::chrono::milliseconds(30'000));
 }
 
 }  // namespace
 
 struct SessionManager::Impl {
     explicit Impl(SessionManagerOptions options_)
-        : options(std::move(options_)),
-          pool(options.eventThreads == 0 ? 1 : options.eventThreads),
-          sweeperStrand(net::make_strand(pool)),
-          sweeper(sweeperStrand)
+        : options(std::move(options_)), pool(options.eventThreads == 0 ? 1 : options.eventThreads),
+          sweeperStrand(net::make_strand(pool)), sweeper(sweeperStrand)
     {
     }
 
@@ -59,8 +56,7 @@ struct SessionManager::Impl {
     std::size_t runningCalls = 0;
 };
 
-SessionManager::SessionManager(SessionManagerOptions options)
-    : impl_(std::make_unique<Impl>(std::move(options)))
+SessionManager::SessionManager(SessionManagerOptions options) : impl_(std::make_unique<Impl>(std::move(options)))
 {
     // Idle sessions are looked for on the event threads.
     struct Sweep {
@@ -185,8 +181,7 @@ void SessionManager::closeIdle()
         });
 }
 
-bool SessionManager::closeIf(Session& session,
-                             const std::function<bool(const Session::State&)>& condition)
+bool SessionManager::closeIf(Session& session, const std::function<bool(const Session::State&)>& condition)
 {
     auto& state = *session.state_;
     bool postNow = false;
@@ -336,13 +331,10 @@ void SessionManager::runSerial(Session& session, const std::function<void()>& wo
     };
     switch (requestTurn(
         session, [&] { signal(&Wait::turn); }, [&] { signal(&Wait::dropped); })) {
-    case Turn::Closed:
-        throw SessionNotFound("Istunto on päättynyt.");
-    case Turn::Busy:
-        throw SessionBusy("Istunnon kutsuja odottaa jo enimmäismäärä.");
+    case Turn::Closed: throw SessionNotFound("Istunto on päättynyt.");
+    case Turn::Busy: throw SessionBusy("Istunnon kutsuja odottaa jo enimmäismäärä.");
     case Turn::Started:
-    case Turn::Queued:
-        break;
+    case Turn::Queued: break;
     }
     {
         std::unique_lock lock(wait.mutex);
@@ -378,13 +370,12 @@ void SessionManager::postEvent(Session& session, std::function<void(Session&)> e
         std::lock_guard lock(impl_->activityMutex);
         ++impl_->queuedEvents;
     }
-    net::post(session.state_->strand,
-              [this, self = session.shared_from_this(), event = std::move(event)] {
-                  runEvent(*self, event);
-                  std::lock_guard lock(impl_->activityMutex);
-                  if (--impl_->queuedEvents == 0)
-                      impl_->activityDone.notify_all();
-              });
+    net::post(session.state_->strand, [this, self = session.shared_from_this(), event = std::move(event)] {
+        runEvent(*self, event);
+        std::lock_guard lock(impl_->activityMutex);
+        if (--impl_->queuedEvents == 0)
+            impl_->activityDone.notify_all();
+    });
 }
 
 void SessionManager::runEvent(Session& session, const std::function<void(Session&)>& event)

@@ -50,10 +50,10 @@ public:
 };
 
 struct SessionManagerOptions {
-    std::size_t maxSessions = 10'000;    // open sessions at once; 0: no cap
+    std::size_t maxSessions = 10'000;  // open sessions at once; 0: no cap
     // Of them opened from one client address (see create()); 0: no share of its own.
     std::size_t maxSessionsPerAddress = 1'000;
-    std::size_t maxWaitingCalls = 8;     // calls of one session waiting behind its running call
+    std::size_t maxWaitingCalls = 8;  // calls of one session waiting behind its running call
     std::chrono::milliseconds idleLimit = std::chrono::minutes(20);
     // How often idle sessions are looked for; zero: a twentieth of the idle limit, between
     // 10 ms and 30 s.

@@ -21,7 +21,7 @@ struct Session::State {
     State(SessionManager& manager_, Strand strand_) : manager(manager_), strand(std::move(strand_)) {}
 
     SessionManager& manager;  // outlives every open session
-    Strand strand;             // the session's events run here, one at a time
+    Strand strand;            // the session's events run here, one at a time
     Session* self = nullptr;
 
     mutable std::mutex mutex;
@@ -37,7 +37,7 @@ struct Session::State {
     };
     std::deque<WaitingCall> waiting;
     bool running = false;
-    bool closedEventDue = false;   // closed during a call: the call posts the closed event
+    bool closedEventDue = false;  // closed during a call: the call posts the closed event
     std::chrono::steady_clock::time_point lastUsed = std::chrono::steady_clock::now();
 
     std::vector<std::shared_ptr<boost::asio::steady_timer>> timers;  // one-shot events not yet due

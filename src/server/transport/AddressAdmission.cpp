@@ -9,8 +9,7 @@ namespace {
 constexpr std::size_t kReportMemory = 4096;
 }  // namespace
 
-AddressAdmission::AddressAdmission(std::size_t total, std::size_t perAddress,
-                                   std::chrono::seconds reportInterval)
+AddressAdmission::AddressAdmission(std::size_t total, std::size_t perAddress, std::chrono::seconds reportInterval)
     : total_(total), perAddress_(perAddress), reportInterval_(reportInterval)
 {
 }

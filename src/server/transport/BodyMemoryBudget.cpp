@@ -5,12 +5,10 @@
 
 namespace krp::transport {
 
-BodyMemoryBudget::BodyMemoryBudget(std::size_t capacity, std::size_t addressShare,
-                                   std::function<void()> onLargeRelease, std::size_t largeLease)
-    : capacity_(capacity),
-      addressShare_(addressShare == 0 ? capacity : std::min(addressShare, capacity)),
-      onLargeRelease_(std::move(onLargeRelease)),
-      largeLease_(largeLease)
+BodyMemoryBudget::BodyMemoryBudget(std::size_t capacity, std::size_t addressShare, std::function<void()> onLargeRelease,
+                                   std::size_t largeLease)
+    : capacity_(capacity), addressShare_(addressShare == 0 ? capacity : std::min(addressShare, capacity)),
+      onLargeRelease_(std::move(onLargeRelease)), largeLease_(largeLease)
 {
 }
 
@@ -68,10 +66,8 @@ std::size_t BodyMemoryBudget::inUseBy(const std::string& address) const
 }
 
 BodyMemoryBudget::Lease::Lease(Lease&& other) noexcept
-    : budget_(std::exchange(other.budget_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      largest_(std::exchange(other.largest_, 0)),
-      address_(std::move(other.address_))
+    : budget_(std::exchange(other.budget_, nullptr)), size_(std::exchange(other.size_, 0)),
+      largest_(std::exchange(other.largest_, 0)), address_(std::move(other.address_))
 {
 }
 

@@ -24,8 +24,7 @@ public:
     // `largeLease` bytes is given back and nothing else is leased: the moment to hand freed
     // memory back to the operating system.
     explicit BodyMemoryBudget(std::size_t capacity, std::size_t addressShare = 0,
-                              std::function<void()> onLargeRelease = {},
-                              std::size_t largeLease = 1024 * 1024);
+                              std::function<void()> onLargeRelease = {}, std::size_t largeLease = 1024 * 1024);
 
     class Lease {
     public:

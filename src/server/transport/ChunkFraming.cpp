@@ -7,10 +7,8 @@ namespace krp::transport {
 namespace http = boost::beast::http;
 
 ChunkFraming::ChunkFraming(std::size_t limit)
-    : limit_(limit),
-      callback_([this](std::uint64_t size, boost::beast::string_view extensions, boost::beast::error_code& ec) {
-          count(size, extensions, ec);
-      })
+    : limit_(limit), callback_([this](std::uint64_t size, boost::beast::string_view extensions,
+                                      boost::beast::error_code& ec) { count(size, extensions, ec); })
 {
 }
 

@@ -13,10 +13,10 @@ namespace krp::transport {
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpRequest {
-    std::string method;   // "GET", "POST", "DELETE", ...
-    std::string target;   // as sent, e.g. "/api/v1/methods/Ping"
-    HeaderList headers;   // in arrival order, names as sent
-    std::string body;     // already decompressed
+    std::string method;         // "GET", "POST", "DELETE", ...
+    std::string target;         // as sent, e.g. "/api/v1/methods/Ping"
+    HeaderList headers;         // in arrival order, names as sent
+    std::string body;           // already decompressed
     std::string remoteAddress;  // "127.0.0.1"
     std::uint16_t remotePort = 0;
     std::string protocol = "https";
@@ -27,8 +27,8 @@ struct HttpRequest {
 
 struct HttpResponse {
     int status = 200;
-    std::string body;     // JSON text; empty for 204
-    HeaderList headers;   // extra headers such as WWW-Authenticate
+    std::string body;                              // JSON text; empty for 204
+    HeaderList headers;                            // extra headers such as WWW-Authenticate
     std::string contentType = "application/json";  // of a body that is not empty
 
     static HttpResponse json(int status, std::string body);

@@ -41,8 +41,7 @@ constexpr std::size_t drainBufferSize = 16 * 1024;
 bool isHttpParseError(const beast::error_code& ec)
 {
     return ec.category() == http::make_error_code(http::error::bad_target).category() &&
-           ec != http::error::end_of_stream && ec != http::error::partial_message &&
-           ec != http::error::short_read;
+           ec != http::error::end_of_stream && ec != http::error::partial_message && ec != http::error::short_read;
 }
 
 // A header from the application that would break the framing or the message is left out.
@@ -53,8 +52,7 @@ bool isForbiddenHeader(const std::string& name, const std::string& value)
         if (equalsNoCase(name, reserved))
             return true;
     const auto bad = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
-    return name.empty() || std::any_of(name.begin(), name.end(), bad) ||
-           std::any_of(value.begin(), value.end(), bad);
+    return name.empty() || std::any_of(name.begin(), name.end(), bad) || std::any_of(value.begin(), value.end(), bad);
 }
 
 // Counts an answer that the transport gives itself, before the application sees the request.
@@ -79,13 +77,11 @@ std::string remoteAddressText(const net::ip::address& address)
     return address.to_string();
 }
 
-class HttpsConnection final : public Connection,
-                              public std::enable_shared_from_this<HttpsConnection> {
+class HttpsConnection final : public Connection, public std::enable_shared_from_this<HttpsConnection> {
 public:
     HttpsConnection(ServerCore& core, StrandSocket&& socket)
-        : core_(core), stream_(std::move(socket), core.tls.native_handle()),
-          deadline_(stream_.socket()), buffer_(ChunkFraming::readBufferLimit(core.options.maxHeaderBytes)),
-          framing_(core.options.maxHeaderBytes)
+        : core_(core), stream_(std::move(socket), core.tls.native_handle()), deadline_(stream_.socket()),
+          buffer_(ChunkFraming::readBufferLimit(core.options.maxHeaderBytes)), framing_(core.options.maxHeaderBytes)
     {
         beast::error_code ec;
         auto& accepted = stream_.socket();
@@ -135,8 +131,7 @@ private:
     void handshake()
     {
         deadline_.expiresAfter(core_.options.handshakeTimeout);
-        stream_.async_handshake(
-            beast::bind_front_handler(&HttpsConnection::onHandshake, shared_from_this()));
+        stream_.async_handshake(beast::bind_front_handler(&HttpsConnection::onHandshake, shared_from_this()));
     }
 
     void onHandshake(beast::error_code ec)
@@ -162,8 +157,9 @@ private:
 
     HttpResponse framingTooLong() const
     {
-        return HttpResponse::error(431, "Pyynnön chunk-laajennukset tai rungon perässä tulevat otsakkeet ovat liian suuret (yli " +
-                                            std::to_string(core_.options.maxHeaderBytes) + " tavua).");
+        return HttpResponse::error(
+            431, "Pyynnön chunk-laajennukset tai rungon perässä tulevat otsakkeet ovat liian suuret (yli " +
+                     std::to_string(core_.options.maxHeaderBytes) + " tavua).");
     }
 
     void readHeader()
@@ -177,9 +173,8 @@ private:
         parser_->body_limit(core_.options.maxBodyBytes);
 
         deadline_.expiresAfter(core_.options.idleTimeout);
-        http::async_read_header(
-            stream_, buffer_, *parser_,
-            beast::bind_front_handler(&HttpsConnection::onReadHeader, shared_from_this()));
+        http::async_read_header(stream_, buffer_, *parser_,
+                                beast::bind_front_handler(&HttpsConnection::onReadHeader, shared_from_this()));
     }
 
     void onReadHeader(beast::error_code ec, std::size_t)
@@ -252,27 +247,26 @@ private:
     void reportBodyMemoryFull(std::size_t wanted)
     {
         if (core_.options.onBodyMemoryFull)
-            core_.options.onBodyMemoryFull(remoteAddress_, wanted <= core_.bodyMemory.capacity() - core_.bodyMemory.inUse());
+            core_.options.onBodyMemoryFull(remoteAddress_,
+                                           wanted <= core_.bodyMemory.capacity() - core_.bodyMemory.inUse());
     }
 
     void sendContinue()
     {
-        auto interim = std::make_shared<http::response<http::empty_body>>(
-            http::status::continue_, parser_->get().version());
+        auto interim =
+            std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
         deadline_.expiresAfter(core_.options.writeTimeout);
-        http::async_write(stream_, *interim,
-                          [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
-                              if (!ec)
-                                  self->readBody();
-                          });
+        http::async_write(stream_, *interim, [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+            if (!ec)
+                self->readBody();
+        });
     }
 
     void readBody()
     {
         deadline_.expiresAfter(core_.options.bodyTimeout);
-        http::async_read(
-            stream_, buffer_, *parser_,
-            beast::bind_front_handler(&HttpsConnection::onReadBody, shared_from_this()));
+        http::async_read(stream_, buffer_, *parser_,
+                         beast::bind_front_handler(&HttpsConnection::onReadBody, shared_from_this()));
     }
 
     void onReadBody(beast::error_code ec, std::size_t)
@@ -286,9 +280,8 @@ private:
 
     HttpResponse tooLarge() const
     {
-        return HttpResponse::error(413, "Pyynnön runko on liian suuri (yli " +
-                                            std::to_string(core_.options.maxBodyBytes) +
-                                            " tavua).");
+        return HttpResponse::error(
+            413, "Pyynnön runko on liian suuri (yli " + std::to_string(core_.options.maxBodyBytes) + " tavua).");
     }
 
     // The request is complete (headers and body): it goes to the handler, on this strand.
@@ -313,9 +306,9 @@ private:
             bool keepAlive;
             std::string acceptEncoding;
         };
-        auto answering = std::make_shared<Answering>(Answering{
-            core_.shared_from_this(), shared_from_this(), std::move(bodyLease_), message.version(),
-            message.keep_alive() && !closeAfterAnswer_, std::string(message[http::field::accept_encoding])});
+        auto answering = std::make_shared<Answering>(
+            Answering{core_.shared_from_this(), shared_from_this(), std::move(bodyLease_), message.version(),
+                      message.keep_alive() && !closeAfterAnswer_, std::string(message[http::field::accept_encoding])});
         Respond respond = [answering](HttpResponse response) {
             // The body's memory goes back once the answer is there, before it is written.
             answering->lease.release();
@@ -324,9 +317,8 @@ private:
             reply.version = answering->version;
             reply.keepAlive = answering->keepAlive;
             const auto& self = answering->connection;
-            net::dispatch(self->stream_.get_executor(), [self, reply = std::move(reply)]() mutable {
-                self->write(std::move(reply));
-            });
+            net::dispatch(self->stream_.get_executor(),
+                          [self, reply = std::move(reply)]() mutable { self->write(std::move(reply)); });
         };
         if (auto refused = decodeRequestBody(request, requestCoding_, core_.options, &answering->lease)) {
             countRefusal(refused->status);
@@ -391,10 +383,9 @@ private:
         wire->prepare_payload();
 
         deadline_.expiresAfter(core_.options.writeTimeout);
-        http::async_write(stream_, *wire,
-                          [self = shared_from_this(), wire](beast::error_code ec, std::size_t) {
-                              self->onWrite(ec, wire->keep_alive());
-                          });
+        http::async_write(stream_, *wire, [self = shared_from_this(), wire](beast::error_code ec, std::size_t) {
+            self->onWrite(ec, wire->keep_alive());
+        });
     }
 
     void onWrite(beast::error_code ec, bool keepAlive)
@@ -451,8 +442,8 @@ private:
     // parser holds either whole in the buffer before it reads it).
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
-    ChunkFraming framing_;         // the parser holds it by reference
-    HttpRequest head_;             // the request being read, without its body
+    ChunkFraming framing_;  // the parser holds it by reference
+    HttpRequest head_;      // the request being read, without its body
     bool closeAfterAnswer_ = false;
     BodyMemoryBudget::Lease bodyLease_;
     bool admitted_ = false;

@@ -47,11 +47,8 @@ void reportConnectionFault(ServerCore& core, const char* what) noexcept
 
 }  // namespace
 
-ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_,
-                       net::ssl::context tls_)
-    : options(std::move(options_)),
-      handler(std::move(handler_)),
-      tls(std::move(tls_)),
+ServerCore::ServerCore(HttpsServerOptions options_, AsyncHandler handler_, net::ssl::context tls_)
+    : options(std::move(options_)), handler(std::move(handler_)), tls(std::move(tls_)),
       admission(options.maxConnections, options.maxConnectionsPerAddress),
       bodyMemory(options.maxBodyMemoryBytes, bodyMemoryShare(options), &platform::giveBackFreeMemory)
 {
@@ -152,8 +149,7 @@ private:
     void accept()
     {
         acceptor_.async_accept(net::make_strand(core_.nextContext()),
-                               [self = shared_from_this()](boost::system::error_code ec,
-                                                           StrandSocket socket) {
+                               [self = shared_from_this()](boost::system::error_code ec, StrandSocket socket) {
                                    self->onAccept(ec, std::move(socket));
                                });
     }
@@ -193,8 +189,8 @@ tcp::endpoint endpointOf(const HttpsServerOptions& options)
 tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& options)
 {
     const tcp::endpoint endpoint = endpointOf(options);
-    const auto where = "Porttia " + std::to_string(options.port) + " (osoite " +
-                       options.address + ") ei voitu ottaa käyttöön: ";
+    const auto where =
+        "Porttia " + std::to_string(options.port) + " (osoite " + options.address + ") ei voitu ottaa käyttöön: ";
     tcp::acceptor acceptor(net::make_strand(io));
     boost::system::error_code ec;
     acceptor.open(endpoint.protocol(), ec);
@@ -217,7 +213,7 @@ tcp::acceptor openAcceptor(net::io_context& io, const HttpsServerOptions& option
 
 struct HttpsServer::Running {
     std::unique_ptr<net::thread_pool> workers;  // plain Handler only
-    std::shared_ptr<ServerCore> core;  // shared with every Respond not yet gone
+    std::shared_ptr<ServerCore> core;           // shared with every Respond not yet gone
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> ioThreads;
     std::uint16_t port = 0;
@@ -250,23 +246,21 @@ void HttpsServer::start(const HttpsServerOptions& options)
     AsyncHandler handler = asyncHandler_;
     if (!handler) {
         // A plain handler may block: it runs on a worker, and answers from there.
-        running->workers =
-            std::make_unique<net::thread_pool>(options.workerThreads == 0 ? 1 : options.workerThreads);
+        running->workers = std::make_unique<net::thread_pool>(options.workerThreads == 0 ? 1 : options.workerThreads);
         handler = [&pool = *running->workers, plain = handler_](HttpRequest&& request, Respond respond) {
             net::post(pool, [&plain, request = std::move(request), respond = std::move(respond)] {
                 respond(callHandler(plain, request));
             });
         };
     }
-    running->core = std::make_shared<ServerCore>(
-        options, std::move(handler), makeTlsServerContext(options.certificateFile, options.keyFile));
+    running->core = std::make_shared<ServerCore>(options, std::move(handler),
+                                                 makeTlsServerContext(options.certificateFile, options.keyFile));
     ServerCore& core = *running->core;
 
     tcp::acceptor acceptor = openAcceptor(core.listenerContext(), options);
     running->port = acceptor.local_endpoint().port();
     running->listener = std::make_shared<Listener>(core, std::move(acceptor));
-    net::dispatch(running->listener->executor(),
-                  [listener = running->listener] { listener->run(); });
+    net::dispatch(running->listener->executor(), [listener = running->listener] { listener->run(); });
 
     for (auto& context : core.ioContexts)
         running->ioThreads.emplace_back([&io = *context, &core] {

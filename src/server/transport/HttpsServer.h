@@ -56,12 +56,12 @@ using ConnectionFaultReport = std::function<void(const std::string& what)>;
 
 struct HttpsServerOptions {
     std::string address = "0.0.0.0";  // address to listen on
-    std::uint16_t port = 14002;        // 0: any free port, see HttpsServer::port()
-    std::string certificateFile;       // PEM certificate (chain)
-    std::string keyFile;               // PEM private key, not encrypted
+    std::uint16_t port = 14002;       // 0: any free port, see HttpsServer::port()
+    std::string certificateFile;      // PEM certificate (chain)
+    std::string keyFile;              // PEM private key, not encrypted
 
     unsigned ioThreads = 2;
-    unsigned workerThreads = 16;       // plain Handler only: threads that may block
+    unsigned workerThreads = 16;                // plain Handler only: threads that may block
     std::size_t maxConnections = 4096;          // further connections are closed at once
     std::size_t maxConnectionsPerAddress = 64;  // the share of one client address
 
@@ -83,11 +83,11 @@ struct HttpsServerOptions {
     std::size_t bodyCostFactor = 4;
 
     std::chrono::milliseconds handshakeTimeout{5'000};
-    std::chrono::milliseconds idleTimeout{60'000};     // keep-alive wait and request head
-    std::chrono::milliseconds bodyTimeout{120'000};    // rest of the request
+    std::chrono::milliseconds idleTimeout{60'000};   // keep-alive wait and request head
+    std::chrono::milliseconds bodyTimeout{120'000};  // rest of the request
     std::chrono::milliseconds writeTimeout{60'000};
 
-    HeadCheck checkHead;            // empty: every head passes
+    HeadCheck checkHead;  // empty: every head passes
     RefusalReport onRefusedConnection;
     BodyMemoryReport onBodyMemoryFull;
     ConnectionFaultReport onConnectionFault;

@@ -44,15 +44,15 @@ HeadVerdict checkRequestHead(const http::request_header<>& head, bool chunked)
         return verdict;
     }
     if (head.find(http::field::transfer_encoding) != head.end() && (!chunked || !endsInChunked(head))) {
-        verdict.refusal = HttpResponse::error(
-            400, "Transfer-Encoding-otsakkeen viimeisen koodauksen pitää olla chunked.");
+        verdict.refusal =
+            HttpResponse::error(400, "Transfer-Encoding-otsakkeen viimeisen koodauksen pitää olla chunked.");
         return verdict;
     }
     const auto coding = parseContentEncoding(head[http::field::content_encoding]);
     if (!coding) {
-        verdict.refusal = HttpResponse::error(
-            415, "Pyynnön Content-Encoding \"" + cutClientText(head[http::field::content_encoding]) +
-                     "\" ei ole tuettu; käytä deflate tai gzip.");
+        verdict.refusal = HttpResponse::error(415, "Pyynnön Content-Encoding \"" +
+                                                       cutClientText(head[http::field::content_encoding]) +
+                                                       "\" ei ole tuettu; käytä deflate tai gzip.");
         return verdict;
     }
     verdict.coding = *coding;

@@ -18,9 +18,10 @@ struct HeadVerdict {
     ContentCoding coding = ContentCoding::Identity;
 };
 
-// Refused: an HTTP/1.1 request without a Host header or with more than one (400), a Transfer-Encoding whose last coding is not "chunked" (400: the body's end could
-// not be found, and what follows would be read as the next request), and a Content-Encoding
-// other than deflate or gzip (415). `chunked` is the parser's own reading of the framing.
+// Refused: an HTTP/1.1 request without a Host header or with more than one (400), a
+// Transfer-Encoding whose last coding is not "chunked" (400: the body's end could not be found,
+// and what follows would be read as the next request), and a Content-Encoding other than
+// deflate or gzip (415). `chunked` is the parser's own reading of the framing.
 HeadVerdict checkRequestHead(const boost::beast::http::request_header<>& head, bool chunked);
 
 // The target in origin form: an absolute-form target ("https://host:1/api/v1/session?x")

@@ -44,8 +44,8 @@ std::size_t unpackedBound(std::size_t compressedBytes, std::size_t limit)
 
 HttpResponse bodyMemoryFull()
 {
-    HttpResponse r = HttpResponse::error(
-        503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
+    HttpResponse r =
+        HttpResponse::error(503, "Palvelimella on juuri nyt liikaa pyyntöjä kesken; yritä hetken kuluttua uudelleen.");
     r.headers.emplace_back("Retry-After", "5");
     return r;
 }
@@ -66,8 +66,7 @@ std::optional<HttpResponse> leaseBodyCost(const HttpRequest& request, const Http
 }
 
 std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCoding requestCoding,
-                                              const HttpsServerOptions& options,
-                                              BodyMemoryBudget::Lease* bodyLease)
+                                              const HttpsServerOptions& options, BodyMemoryBudget::Lease* bodyLease)
 {
     if (requestCoding == ContentCoding::Identity)
         return std::nullopt;
@@ -76,8 +75,8 @@ std::optional<HttpResponse> decodeRequestBody(HttpRequest& request, ContentCodin
         return bodyMemoryFull();
     auto decoded = decompress(request.body, requestCoding, options.maxBodyBytes);
     if (decoded.status == DecodeStatus::TooLarge)
-        return HttpResponse::error(413, "Pyynnön runko on purettuna liian suuri (yli " +
-                                            std::to_string(options.maxBodyBytes) + " tavua).");
+        return HttpResponse::error(
+            413, "Pyynnön runko on purettuna liian suuri (yli " + std::to_string(options.maxBodyBytes) + " tavua).");
     if (decoded.status == DecodeStatus::Corrupt)
         return HttpResponse::error(400, "Pyynnön runkoa ei voitu purkaa (Content-Encoding: " +
                                             std::string(contentCodingName(requestCoding)) + ").");

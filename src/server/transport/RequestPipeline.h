@@ -11,7 +11,7 @@
 namespace krp::transport {
 
 struct EncodedResponse {
-    HttpResponse response;          // body already encoded
+    HttpResponse response;  // body already encoded
     ContentCoding coding = ContentCoding::Identity;
     bool varyOnAcceptEncoding = false;
 };

@@ -60,8 +60,8 @@ void addExtension(X509* certificate, int nid, const char* value)
 
 }  // namespace
 
-void writeSelfSignedCertificate(const std::filesystem::path& certificateFile,
-                                const std::filesystem::path& keyFile, CertificateKey keyType, int validDays)
+void writeSelfSignedCertificate(const std::filesystem::path& certificateFile, const std::filesystem::path& keyFile,
+                                CertificateKey keyType, int validDays)
 {
     const Key key = newKey(keyType);
     Certificate certificate(X509_new(), &X509_free);
@@ -71,8 +71,8 @@ void writeSelfSignedCertificate(const std::filesystem::path& certificateFile,
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 3600L * 24 * validDays);
     X509_set_pubkey(certificate.get(), key.get());
     X509_NAME* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1,
-                               -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                               0);
     X509_set_issuer_name(certificate.get(), name);
     addExtension(certificate.get(), NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
     // Self-signed: the certificate is its own authority, so clients can trust it with --ca.

@@ -9,8 +9,8 @@ enum class CertificateKey { EcP256, Rsa2048 };
 
 // Writes the certificate to `certificateFile` and its key to `keyFile`; throws
 // std::runtime_error naming what failed.
-void writeSelfSignedCertificate(const std::filesystem::path& certificateFile,
-                                const std::filesystem::path& keyFile, CertificateKey keyType, int validDays);
+void writeSelfSignedCertificate(const std::filesystem::path& certificateFile, const std::filesystem::path& keyFile,
+                                CertificateKey keyType, int validDays);
 
 // Writes a fresh private key of that type (one that belongs to no certificate).
 void writePrivateKey(const std::filesystem::path& keyFile, CertificateKey keyType);

@@ -17,9 +17,7 @@ class SocketDeadline {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit SocketDeadline(StrandSocket& socket) : socket_(socket), timer_(socket.get_executor())
-    {
-    }
+    explicit SocketDeadline(StrandSocket& socket) : socket_(socket), timer_(socket.get_executor()) {}
 
     // The object that owns this deadline; a pending wait keeps only a weak reference to it, so
     // a connection that has ended is not kept until its deadline.
@@ -49,8 +47,7 @@ private:
     {
         timer_.expires_at(until);
         waiting_ = true;
-        timer_.async_wait([this, owner = owner_, generation = ++generation_](
-                              const boost::system::error_code& ec) {
+        timer_.async_wait([this, owner = owner_, generation = ++generation_](const boost::system::error_code& ec) {
             const auto alive = owner.lock();
             if (!alive || generation != generation_)
                 return;  // gone, cancelled, or replaced by an earlier deadline

@@ -47,8 +47,7 @@ void requireReadableFile(const std::string& path, const char* what)
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         const int error = errno;
-        throw std::runtime_error(std::string(what) + "a \"" + path + "\" ei voi lukea: " +
-                                 std::strerror(error));
+        throw std::runtime_error(std::string(what) + "a \"" + path + "\" ei voi lukea: " + std::strerror(error));
     }
     std::fclose(f);
 }
@@ -65,21 +64,19 @@ PrivateKey readPrivateKey(const std::string& path)
 {
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(path.c_str(), "r"), &BIO_free);
     if (!bio)
-        throw std::runtime_error("Avaintiedostoa \"" + path + "\" ei voi lukea: " +
-                                 takeOpensslError());
-    PrivateKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, &noPassphrase, nullptr),
-                   &EVP_PKEY_free);
+        throw std::runtime_error("Avaintiedostoa \"" + path + "\" ei voi lukea: " + takeOpensslError());
+    PrivateKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, &noPassphrase, nullptr), &EVP_PKEY_free);
     if (!key)
         throw std::runtime_error("Avaintiedosto \"" + path +
                                  "\" ei kelpaa: siinä pitää olla salaamaton PEM-muotoinen "
-                                 "yksityinen avain (" + takeOpensslError() + ").");
+                                 "yksityinen avain (" +
+                                 takeOpensslError() + ").");
     return key;
 }
 
 }  // namespace
 
-boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFile,
-                                               const std::string& keyFile)
+boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFile, const std::string& keyFile)
 {
     requireReadableFile(certificateFile, "Varmennetiedosto");
     requireReadableFile(keyFile, "Avaintiedosto");
@@ -89,8 +86,7 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
     SSL_CTX* ctx = context.native_handle();
     if (SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1)
         throw std::runtime_error("TLS-asetuksia ei voitu tehdä: " + takeOpensslError());
-    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
-                                 SSL_OP_CIPHER_SERVER_PREFERENCE);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
     // An idle connection gives its TLS record buffers back until its next record.
     SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
     // TLS 1.2: ephemeral elliptic-curve key exchange and AEAD ciphers only (forward secrecy,
@@ -115,14 +111,12 @@ boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFil
 
     if (SSL_CTX_use_certificate_chain_file(ctx, certificateFile.c_str()) != 1)
         throw std::runtime_error("Varmennetiedosto \"" + certificateFile +
-                                 "\" ei kelpaa: siinä pitää olla PEM-muotoinen varmenne (" +
-                                 takeOpensslError() + ").");
+                                 "\" ei kelpaa: siinä pitää olla PEM-muotoinen varmenne (" + takeOpensslError() + ").");
 
     const PrivateKey key = readPrivateKey(keyFile);
     if (SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1)
-        throw std::runtime_error("Avaintiedoston \"" + keyFile +
-                                 "\" avain ei kuulu varmenteeseen \"" + certificateFile +
-                                 "\" (" + takeOpensslError() + ").");
+        throw std::runtime_error("Avaintiedoston \"" + keyFile + "\" avain ei kuulu varmenteeseen \"" +
+                                 certificateFile + "\" (" + takeOpensslError() + ").");
     return context;
 }
 

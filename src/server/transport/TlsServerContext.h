@@ -9,7 +9,6 @@ namespace krp::transport {
 
 // Throws std::runtime_error whose message names the file and what is wrong with it: missing,
 // unreadable, not PEM, key encrypted, or key not belonging to the certificate.
-boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFile,
-                                               const std::string& keyFile);
+boost::asio::ssl::context makeTlsServerContext(const std::string& certificateFile, const std::string& keyFile);
 
 }  // namespace krp::transport

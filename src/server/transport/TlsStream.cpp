@@ -78,9 +78,8 @@ struct SocketBio {
     {
         static const BIO_METHOD* const made = [] {
             BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "krp socket");
-            if (!m || BIO_meth_set_write_ex(m, &write) != 1 ||
-                BIO_meth_set_read_ex(m, &read) != 1 || BIO_meth_set_ctrl(m, &control) != 1 ||
-                BIO_meth_set_create(m, &create) != 1)
+            if (!m || BIO_meth_set_write_ex(m, &write) != 1 || BIO_meth_set_read_ex(m, &read) != 1 ||
+                BIO_meth_set_ctrl(m, &control) != 1 || BIO_meth_set_create(m, &create) != 1)
                 throw std::runtime_error("OpenSSL: socket BIO could not be made");
             return m;
         }();
@@ -105,8 +104,7 @@ TlsStream::TlsStream(StrandSocket socket, SSL_CTX* context) : socket_(std::move(
     SSL_set_accept_state(ssl_);
     // A write may end after a record (the operation reports what went) and be repeated from
     // another copy of the same bytes (a gathered write's copy moves with its operation).
-    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER |
-                           SSL_MODE_RELEASE_BUFFERS);
+    SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
     // A record's header and body, and what follows them, come in one read from the socket.
     SSL_set_read_ahead(ssl_, 1);
 }
@@ -140,8 +138,7 @@ TlsStream::Next TlsStream::readStep(void* data, std::size_t size, std::size_t& n
     return result == 1 ? Next::Done : outcome(result, ec);
 }
 
-TlsStream::Next TlsStream::writeStep(const void* data, std::size_t size, std::size_t& n,
-                                     error_code& ec)
+TlsStream::Next TlsStream::writeStep(const void* data, std::size_t size, std::size_t& n, error_code& ec)
 {
     n = 0;
     if (size == 0)
@@ -162,19 +159,14 @@ TlsStream::Next TlsStream::shutdownStep(error_code& ec)
 TlsStream::Next TlsStream::outcome(int result, error_code& ec)
 {
     switch (SSL_get_error(ssl_, result)) {
-    case SSL_ERROR_NONE:
-        ec.clear();
-        return Next::Done;
-    case SSL_ERROR_WANT_READ:
-        return Next::WaitRead;
-    case SSL_ERROR_WANT_WRITE:
-        return Next::WaitWrite;
+    case SSL_ERROR_NONE: ec.clear(); return Next::Done;
+    case SSL_ERROR_WANT_READ: return Next::WaitRead;
+    case SSL_ERROR_WANT_WRITE: return Next::WaitWrite;
     case SSL_ERROR_ZERO_RETURN:
         ec = net::error::eof;  // the client's close_notify
         return Next::Done;
     case SSL_ERROR_SYSCALL:
-        ec = socketError_ && socketError_ != net::error::eof ? socketError_
-                                                             : net::ssl::error::stream_truncated;
+        ec = socketError_ && socketError_ != net::error::eof ? socketError_ : net::ssl::error::stream_truncated;
         return Next::Done;
     case SSL_ERROR_SSL: {
         const unsigned long e = ERR_get_error();
@@ -186,9 +178,7 @@ TlsStream::Next TlsStream::outcome(int result, error_code& ec)
             ec = error_code(static_cast<int>(e), net::error::get_ssl_category());
         return Next::Done;
     }
-    default:
-        ec = socketError_ ? socketError_ : net::error::fault;
-        return Next::Done;
+    default: ec = socketError_ ? socketError_ : net::error::fault; return Next::Done;
     }
 }
 

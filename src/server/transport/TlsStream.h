@@ -56,9 +56,7 @@ public:
     {
         const auto target = firstNonEmpty(buffers);
         return start<true>(
-            [this, target](error_code& ec, std::size_t& n) {
-                return readStep(target.data(), target.size(), n, ec);
-            },
+            [this, target](error_code& ec, std::size_t& n) { return readStep(target.data(), target.size(), n, ec); },
             std::forward<Handler>(handler));
     }
 
@@ -68,11 +66,9 @@ public:
     auto async_write_some(const ConstBuffers& buffers, Handler&& handler)
     {
         Outgoing out = gather(buffers);
-        return start<true>(
-            [this, out = std::move(out)](error_code& ec, std::size_t& n) {
-                return writeStep(out.data, out.size, n, ec);
-            },
-            std::forward<Handler>(handler));
+        return start<true>([this, out = std::move(out)](
+                               error_code& ec, std::size_t& n) { return writeStep(out.data, out.size, n, ec); },
+                           std::forward<Handler>(handler));
     }
 
     // Sends close_notify; does not wait for the client's.
@@ -97,8 +93,8 @@ private:
     template <class Buffers>
     static boost::asio::mutable_buffer firstNonEmpty(const Buffers& buffers)
     {
-        for (auto it = boost::asio::buffer_sequence_begin(buffers);
-             it != boost::asio::buffer_sequence_end(buffers); ++it)
+        for (auto it = boost::asio::buffer_sequence_begin(buffers); it != boost::asio::buffer_sequence_end(buffers);
+             ++it)
             if (boost::asio::mutable_buffer b(*it); b.size() > 0)
                 return b;
         return {};
@@ -192,8 +188,7 @@ private:
     template <bool CountsBytes, class Step, class Handler>
     auto start(Step step, Handler&& handler)
     {
-        using Signature =
-            std::conditional_t<CountsBytes, void(error_code, std::size_t), void(error_code)>;
+        using Signature = std::conditional_t<CountsBytes, void(error_code, std::size_t), void(error_code)>;
         return boost::asio::async_compose<Handler, Signature>(
             Operation<Step, CountsBytes>{*this, std::move(step), false, false, {}, 0}, handler, socket_);
     }
