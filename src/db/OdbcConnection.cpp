@@ -396,7 +396,7 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         std::optional<Error> error;  // a copy: nothing of the thread's is shared
     };
     auto attempt = std::make_shared<Attempt>();
-    std::thread([attempt, parameters, connect] {
+    std::thread thread([attempt, parameters, connect] {
         std::unique_ptr<soci::session> session;
         std::optional<Error> error;
         try {
@@ -417,14 +417,20 @@ std::unique_ptr<soci::session> connectWithin(int seconds, const soci::connection
         attempt->session = std::move(session);
         attempt->error = std::move(error);
         attempt->finished.notify_all();
-    }).detach();
+    });
 
     std::unique_lock lock(attempt->mutex);
     if (!attempt->finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return attempt->done; })) {
         attempt->abandoned = true;
         ++abandonedConnects;
+        lock.unlock();
+        thread.detach();  // it ends on its own once the server answers or the driver gives up
         throw Error("Tietokantapalvelin ei vastannut yhteydenottoon.", "HYT00");
     }
+    // An attempt that ended in time is joined, so that what the driver and its TLS library keep
+    // per thread is released before the connection is used or the program ends.
+    lock.unlock();
+    thread.join();
     if (attempt->error) {
         // A new text, not a copy sharing the connect thread's reference-counted one.
         const Error& e = *attempt->error;
