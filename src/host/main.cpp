@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
         window.setRemoteService(nullptr);
         window.setOnRegistryReset({});
         // Lines handed over just before the end still reach the log (and standard output).
-        QCoreApplication::sendPostedEvents(&log);
+        log.appendHandedOver();
         if (container->container().abandonedCalls() > 0) {
             // Calls the stop gave up on still wait for the database (one that does not answer
             // holds them up to its limits). The settings are saved, the log is out, the

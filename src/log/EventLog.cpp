@@ -38,7 +38,12 @@ void echo(const QStringList& lines)
 
 }  // namespace
 
-EventLog::EventLog(QObject* parent) : QObject(parent) {}
+EventLog::EventLog(QObject* parent) : QObject(parent)
+{
+    gatherTimer_.setSingleShot(true);
+    gatherTimer_.setInterval(kGatherMs);
+    connect(&gatherTimer_, &QTimer::timeout, this, &EventLog::appendHandedOver);
+}
 
 EventLog::~EventLog()
 {
@@ -79,14 +84,20 @@ void EventLog::handOver(HandedLine line)
         first = handed_.empty();
         handed_.push_back(std::move(line));
     }
-    // One queued call takes everything handed over until it runs, so a burst of lines wakes
-    // the main thread once.
+    // Only the first line of a gathering wakes the main thread; the lines after it wait with it.
     if (first)
-        QMetaObject::invokeMethod(this, &EventLog::appendHandedOver, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!gatherTimer_.isActive())
+                    gatherTimer_.start();
+            },
+            Qt::QueuedConnection);
 }
 
 void EventLog::appendHandedOver()
 {
+    gatherTimer_.stop();
     std::vector<HandedLine> batch;
     {
         QMutexLocker lock(&handMutex_);

@@ -1,8 +1,10 @@
 #pragma once
 // The operator's event log: an in-memory list of lines, newest last, holding the newest lines
 // up to a limit (older lines are dropped). Only the main thread changes it; other threads hand
-// their lines over without waiting. Everything handed over until the main thread gets to it
-// travels in one queued call, and handed-over lines keep their order.
+// their lines over without waiting. The first line handed over wakes the main thread, which
+// gathers lines for kGatherMs and then appends all of them at once: a stream of lines from busy
+// workers wakes it a few dozen times a second, not once or twice per call. Handed-over lines
+// keep their order.
 //
 // Lines are kept as UTF-8 bytes, about the text's own size plus some 50 bytes each, and each
 // has a sequence number: the n-th line appended since the start is number n. Readers ask for
@@ -11,6 +13,7 @@
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QStringList>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
@@ -25,6 +28,7 @@ class EventLog : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultLineLimit = 100000;
+    static constexpr int kGatherMs = 10;  // from the first handed-over line to the append, at most
 
     explicit EventLog(QObject* parent = nullptr);  // create on the main thread
     ~EventLog() override;
@@ -71,6 +75,10 @@ public:
     static EventLog* instance();
     static void setInstance(EventLog* log);
 
+    // Main thread: appends what other threads have handed over, now (at the program's end, so
+    // that the last lines are not left waiting for the gathering time).
+    void appendHandedOver();
+
     // Splits a text the way the log view shows it: one entry per line.
     static QStringList splitLines(const QString& text);
 
@@ -86,7 +94,6 @@ private:
     };
     bool onMainThread() const;
     void handOver(HandedLine line);
-    void appendHandedOver();
     void appendOnMainThread(QStringList lines);
     void trimToLimit();  // mutex_ held
 
@@ -97,6 +104,7 @@ private:
 
     QMutex handMutex_;  // handed_
     std::vector<HandedLine> handed_;
+    QTimer gatherTimer_;  // main thread
 
     bool echo_ = false;
     std::unique_ptr<DailyLogFile> file_;

@@ -83,7 +83,7 @@ TEST_F(EventLogTest, HandedOverLineCarriesTheTimeOfAppendNotOfTheCall)
     while (nowText() == callTime)
         QThread::msleep(20);
     const QString before = nowText();
-    QCoreApplication::sendPostedEvents(&log);
+    log.appendHandedOver();
     const QString after = nowText();
     ASSERT_EQ(log.lineCount(), 1);
     const QString line = log.lines().first();
@@ -173,7 +173,7 @@ TEST_F(EventLogTest, ABurstFromAnotherThreadReachesTheMainThreadInOneHandOver)
         }
     });
     worker.join();
-    QCoreApplication::sendPostedEvents(&log);
+    ASSERT_TRUE(test::processEventsUntil([&] { return log.lineCount() == 1000; }));
     ASSERT_EQ(spy.count(), 1);
     const QStringList batch = spy.at(0).at(0).toStringList();
     ASSERT_EQ(batch.size(), 1000);
@@ -198,7 +198,7 @@ TEST_F(EventLogTest, KeepsTheNewestLinesUpToTheLimit)
                 bounded.appendLine(QString::number(i));
         });
         worker.join();
-        QCoreApplication::sendPostedEvents(&bounded);
+        bounded.appendHandedOver();
         QStringList expected;
         for (int i = c.firstKept; i < c.appended; ++i)
             expected += QString::number(i);

@@ -39,7 +39,7 @@ CallLog WarehouseTest::logOf(const std::function<void()>& call)
     const QString timeBefore = nowText();
     call();
     const QString timeAfter = nowText();
-    QCoreApplication::processEvents();
+    log.appendHandedOver();
     CallLog out;
     out.lines = log.lines().mid(before);
     for (const QString& line : std::as_const(out.lines)) {

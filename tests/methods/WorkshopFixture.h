@@ -56,7 +56,7 @@ protected:
     // Every line of the log so far; lines handed over by other threads are taken in first.
     QStringList logLines()
     {
-        QCoreApplication::processEvents();
+        log_->appendHandedOver();
         return log_->lines();
     }
 
