@@ -5,6 +5,7 @@
 #include "OdbcYardstick.h"
 #include "support/BenchSetup.h"
 #include "support/GoalTable.h"
+#include "support/ProcessStats.h"
 #include "support/ReportText.h"
 
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <map>
 #include <stdexcept>
 #include <tuple>
+
+#include <unistd.h>
 
 namespace krp::bench {
 
@@ -52,6 +55,7 @@ struct Yardstick {
     unsigned threads = 0;
     bool kept = true;
     double rate = 0, databaseUs = 0, minRate = 0, maxRate = 0;
+    CpuTimes ownUs{};  // this process's CPU per operation: the driver's own cost, as a floor for the program's
 };
 using YardstickKey = std::tuple<std::string, unsigned, bool>;
 
@@ -71,11 +75,17 @@ OdbcFigures measureInterleaved(const GoalsOptions& o, const std::filesystem::pat
     std::map<YardstickKey, std::vector<Yardstick>> yardRuns;
     const auto measureYardstick = [&](Yardstick y, const std::function<double()>& run) {
         const double cpu0 = databaseCpu();
+        const CpuTimes own0 = cpuTimesOf(::getpid());
         const auto t0 = std::chrono::steady_clock::now();
         y.rate = run();
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const double operations = y.rate * seconds;
-        y.databaseUs = operations > 0 ? (databaseCpu() - cpu0) * 1e6 / operations : 0;
+        const CpuTimes own1 = cpuTimesOf(::getpid());
+        if (operations > 0) {
+            y.databaseUs = (databaseCpu() - cpu0) * 1e6 / operations;
+            y.ownUs.user = (own1.user - own0.user) * 1e6 / operations;
+            y.ownUs.system = (own1.system - own0.system) * 1e6 / operations;
+        }
         yardRuns[{y.what, y.threads, y.kept}].push_back(y);
     };
     struct Case {
@@ -129,12 +139,14 @@ void printOdbcFigures(const OdbcFigures& f)
 {
     std::printf("\n## The statements in process through the same ODBC driver\n\n");
     std::printf(
-        "| Work | Threads | Statements | Per second | Runs' range | Database server CPU µs each |\n"
-        "|---|---:|---|---:|---:|---:|\n");
+        "| Work | Threads | Statements | Per second | Runs' range | Own CPU µs each (user + kernel) | Database server "
+        "CPU µs each |\n"
+        "|---|---:|---|---:|---:|---:|---:|\n");
     for (const auto& [key, y] : f.yardsticks)
-        std::printf("| %s | %u | %s | %s | %s–%s | %s |\n", y.what.c_str(), y.threads,
+        std::printf("| %s | %u | %s | %s | %s–%s | %s (%s + %s) | %s |\n", y.what.c_str(), y.threads,
                     y.kept ? "kept (prepared once)" : "prepared every time", thousands(y.rate).c_str(),
-                    thousands(y.minRate).c_str(), thousands(y.maxRate).c_str(), fixed(y.databaseUs, 0).c_str());
+                    thousands(y.minRate).c_str(), thousands(y.maxRate).c_str(), fixed(y.ownUs.total(), 0).c_str(),
+                    fixed(y.ownUs.user, 0).c_str(), fixed(y.ownUs.system, 0).c_str(), fixed(y.databaseUs, 0).c_str());
 
     printCallTable("Calls on the program over ODBC (one session per kept-alive TLS connection)", f.calls,
                    CallColumns::DatabaseServer);
