@@ -93,6 +93,8 @@ LoadFigures measureLoad(const Options& options, const std::filesystem::path& dir
         } catch (const std::exception& e) {
             f.nginxNote = std::string("not measured: ") + e.what();
         }
+    } else {
+        f.nginxNote = "left out (--no-nginx)";
     }
     bool withWrk = options.withWrk;
     if (withWrk && ::access(options.wrk.c_str(), X_OK) != 0) {

@@ -1,7 +1,5 @@
 #include "EndpointOptions.h"
 
-#include "support/OptionValues.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -33,36 +31,20 @@ Options parseOptions(int argc, char** argv)
 {
     Options o;
     forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
-        if (a == "--duration")
-            o.duration = secondsValue(a, value());
-        else if (a == "--warmup")
-            o.warmup = secondsValue(a, value());
-        else if (a == "--max-calls")
+        if (takeLoadOption(o, a, value))
+            return;
+        if (a == "--max-calls")
             o.maxCalls = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--concurrency")
-            o.concurrency = wholeNumbers(a, value());
         else if (a == "--open-concurrency")
             o.openConcurrency = wholeNumbers(a, value());
         else if (a == "--idle-sessions")
             o.idleSessions = wholeNumber(a, value());
-        else if (a == "--client-threads")
-            o.clientThreads = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--program")
-            o.program = value();
-        else if (a == "--nginx")
-            o.nginx = value();
-        else if (a == "--no-nginx")
-            o.withNginx = false;
         else if (a == "--wrk")
             o.wrk = value();
         else if (a == "--no-wrk")
             o.withWrk = false;
         else if (a == "--wrk-threads")
             o.wrkThreads = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--repeat")
-            o.repeat = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--time-limit")
-            o.timeLimit = std::chrono::seconds(std::max(1u, wholeNumber(a, value())));
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);

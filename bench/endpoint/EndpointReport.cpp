@@ -136,7 +136,7 @@ GoalTable endpointGoals(const Options& options, const LoadFigures& load, const s
                    errorsFault(oneOurs->result, oneTheirs->result)});
     else
         goals.addUnmeasured("Ping at 1 session: p50 latency against nginx's",
-                            "--concurrency lacks 1, or " + load.nginxNote);
+                            oneOurs ? "nginx " + load.nginxNote : std::string("--concurrency lacks 1"));
     for (const Call* call : {&calls.ping, &calls.check}) {
         if (const CallRow* row = findRow(load.calls, "KRPalvelin", call->name, 64))
             goals.add({call->name + " at 64 sessions", "calls/s", row->result.rate(), std::nullopt, "", 10'000,

@@ -1,7 +1,5 @@
 #include "GoalsOptions.h"
 
-#include "support/OptionValues.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,30 +32,14 @@ GoalsOptions parseGoalsOptions(int argc, char** argv)
 {
     GoalsOptions o;
     forEachOption(argc, argv, [&](const std::string& a, const OptionValue& value) {
-        if (a == "--duration")
-            o.duration = secondsValue(a, value());
-        else if (a == "--warmup")
-            o.warmup = secondsValue(a, value());
-        else if (a == "--concurrency")
-            o.concurrency = wholeNumbers(a, value());
-        else if (a == "--repeat")
-            o.repeat = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--in-process")
+        if (takeLoadOption(o, a, value))
+            return;
+        if (a == "--in-process")
             o.inProcessDuration = secondsValue(a, value());
         else if (a == "--open-duration")
             o.openDuration = secondsValue(a, value());
         else if (a == "--idle-connections")
             o.idleConnections = wholeNumber(a, value());
-        else if (a == "--client-threads")
-            o.clientThreads = std::max(1u, wholeNumber(a, value()));
-        else if (a == "--program")
-            o.program = value();
-        else if (a == "--nginx")
-            o.nginx = value();
-        else if (a == "--no-nginx")
-            o.withNginx = false;
-        else if (a == "--time-limit")
-            o.timeLimit = std::chrono::seconds(std::max(1u, wholeNumber(a, value())));
         else if (a == "--odbc")
             o.odbc = value();
         else if (a == "--mariadb-dir")

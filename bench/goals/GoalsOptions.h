@@ -1,24 +1,19 @@
 #pragma once
 // krp-goals' command line.
+#include "support/LoadOptions.h"
+
 #include <chrono>
 #include <string>
 #include <vector>
 
 namespace krp::bench {
 
-struct GoalsOptions {
-    std::chrono::milliseconds duration{4000};
-    std::chrono::milliseconds warmup{1000};
-    std::vector<unsigned> concurrency{1, 4, 16};
-    unsigned repeat = 3;
+struct GoalsOptions : LoadOptions {
+    GoalsOptions() : LoadOptions(std::chrono::milliseconds(4000), {1, 4, 16}, KRP_PROGRAM) {}
+
     std::chrono::milliseconds inProcessDuration{3000};
     std::chrono::milliseconds openDuration{4000};
     unsigned idleConnections = 400;
-    unsigned clientThreads = 2;
-    std::string program = KRP_PROGRAM;
-    std::string nginx = "/usr/sbin/nginx";
-    bool withNginx = true;
-    std::chrono::seconds timeLimit{600};
     // on MariaDB over ODBC
     std::string odbc;
     std::string mariaDbDir;
