@@ -1,4 +1,5 @@
 #include "client/transport/HttpsClient.h"
+#include "shared/NoCase.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
@@ -12,7 +13,6 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 
 namespace krp::client {
@@ -25,13 +25,6 @@ using tcp = net::ip::tcp;
 using transport::ContentCoding;
 
 namespace {
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 ssl::context makeTlsContext(const HttpsClientOptions& options)
 {
@@ -54,7 +47,7 @@ ssl::context makeTlsContext(const HttpsClientOptions& options)
 std::string_view HttpsClientResponse::header(std::string_view name) const
 {
     for (const auto& [key, value] : headers)
-        if (equalsIgnoreCase(key, name))
+        if (transport::equalsNoCase(key, name))
             return value;
     return {};
 }
