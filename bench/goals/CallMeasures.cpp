@@ -21,22 +21,21 @@ Usage usageOf(pid_t pid)
 
 namespace {
 
-// A server's CPU microseconds (user, kernel, both) and context switches per operation.
-struct PerOperation {
-    double userUs = 0, systemUs = 0, totalUs = 0, switches = 0;
-};
-
-PerOperation perOperation(const Usage& used, std::uint64_t operations)
+// The phase's own figures and the server's usage over it, per operation.
+void fillPhase(PhaseRow& row, const PhaseResult& r, const Usage& used)
 {
-    PerOperation p;
-    if (operations == 0)
-        return p;
-    const double n = static_cast<double>(operations);
-    p.userUs = used.cpu.user * 1e6 / n;
-    p.systemUs = used.cpu.system * 1e6 / n;
-    p.totalUs = p.userUs + p.systemUs;
-    p.switches = static_cast<double>(used.switches) / n;
-    return p;
+    row.rate = r.rate();
+    row.p50 = r.percentileMs(50);
+    row.p99 = r.percentileMs(99);
+    row.errors = r.errors;
+    row.firstError = r.firstError;
+    if (r.operations == 0)
+        return;
+    const double n = static_cast<double>(r.operations);
+    row.userUs = used.cpu.user * 1e6 / n;
+    row.systemUs = used.cpu.system * 1e6 / n;
+    row.usPerOp = row.userUs + row.systemUs;
+    row.switchesPerOp = static_cast<double>(used.switches) / n;
 }
 
 }  // namespace
@@ -57,19 +56,10 @@ CallRow measureCalls(LoadGenerator& generator, std::uint16_t port, const Call& c
                      }};
     const PhaseResult r = generator.runCalls({port, true}, call, sessions, limits, hooks);
     CallRow row;
+    fillPhase(row, r, used);
     row.call = call.name;
     row.sessions = sessions;
-    row.rate = r.rate();
-    row.p50 = r.percentileMs(50);
-    row.p99 = r.percentileMs(99);
-    row.errors = r.errors;
-    row.firstError = r.firstError;
     row.generatorCores = r.generatorCores();
-    const PerOperation per = perOperation(used, r.operations);
-    row.userUs = per.userUs;
-    row.systemUs = per.systemUs;
-    row.usPerCall = per.totalUs;
-    row.switchesPerCall = per.switches;
     if (r.operations > 0)
         row.databaseUsPerCall = databaseUsed * 1e6 / static_cast<double>(r.operations);
     if (r.seconds > 0)
@@ -88,17 +78,8 @@ OpenRow measureOpenings(LoadGenerator& generator, const std::string& server, std
     const PhaseResult r =
         generator.runSessionOpens({port, withSession}, 1, limits, hooks, LoadGenerator::AfterOpening::Leave);
     OpenRow row;
+    fillPhase(row, r, used);
     row.server = server;
-    row.rate = r.rate();
-    row.p50 = r.percentileMs(50);
-    row.p99 = r.percentileMs(99);
-    row.errors = r.errors;
-    row.firstError = r.firstError;
-    const PerOperation per = perOperation(used, r.operations);
-    row.userUs = per.userUs;
-    row.systemUs = per.systemUs;
-    row.usPerOpen = per.totalUs;
-    row.switchesPerOpen = per.switches;
     return row;
 }
 
@@ -143,8 +124,8 @@ void printCallTable(const std::string& title, const std::map<std::pair<std::stri
         std::printf("| %s | %u | %s | %s–%s | %s | %s | %s | %s (%s + %s) | %s | %s |\n", row.call.c_str(),
                     row.sessions, thousands(row.rate).c_str(), thousands(row.minRate).c_str(),
                     thousands(row.maxRate).c_str(), fixed(row.p50, 3).c_str(), fixed(row.p99, 3).c_str(),
-                    errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerCall, 0).c_str(),
-                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(), fixed(row.switchesPerCall, 1).c_str(),
+                    errorsText(row.errors, row.firstError).c_str(), fixed(row.usPerOp, 0).c_str(),
+                    fixed(row.userUs, 0).c_str(), fixed(row.systemUs, 0).c_str(), fixed(row.switchesPerOp, 1).c_str(),
                     extra.c_str());
     }
 }

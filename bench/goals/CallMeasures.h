@@ -23,16 +23,21 @@ Usage operator-(const Usage& a, const Usage& b);
 // The usage of process `pid` so far.
 Usage usageOf(pid_t pid);
 
-struct CallRow {
-    std::string call;
-    unsigned sessions = 0;
-    double rate = 0;
-    double p50 = 0, p99 = 0;
+// What every timed phase gives: its rate, latencies, errors, and the server's CPU (user, kernel,
+// both) and context switches per operation; the range of the runs' rates once a median is taken.
+struct PhaseRow {
+    double rate = 0, p50 = 0, p99 = 0;
     std::uint64_t errors = 0;
     std::string firstError;
-    double usPerCall = 0, userUs = 0, systemUs = 0, switchesPerCall = 0, cores = 0, generatorCores = 0;
-    double databaseUsPerCall = 0;  // the database server's CPU (ODBC runs)
+    double usPerOp = 0, userUs = 0, systemUs = 0, switchesPerOp = 0;
     double minRate = 0, maxRate = 0;
+};
+
+struct CallRow : PhaseRow {
+    std::string call;
+    unsigned sessions = 0;
+    double cores = 0, generatorCores = 0;
+    double databaseUsPerCall = 0;  // the database server's CPU (ODBC runs)
 };
 
 // One phase of `call` at `sessions` sessions, with the server's CPU and context switches
@@ -41,13 +46,8 @@ CallRow measureCalls(LoadGenerator& generator, std::uint16_t port, const Call& c
                      const Limits& limits, const std::function<Usage()>& usage,
                      const std::function<double()>& databaseCpu = {});
 
-struct OpenRow {
+struct OpenRow : PhaseRow {
     std::string server;
-    double rate = 0, p50 = 0, p99 = 0;
-    double usPerOpen = 0, userUs = 0, systemUs = 0, switchesPerOpen = 0;
-    std::uint64_t errors = 0;
-    std::string firstError;
-    double minRate = 0, maxRate = 0;
 };
 
 // Openings by one client over new connections for `duration`: the service's sessions

@@ -165,7 +165,7 @@ GoalTable odbcGoals(const GoalsOptions& o, const OdbcFigures& f, const SearchCod
         goals.add({"search by EAN code at 16 sessions, against the best of the statements in process", "searches/s",
                    row.rate, bestEan, "in process", 0.25, Comparison::AtLeast, 0,
                    errorsFault(row.errors, row.firstError)});
-        goals.add({"search by EAN code at 16 sessions: server CPU per call", "µs", row.usPerCall, std::nullopt, "", 100,
+        goals.add({"search by EAN code at 16 sessions: server CPU per call", "µs", row.usPerOp, std::nullopt, "", 100,
                    Comparison::AtMost, 0, errorsFault(row.errors, row.firstError)});
     } else {
         goals.addUnmeasured("search by EAN code at 16 sessions", "--concurrency lacks 16");
