@@ -3,24 +3,19 @@
 #include "server/operations/ConsoleEndpoint.h"
 
 #include <QDir>
-#include <algorithm>
 
 namespace krp {
 
 namespace {
 const QString kTietokanta = QStringLiteral("Tietokanta");
 const QString kPalvelu = QStringLiteral("Palvelu");
-
-int seconds(const IniFile& ini, const QString& key, int defaultValue)
-{
-    const int value = ini.readInteger(kTietokanta, key, defaultValue);
-    return value >= 1 ? value : defaultValue;
-}
 const QString kLoki = QStringLiteral("Loki");
 
-int positiveOr(int value, int defaultValue)
+// An integer key; missing, unreadable or below `least` gives `defaultValue`.
+int atLeast(const IniFile& ini, const QString& section, const char* key, int defaultValue, int least = 1)
 {
-    return value >= 1 ? value : defaultValue;
+    const int value = ini.readInteger(section, QString::fromLatin1(key), defaultValue);
+    return value < least ? defaultValue : value;
 }
 
 // The window's fields, the database's limits and the event log.
@@ -32,29 +27,23 @@ void lueIkkunanAsetukset(const IniFile& ini, Asetukset& a)
     a.sisaisenSelvityksenErikoiskasittely =
         ini.readBool(kPalvelu, QStringLiteral("Sisaisen_selvityksen_erikoiskasittely"), false);
     const db::Limits rajat;
-    a.aikarajat.connectSeconds = seconds(ini, QStringLiteral("Yhteyden_aikaraja"), rajat.connectSeconds);
-    a.aikarajat.statementSeconds = seconds(ini, QStringLiteral("Lauseen_aikaraja"), rajat.statementSeconds);
-    a.aikarajat.poolWaitSeconds = seconds(ini, QStringLiteral("Yhteysjonon_aikaraja"), rajat.poolWaitSeconds);
+    a.aikarajat.connectSeconds = atLeast(ini, kTietokanta, "Yhteyden_aikaraja", rajat.connectSeconds);
+    a.aikarajat.statementSeconds = atLeast(ini, kTietokanta, "Lauseen_aikaraja", rajat.statementSeconds);
+    a.aikarajat.poolWaitSeconds = atLeast(ini, kTietokanta, "Yhteysjonon_aikaraja", rajat.poolWaitSeconds);
     const Asetukset defaults;
-    a.lokinRivimaara = positiveOr(ini.readInteger(kLoki, QStringLiteral("Rivimaara"), defaults.lokinRivimaara),
-                                  defaults.lokinRivimaara);
+    a.lokinRivimaara = atLeast(ini, kLoki, "Rivimaara", defaults.lokinRivimaara);
     a.lokihakemisto = ini.readString(kLoki, QStringLiteral("Hakemisto"), QString());
-    a.lokinSailytyspaivat =
-        positiveOr(ini.readInteger(kLoki, QStringLiteral("Sailytettavat_paivat"), defaults.lokinSailytyspaivat),
-                   defaults.lokinSailytyspaivat);
+    a.lokinSailytyspaivat = atLeast(ini, kLoki, "Sailytettavat_paivat", defaults.lokinSailytyspaivat);
 }
 
 PalvelunRajat luePalvelunRajat(const IniFile& ini)
 {
     PalvelunRajat r;
-    const auto read = [&ini](const char* key, int defaultValue, int least) {
-        const int value = ini.readInteger(kPalvelu, QString::fromLatin1(key), defaultValue);
-        return value < least ? defaultValue : value;
-    };
-    r.istuntojaEnintaan = read("Istuntoja_enintaan", r.istuntojaEnintaan, 1);
-    r.istuntojaOsoitteesta = read("Istuntoja_osoitteesta", r.istuntojaOsoitteesta, 1);
-    r.odottaviaKutsujaIstunnossa = read("Odottavia_kutsuja_istunnossa", r.odottaviaKutsujaIstunnossa, 0);
-    r.pysaytyksenAikarajaSekuntia = read("Pysaytyksen_aikaraja", r.pysaytyksenAikarajaSekuntia, 0);
+    r.istuntojaEnintaan = atLeast(ini, kPalvelu, "Istuntoja_enintaan", r.istuntojaEnintaan);
+    r.istuntojaOsoitteesta = atLeast(ini, kPalvelu, "Istuntoja_osoitteesta", r.istuntojaOsoitteesta);
+    r.odottaviaKutsujaIstunnossa =
+        atLeast(ini, kPalvelu, "Odottavia_kutsuja_istunnossa", r.odottaviaKutsujaIstunnossa, 0);
+    r.pysaytyksenAikarajaSekuntia = atLeast(ini, kPalvelu, "Pysaytyksen_aikaraja", r.pysaytyksenAikarajaSekuntia, 0);
     return r;
 }
 
@@ -62,17 +51,12 @@ Rajat lueRajat(const IniFile& ini)
 {
     const QString section = QStringLiteral("Rajat");
     Rajat r;
-    const auto read = [&](const char* key, int& value) {
-        const int stored = ini.readInteger(section, QString::fromLatin1(key), value);
-        if (stored >= 1)
-            value = stored;
-    };
-    read("Yhteyksia_osoitteesta", r.yhteyksiaOsoitteesta);
-    read("Yhteyksia_enintaan", r.yhteyksiaEnintaan);
-    read("TLS_katteluaika_s", r.katteluaikaS);
-    read("Runkojen_muisti_Mt", r.runkojenMuistiMt);
-    read("Kirjautumisvirheita_minuutissa", r.kirjautumisvirheita);
-    read("Kirjautumisen_esto_enintaan_s", r.estoEnintaanS);
+    r.yhteyksiaOsoitteesta = atLeast(ini, section, "Yhteyksia_osoitteesta", r.yhteyksiaOsoitteesta);
+    r.yhteyksiaEnintaan = atLeast(ini, section, "Yhteyksia_enintaan", r.yhteyksiaEnintaan);
+    r.katteluaikaS = atLeast(ini, section, "TLS_katteluaika_s", r.katteluaikaS);
+    r.runkojenMuistiMt = atLeast(ini, section, "Runkojen_muisti_Mt", r.runkojenMuistiMt);
+    r.kirjautumisvirheita = atLeast(ini, section, "Kirjautumisvirheita_minuutissa", r.kirjautumisvirheita);
+    r.estoEnintaanS = atLeast(ini, section, "Kirjautumisen_esto_enintaan_s", r.estoEnintaanS);
     return r;
 }
 
@@ -80,7 +64,7 @@ Toistot lueToistot(const IniFile& ini, const QString& configDir)
 {
     const QString section = QStringLiteral("Toistot");
     Toistot t;
-    t.sailytysTunteina = std::max(t.sailytysTunteina, ini.readInteger(section, QStringLiteral("Sailytys_tunteina"), 0));
+    t.sailytysTunteina = atLeast(ini, section, "Sailytys_tunteina", t.sailytysTunteina, t.sailytysTunteina);
     t.tiedosto = ini.readString(section, QStringLiteral("Tiedosto"), QString()).trimmed();
     if (t.tiedosto.isEmpty()) {
         // systemd lists the unit's state directories, separated by colons.
