@@ -92,8 +92,9 @@ void RemoteCall::onDropped()
 void RemoteCall::onTurn()
 {
     holdsTurn_ = true;
-    // Provider rows were read in full when their query opened; an unknown method waits for
-    // nothing either, but is answered in the session's order like every call.
+    // Provider rows were read in full when their query opened, and the methods that need no
+    // database only store their arguments: these run here. Every other call goes to a worker,
+    // an unknown method's too: only what is known not to wait runs on the I/O thread.
     const bool needsDatabase = kind_ == Kind::Method && (!info_ || info_->database == protocol::DatabaseUse::Needed);
     if (!needsDatabase)
         return finish(run());
